@@ -1,0 +1,183 @@
+// vidange: the companion command of the installer, for support staff, tests
+// and benchmarks. It runs statements on a database, shows its schema, and
+// runs one table transfer (export or import), all through the same modules
+// as the installer.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbengine/dbengine.h"
+#include "transfer/VidangeTables.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Utilisation :\n"
+    "  vidange sql BASE [--create] [INSTRUCTION ...]\n"
+    "  vidange schema BASE [TABLE]\n"
+    "  vidange export BASE TABLE FICHIER [--separator S]\n"
+    "  vidange import BASE TABLE FICHIER [--mode clear|keep|append] [--separator S]\n";
+
+int Usage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+int Report(const dbengine::Error& error) {
+  std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), error.Description().c_str());
+  return 1;
+}
+
+bool StartsWithSelect(std::string_view statement) {
+  const std::size_t start = statement.find_first_not_of(" \t");
+  if (start == std::string_view::npos || statement.size() - start < 6) return false;
+  return strncasecmp(statement.data() + start, "SELECT", 6) == 0;
+}
+
+// Prints the rows of a SELECT as transfer lines in UTF-8 ended by LF.
+void PrintRows(dbengine::Database& database, std::string_view statement) {
+  dbengine::Recordset rows = database.OpenRecordset(statement);
+  std::string line;
+  while (!rows.IsEOF()) {
+    line.clear();
+    for (std::int16_t position = 0; position < rows.FieldCount(); ++position) {
+      if (position > 0) line.push_back('|');
+      dbengine::AppendValueText(rows.FieldValue(position), line);
+    }
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    rows.MoveNext();
+  }
+}
+
+void Run(dbengine::Database& database, std::string_view statement) {
+  if (StartsWithSelect(statement)) {
+    PrintRows(database, statement);
+  } else {
+    database.Execute(statement);
+  }
+}
+
+int Sql(const std::vector<std::string>& args) {
+  if (args.empty()) return Usage();
+  const std::string& path = args[0];
+  bool create = false;
+  std::vector<std::string> statements;
+  for (std::size_t index = 1; index < args.size(); ++index) {
+    if (args[index] == "--create") {
+      create = true;
+    } else {
+      statements.push_back(args[index]);
+    }
+  }
+  dbengine::Database database;
+  try {
+    if (create) dbengine::Database::Create(path);
+    database.Open(path);
+    if (!statements.empty()) {
+      for (const std::string& statement : statements) Run(database, statement);
+    } else {
+      std::string line;
+      while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos || line.rfind("--", 0) == 0) continue;
+        Run(database, line);
+      }
+    }
+    database.Close();
+  } catch (const dbengine::Error& error) {
+    std::fflush(stdout);
+    return Report(error);
+  }
+  return 0;
+}
+
+int Schema(const std::vector<std::string>& args) {
+  if (args.empty() || args.size() > 2) return Usage();
+  dbengine::Database database;
+  try {
+    database.Open(args[0]);
+    std::vector<std::string> tables;
+    if (args.size() == 2) {
+      tables.push_back(database.TableDefs(args[1]).Name());
+    } else {
+      tables = database.TableNames();
+    }
+    for (const std::string& name : tables) {
+      const dbengine::TableDef def = database.TableDefs(name);
+      std::printf("table\t%s\n", def.Name().c_str());
+      for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
+        const dbengine::FieldDef& field = def.Fields(position);
+        std::printf("field\t%s\t%d\t%s\t%d\t%d\n", def.Name().c_str(), position, field.name.c_str(),
+                    static_cast<int>(field.type), static_cast<int>(field.size));
+      }
+      for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
+        const dbengine::IndexDef& index = def.Indexes(position);
+        std::string fields;
+        for (const std::string& field : index.fields) fields += (fields.empty() ? "" : ",") + field;
+        std::printf("index\t%s\t%s\t%s\t%s\t%s\n", def.Name().c_str(), index.name.c_str(),
+                    index.primary ? "primary" : "-", index.unique ? "unique" : "-", fields.c_str());
+      }
+    }
+    database.Close();
+  } catch (const dbengine::Error& error) {
+    std::fflush(stdout);
+    return Report(error);
+  }
+  return 0;
+}
+
+int Transfer(const std::vector<std::string>& args, bool isExport) {
+  if (args.size() < 3) return Usage();
+  std::string separator;
+  std::int16_t mode = -1;
+  for (std::size_t index = 3; index < args.size(); ++index) {
+    if (args[index] == "--separator" && index + 1 < args.size()) {
+      separator = args[++index];
+    } else if (!isExport && args[index] == "--mode" && index + 1 < args.size()) {
+      const std::string& name = args[++index];
+      if (name == "clear") {
+        mode = -1;
+      } else if (name == "keep") {
+        mode = 0;
+      } else if (name == "append") {
+        mode = 1;
+      } else {
+        return Usage();
+      }
+    } else {
+      return Usage();
+    }
+  }
+  dbengine::Database database;
+  try {
+    database.Open(args[0]);
+  } catch (const dbengine::Error& error) {
+    return Report(error);
+  }
+  const std::string result = isExport ? ExportTableToText(database, args[1], args[2], separator)
+                                      : ImportTextIntoTable(database, args[1], args[2], mode, separator);
+  std::printf("%s\n", result.c_str());
+  try {
+    database.Close();
+  } catch (const dbengine::Error& error) {
+    return Report(error);
+  }
+  return result == kTransferSuccess ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "sql") return Sql(args);
+  if (command == "schema") return Schema(args);
+  if (command == "export") return Transfer(args, true);
+  if (command == "import") return Transfer(args, false);
+  return Usage();
+}

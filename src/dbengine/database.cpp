@@ -1,0 +1,130 @@
+// The public face of the engine: database handles, table definitions and
+// recordsets, over the storage layer.
+#include <cctype>
+
+#include "dbengine/dbengine.h"
+#include "dbengine/storage.h"
+
+namespace dbengine {
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t at = 0; at < a.size(); ++at) {
+    if (std::toupper(static_cast<unsigned char>(a[at])) != std::toupper(static_cast<unsigned char>(b[at]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+[[noreturn]] void NoSuchItem(std::string_view what, int position) {
+  throw EngineError(3265, "Élément non trouvé dans cette collection : aucun " + std::string(what) +
+                              " à la position " + std::to_string(position) + ".");
+}
+
+}  // namespace
+
+TableDef::TableDef(std::string name, std::vector<FieldDef> fields, std::vector<IndexDef> indexes)
+    : name_(std::move(name)), fields_(std::move(fields)), indexes_(std::move(indexes)) {}
+
+const FieldDef& TableDef::Fields(std::int16_t position) const {
+  if (position < 0 || static_cast<std::size_t>(position) >= fields_.size()) NoSuchItem("champ", position);
+  return fields_[static_cast<std::size_t>(position)];
+}
+
+const IndexDef& TableDef::Indexes(std::int16_t position) const {
+  if (position < 0 || static_cast<std::size_t>(position) >= indexes_.size()) NoSuchItem("index", position);
+  return indexes_[static_cast<std::size_t>(position)];
+}
+
+int TableDef::FieldPosition(std::string_view name) const {
+  for (std::size_t position = 0; position < fields_.size(); ++position) {
+    if (SameName(fields_[position].name, name)) return static_cast<int>(position);
+  }
+  return -1;
+}
+
+const IndexDef* TableDef::PrimaryIndex() const {
+  for (const IndexDef& index : indexes_) {
+    if (index.primary) return &index;
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+
+Recordset::Recordset(std::unique_ptr<Cursor> cursor) : cursor_(std::move(cursor)) {}
+Recordset::Recordset(Recordset&&) noexcept = default;
+Recordset& Recordset::operator=(Recordset&&) noexcept = default;
+Recordset::~Recordset() = default;
+
+bool Recordset::IsEOF() const { return cursor_->IsEOF(); }
+bool Recordset::IsBOF() const { return cursor_->IsBOF(); }
+void Recordset::MoveNext() { cursor_->MoveNext(); }
+std::int16_t Recordset::FieldCount() const { return cursor_->FieldCount(); }
+const FieldDef& Recordset::Field(std::int16_t position) const { return cursor_->Field(position); }
+const Value& Recordset::FieldValue(std::int16_t position) const { return cursor_->FieldValue(position); }
+void Recordset::AddNew() { cursor_->AddNew(); }
+void Recordset::SetFieldValue(std::int16_t position, std::string_view text) {
+  cursor_->SetFieldValue(position, text);
+}
+void Recordset::Update() { cursor_->Update(); }
+
+// ---------------------------------------------------------------------------
+
+Database::Database() = default;
+Database::Database(Database&&) noexcept = default;
+Database& Database::operator=(Database&&) noexcept = default;
+Database::~Database() = default;  // the storage commits and closes itself
+
+void Database::Open(const std::string& path) {
+  if (storage_ && !storage_->IsClosed()) Close();
+  storage_.reset();
+  path_ = path;
+  storage_ = Storage::Open(path);
+  everOpened_ = true;
+}
+
+void Database::Create(const std::string& path) { Storage::Create(path); }
+
+bool Database::IsOpen() const { return storage_ && !storage_->IsClosed(); }
+
+const std::string& Database::Path() const { return path_; }
+
+void Database::CheckOpen() const {
+  if (!everOpened_) {
+    throw RuntimeError(91, "Variable objet ou variable de bloc With non définie : la base de données "
+                           "n'a pas été ouverte.");
+  }
+  if (!IsOpen()) {
+    throw EngineError(3420, "Objet invalide ou n'est plus défini : la base de données a été fermée.");
+  }
+}
+
+void Database::Execute(std::string_view statement) {
+  CheckOpen();
+  storage_->Execute(statement);
+}
+
+Recordset Database::OpenRecordset(std::string_view source, RecordsetType type) {
+  CheckOpen();
+  return Recordset(storage_->OpenCursor(source, type));
+}
+
+TableDef Database::TableDefs(std::string_view name) {
+  CheckOpen();
+  return storage_->Table(name, 3265).def;
+}
+
+std::vector<std::string> Database::TableNames() {
+  CheckOpen();
+  return storage_->TableNames();
+}
+
+void Database::Close() {
+  CheckOpen();
+  storage_->Close();
+}
+
+}  // namespace dbengine

@@ -1,0 +1,146 @@
+// The database engine: open a database file, run statements of the engine's
+// dialect, read table definitions, read rows through recordsets and add rows
+// through table-type recordsets.
+//
+// A database file is a SQLite 3 file (docs/database-format.md). Every failure
+// is an EngineError (or a RuntimeError for a handle that was never opened)
+// with the engine's number and a French description; nothing else escapes.
+#ifndef DBENGINE_DBENGINE_H_
+#define DBENGINE_DBENGINE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error.h"
+#include "value.h"
+
+namespace dbengine {
+
+struct FieldDef {
+  std::string name;
+  FieldType type = kText;
+  std::int32_t size = 0;  // characters for Text, bytes for the fixed-size types
+  bool required = false;  // NOT NULL
+};
+
+struct IndexDef {
+  std::string name;
+  bool primary = false;
+  bool unique = false;
+  std::vector<std::string> fields;  // in index order
+};
+
+// A table's definition as it stood when it was read; a copy that stays valid
+// after the database is closed.
+class TableDef {
+ public:
+  TableDef() = default;
+  TableDef(std::string name, std::vector<FieldDef> fields, std::vector<IndexDef> indexes);
+
+  const std::string& Name() const { return name_; }
+  std::int16_t FieldCount() const { return static_cast<std::int16_t>(fields_.size()); }
+  // The field at `position` (0 first). Throws EngineError 3265 when out of range.
+  const FieldDef& Fields(std::int16_t position) const;
+  std::int16_t IndexCount() const { return static_cast<std::int16_t>(indexes_.size()); }
+  // The index at `position` (0 first). Throws EngineError 3265 when out of range.
+  const IndexDef& Indexes(std::int16_t position) const;
+  // Position of the field named `name` (any letter case), or -1.
+  int FieldPosition(std::string_view name) const;
+  // The primary index, or nullptr.
+  const IndexDef* PrimaryIndex() const;
+
+ private:
+  std::string name_;
+  std::vector<FieldDef> fields_;
+  std::vector<IndexDef> indexes_;
+};
+
+enum class RecordsetType {
+  kTable = 1,    // a table by name; accepts AddNew / Update
+  kDynaset = 2,  // the result of a SELECT statement, read only here
+};
+
+class Storage;
+class Cursor;
+
+// Rows of a table or query, one at a time. Stays usable only while its
+// database is open: afterwards every call fails with 3420.
+class Recordset {
+ public:
+  Recordset(Recordset&&) noexcept;
+  Recordset& operator=(Recordset&&) noexcept;
+  ~Recordset();
+
+  // End of file / beginning of file: true when there is no current row.
+  bool IsEOF() const;
+  bool IsBOF() const;
+  void MoveNext();  // 3021 when there is no current row
+
+  std::int16_t FieldCount() const;
+  const FieldDef& Field(std::int16_t position) const;  // 3265 out of range
+  // Value of field `position` of the current row (3021 without one).
+  const Value& FieldValue(std::int16_t position) const;
+
+  // Table-type recordsets only (3251 otherwise). AddNew starts a new row of
+  // Nulls; SetFieldValue converts a string to the field's type (3421 when it
+  // cannot, 3349 out of range, 3163 too long); Update stores the row with every
+  // check of an INSERT statement (3020 without AddNew).
+  void AddNew();
+  void SetFieldValue(std::int16_t position, std::string_view text);
+  void Update();
+
+ private:
+  friend class Database;
+  explicit Recordset(std::unique_ptr<Cursor> cursor);
+  std::unique_ptr<Cursor> cursor_;
+};
+
+// A database handle. Default-constructed it is "never opened": every
+// operation fails with RuntimeError 91. After Close every operation fails
+// with EngineError 3420, and Close itself may be called only once.
+class Database {
+ public:
+  Database();
+  Database(Database&&) noexcept;
+  Database& operator=(Database&&) noexcept;
+  ~Database();  // closes (committing) if still open; never throws
+
+  // Opens an existing database file, shared and writable (read-only when the
+  // file cannot be written). Never creates a file. 3024 missing file, 3044
+  // missing folder, 3343 not a database of this engine, 3051 cannot open,
+  // 3050 locked. On failure the handle stays unset.
+  void Open(const std::string& path);
+  // Creates a new empty database file; 3010-style refusal (3204) when a file
+  // exists at `path`.
+  static void Create(const std::string& path);
+
+  bool IsOpen() const;
+  const std::string& Path() const;
+
+  // Runs one statement of the dialect (docs/dialect.md). The statement takes
+  // effect whole or not at all.
+  void Execute(std::string_view statement);
+  // kDynaset: `source` is a SELECT statement. kTable: `source` is a table name.
+  Recordset OpenRecordset(std::string_view source, RecordsetType type = RecordsetType::kDynaset);
+  // The definition of table `name` (any letter case); 3265 when missing.
+  TableDef TableDefs(std::string_view name);
+  // Names of the user tables, in creation order.
+  std::vector<std::string> TableNames();
+
+  // Commits what is pending and releases the file. Fails with 91 on a handle
+  // never opened and 3420 on one already closed.
+  void Close();
+
+ private:
+  std::shared_ptr<Storage> storage_;
+  bool everOpened_ = false;
+  std::string path_;
+  void CheckOpen() const;
+};
+
+}  // namespace dbengine
+
+#endif  // DBENGINE_DBENGINE_H_

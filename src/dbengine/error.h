@@ -1,0 +1,42 @@
+// Numbered errors. Every failure of the engine and of the runtime services the
+// installer uses travels as one of these exceptions, carrying the number the
+// original platform gave to that failure and a French description, up to the
+// place that reports it.
+#ifndef DBENGINE_ERROR_H_
+#define DBENGINE_ERROR_H_
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace dbengine {
+
+// Common base: a number and a French description (possibly empty).
+class Error : public std::runtime_error {
+ public:
+  Error(std::int32_t number, std::string description)
+      : std::runtime_error(description), number_(number), description_(std::move(description)) {}
+  std::int32_t Number() const { return number_; }
+  const std::string& Description() const { return description_; }
+
+ private:
+  std::int32_t number_;
+  std::string description_;
+};
+
+// A failure of the database engine (numbers 3000 and up).
+class EngineError : public Error {
+ public:
+  using Error::Error;
+};
+
+// A failure of a runtime service: files (53, 75, 76, 70), overflow (6),
+// object never set (91).
+class RuntimeError : public Error {
+ public:
+  using Error::Error;
+};
+
+}  // namespace dbengine
+
+#endif  // DBENGINE_ERROR_H_

@@ -1,0 +1,100 @@
+// Typed field values and their fixed French text forms.
+//
+// One value type carries a field type and a Null flag. The text conversions
+// never consult the process locale (the Qt application object changes
+// LC_NUMERIC), so what the export writes the engine always reads back.
+//
+// Text forms written (ValueToText):
+//   Boolean          "Vrai" | "Faux"
+//   Byte/Integer/Long  [-]digits
+//   Currency         [-]digits[,d{1,4}]         trailing zeros dropped
+//   Single/Double    [-]d[,ddd]  or  [-]d[,ddd]E(+|-)dd   7 / 15 significant
+//                    digits; exponent form when the decimal exponent is
+//                    >= 7 (Single) / >= 15 (Double) or < -4
+//   Date             dd/mm/yyyy | dd/mm/yyyy hh:nn:ss | hh:nn:ss
+//   Text/Memo        unchanged
+//   Binary           two upper-case hexadecimal digits per byte
+//   GUID             {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+//   Null             ""
+//
+// Texts read (TextToValue), by the field's type:
+//   number   := blanks? [+-]? digits? (',' digits)? (('E'|'e') [+-]? digits)? blanks?
+//               with at least one digit before the exponent; a dot, grouping or
+//               any other character is a mismatch. Integer types round a
+//               fractional part half to even. Out of range is an overflow.
+//   Boolean  := "Vrai" | "Faux" | "True" | "False" (any case) | integer (non-zero
+//               is true, so "-1" is true and "0" false)
+//   Date     := dd/mm/yyyy [hh:nn[:ss]] | hh:nn[:ss]   (one- or two-digit day,
+//               month, hour; years 100 to 9999)
+//   Text, Memo: any text. Binary: hex pairs. GUID: the form above, braces optional.
+//   An empty text for a number, Boolean or date gives Null.
+#ifndef DBENGINE_VALUE_H_
+#define DBENGINE_VALUE_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dbengine {
+
+// Field type codes, as reported by field definitions.
+enum FieldType : std::int16_t {
+  kBoolean = 1,
+  kByte = 2,
+  kInteger = 3,
+  kLong = 4,
+  kCurrency = 5,
+  kSingle = 6,
+  kDouble = 7,
+  kDate = 8,
+  kBinary = 9,
+  kText = 10,
+  kLongBinary = 11,
+  kMemo = 12,
+  kGuid = 15,
+};
+
+// A field value. Which member holds the value depends on the type:
+//   integer  Boolean (0 or 1), Byte, Integer, Long, Currency (ten-thousandths)
+//   real     Single, Double, Date (days since 30/12/1899, time as the fraction)
+//   text     Text, Memo, GUID (UTF-8), Binary, Long binary (raw bytes)
+struct Value {
+  FieldType type = kText;
+  bool isNull = true;
+  std::int64_t integer = 0;
+  double real = 0.0;
+  std::string text;
+
+  static Value Null(FieldType type) { Value value; value.type = type; return value; }
+  static Value Integer(FieldType type, std::int64_t number) {
+    Value value; value.type = type; value.isNull = false; value.integer = number; return value;
+  }
+  static Value Real(FieldType type, double number) {
+    Value value; value.type = type; value.isNull = false; value.real = number; return value;
+  }
+  static Value Text(FieldType type, std::string content) {
+    Value value; value.type = type; value.isNull = false; value.text = std::move(content); return value;
+  }
+  bool operator==(const Value& other) const = default;
+};
+
+enum class Conversion { kOk, kMismatch, kOverflow };
+
+// Appends the French text form of `value` to `out` (nothing for Null).
+void AppendValueText(const Value& value, std::string& out);
+std::string ValueToText(const Value& value);
+
+// Reads `text` as a value of `type` into `out`. Returns kMismatch when the text
+// is not of the type's form and kOverflow when it is out of the type's range;
+// `out` is then unspecified. Text lengths are not checked here.
+Conversion TextToValue(std::string_view text, FieldType type, Value& out);
+
+// Days since 30/12/1899 for a calendar date and time (no range check).
+double DateSerial(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+// Whether the code is one of the numeric types (Byte to Double).
+inline bool IsNumericType(FieldType type) { return type >= kByte && type <= kDouble; }
+
+}  // namespace dbengine
+
+#endif  // DBENGINE_VALUE_H_
