@@ -22,7 +22,6 @@ namespace {
 
 constexpr auto kGroupDuration = std::chrono::seconds(1);
 constexpr std::size_t kMaxCachedStatements = 256;
-constexpr char kCatalog[] = "MSysIndexes";
 
 std::string Upper(std::string_view text) {
   std::string upper(text);
