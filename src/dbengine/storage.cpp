@@ -272,6 +272,10 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
       throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
     }
   }
+  // Memory statistics cost a global mutex on every allocation; the engine
+  // never reads them. This fails harmlessly when SQLite is already running.
+  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  (void)configured;
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = path;
   sqlite3* db = nullptr;
@@ -431,14 +435,21 @@ void Storage::ClearCaches() {
   statements_.clear();
   for (auto& entry : tables_) sqlite3_finalize(entry.second->insertAll);
   tables_.clear();
+  lastTable_ = nullptr;
 }
 
 // ---------------------------------------------------------------------------
 // Table definitions.
 
 TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
+  // Statements of a row-by-row import name the same table each time.
+  if (lastTable_ != nullptr && name == lastName_) return *lastTable_;
   std::string key = Upper(name);
-  if (auto found = tables_.find(key); found != tables_.end()) return *found->second;
+  if (auto found = tables_.find(key); found != tables_.end()) {
+    lastName_.assign(name);
+    lastTable_ = found->second.get();
+    return *lastTable_;
+  }
   std::string realName;
   {
     Statement3 lookup(*this, db_,

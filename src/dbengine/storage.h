@@ -77,6 +77,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::chrono::steady_clock::time_point groupStart_;
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> tables_;  // by upper-cased name
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  std::string lastName_;  // the name last given to Table(), and its table
+  TableInfo* lastTable_ = nullptr;
   std::set<Cursor*> cursors_;
   Statement parsed_;  // reused from one Execute to the next
   std::vector<Value> row_;
