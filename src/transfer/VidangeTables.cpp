@@ -1,0 +1,320 @@
+// Table transfer: the export of a table into a transfer file, the import of
+// a transfer file into a table, and the primary-key delete of the import's
+// keep-existing-rows mode.
+#include "transfer/VidangeTables.h"
+
+#include <new>
+#include <utility>
+
+#include "transfer/transfer_file.h"
+
+namespace {
+
+using dbengine::FieldType;
+
+constexpr std::size_t kMaxPieces = 32767;  // the value count is 16-bit
+constexpr std::int16_t kClearFirst = -1;
+constexpr std::int16_t kKeepExistingRows = 0;
+constexpr std::int32_t kErrExpressionSyntax = 3075;
+
+bool IsNumericCode(FieldType type) {
+  return type >= dbengine::kInteger && type <= dbengine::kDouble;
+}
+
+std::string ErrorResult(std::int32_t number, const std::string& tableName,
+                        const std::string& description) {
+  return "ERR" + std::to_string(number) + " (TABLE " + tableName + "):" + description;
+}
+
+// Runs `body` and turns whatever it throws into the error form of the result.
+template <typename Body>
+std::string TrapErrors(const std::string& tableName, Body&& body) {
+  try {
+    return body();
+  } catch (const dbengine::Error& error) {
+    return ErrorResult(error.Number(), tableName, error.Description());
+  } catch (const std::bad_alloc&) {
+    return ErrorResult(transfer::kErrOutOfMemory, tableName,
+                       transfer::MakeRuntimeError(transfer::kErrOutOfMemory).Description());
+  } catch (...) {
+    return ErrorResult(transfer::kErrInternal, tableName,
+                       transfer::MakeRuntimeError(transfer::kErrInternal).Description());
+  }
+}
+
+// The refusal of a line the file format cannot carry unchanged.
+dbengine::RuntimeError UnwritableValue(const std::string& fieldName, const char* reason) {
+  return dbengine::RuntimeError(transfer::kErrInvalidCall,
+                                "La valeur du champ [" + fieldName + "] " + reason +
+                                    " : elle ne peut pas être écrite dans le fichier de transfert");
+}
+
+// The field whose text (starting at fieldStarts[i]) holds `offset`.
+std::size_t FieldAt(const std::vector<std::size_t>& fieldStarts, std::size_t offset) {
+  std::size_t field = 0;
+  while (field + 1 < fieldStarts.size() && fieldStarts[field + 1] <= offset) ++field;
+  return field;
+}
+
+// Throws when the line would not read back as the same fields: a CR or LF
+// anywhere, or a separator occurrence other than the ones written between
+// the fields. `separatorAt[i]` is where the separator after field i starts.
+void CheckLine(std::string_view line, std::string_view separator,
+               const std::vector<std::size_t>& fieldStarts,
+               const std::vector<std::size_t>& separatorAt, const dbengine::TableDef& tableDef) {
+  for (std::size_t offset = 0; offset < line.size(); ++offset) {
+    if (line[offset] == '\r' || line[offset] == '\n') {
+      const auto field = static_cast<std::int16_t>(FieldAt(fieldStarts, offset));
+      throw UnwritableValue(tableDef.Fields(field).name, "contient un retour à la ligne");
+    }
+  }
+  // The reader cuts at the first occurrence from the start of each piece;
+  // any occurrence found before the written separator lies inside a value
+  // (or straddles its end).
+  std::size_t position = 0;
+  for (std::size_t field = 0; field < fieldStarts.size(); ++field) {
+    const std::size_t found = line.find(separator, position);
+    const bool last = field + 1 == fieldStarts.size();
+    if (last ? found != std::string_view::npos : found != separatorAt[field]) {
+      throw UnwritableValue(tableDef.Fields(static_cast<std::int16_t>(field)).name,
+                            "contient le séparateur");
+    }
+    if (!last) position = found + separator.size();
+  }
+}
+
+void WriteRows(dbengine::Recordset& rows, const dbengine::TableDef& tableDef,
+               std::int16_t fieldCount, const std::string& separator,
+               transfer::TransferFileWriter& writer) {
+  std::string line;
+  std::vector<std::size_t> fieldStarts;
+  std::vector<std::size_t> separatorAt;
+  line.reserve(256);
+  fieldStarts.reserve(static_cast<std::size_t>(fieldCount > 0 ? fieldCount : 0));
+  separatorAt.reserve(fieldStarts.capacity());
+  while (!rows.IsEOF() && !rows.IsBOF()) {
+    line.clear();
+    fieldStarts.clear();
+    separatorAt.clear();
+    for (std::int16_t field = 0; field < fieldCount; ++field) {
+      const std::size_t start = line.size();
+      fieldStarts.push_back(start);
+      try {
+        dbengine::AppendValueText(rows.FieldValue(field), line);
+      } catch (const std::bad_alloc&) {
+        throw;
+      } catch (...) {
+        // A value that cannot be read or converted is written empty.
+        line.resize(start);
+      }
+      if (field != fieldCount - 1) {
+        separatorAt.push_back(line.size());
+        line.append(separator);
+      }
+    }
+    CheckLine(line, separator, fieldStarts, separatorAt, tableDef);
+    std::size_t badOffset = 0;
+    if (!writer.WriteLine(line, badOffset)) {
+      const auto field = static_cast<std::int16_t>(FieldAt(fieldStarts, badOffset));
+      throw UnwritableValue(tableDef.Fields(field).name,
+                            "contient un caractère que Windows-1252 ne peut pas représenter");
+    }
+    rows.MoveNext();
+  }
+}
+
+// Checks that the separator itself can stand in a line of the file.
+void CheckSeparator(const std::string& separator) {
+  std::vector<char> bytes(separator.size());
+  std::size_t written = 0;
+  std::size_t badOffset = 0;
+  transfer::Cp1252Converter converter;
+  if (separator.find_first_of("\r\n") != std::string::npos ||
+      !converter.ToCp1252(separator, bytes.data(), written, badOffset)) {
+    throw dbengine::RuntimeError(
+        transfer::kErrInvalidCall,
+        "Le séparateur ne peut pas être écrit dans le fichier de transfert");
+  }
+}
+
+// The state of one import call, reused from line to line.
+class Importer {
+ public:
+  Importer(dbengine::Database& database, const std::string& tableName, std::int16_t deleteMode,
+           const std::string& separator)
+      : database_(database),
+        tableName_(tableName),
+        deleteMode_(deleteMode),
+        separator_(separator) {}
+
+  std::string Run(const std::string& filePath) {
+    // The file is opened before the clear-first delete, so that a missing or
+    // unreadable file leaves the stored rows in place.
+    transfer::TransferFileReader reader;
+    reader.Open(filePath);
+    if (deleteMode_ == kClearFirst) database_.Execute("DELETE * FROM [" + tableName_ + "]");
+    tableDef_ = database_.TableDefs(tableName_);
+    std::string line;
+    while (reader.ReadLine(line)) {
+      if (!line.empty()) ImportLine(line);
+    }
+    return accepted_ ? kTransferSuccess : kTransferWarning;
+  }
+
+ private:
+  void ImportLine(std::string_view line) {
+    if (!transfer::SplitLine(line, separator_, pieces_, kMaxPieces)) {
+      throw transfer::MakeRuntimeError(transfer::kErrOverflow);
+    }
+    const auto valueCount = static_cast<std::int16_t>(pieces_.size());
+    const bool keepExisting = deleteMode_ == kKeepExistingRows;
+    if (keepExisting) keyValues_.resize(pieces_.size());
+
+    // Both passes at once: the INSERT text, the key values and the raw
+    // values, by the type of the field at each position. A line with more
+    // pieces than fields fails here (3265), before anything is executed.
+    bool quoteInNumber = false;
+    statement_.assign("INSERT INTO [").append(tableName_).append("] values(");
+    for (std::int16_t index = 0; index < valueCount; ++index) {
+      const FieldType type = tableDef_.Fields(index).type;
+      std::string_view& piece = pieces_[static_cast<std::size_t>(index)];
+      if (index > 0) statement_.push_back(',');
+      const std::size_t valueStart = statement_.size();
+      if (type == dbengine::kBoolean) {
+        piece = transfer::IsVrai(piece) ? "-1" : "0";
+        statement_.append(piece);
+      } else if (IsNumericCode(type)) {
+        // Such a value would close its quotes early and add to the statement.
+        if (piece.find('\'') != std::string_view::npos) quoteInNumber = true;
+        statement_.push_back('\'');
+        statement_.append(piece);
+        statement_.push_back('\'');
+      } else {
+        transfer::AppendQuotedDoubled(piece, statement_);
+      }
+      if (keepExisting) {
+        std::string& key = keyValues_[static_cast<std::size_t>(index)];
+        if (IsNumericCode(type)) {
+          key.assign(piece);
+        } else {
+          key.assign(statement_, valueStart, std::string::npos);
+        }
+      }
+    }
+    statement_.push_back(')');
+
+    if (quoteInNumber) {
+      // Handled as a statement the engine refused with 3075, without the
+      // key delete: the fallback's conversion of the value then ends the
+      // import with the stored rows untouched.
+      AddThroughRecordset(valueCount);
+      return;
+    }
+    if (keepExisting) {
+      if (auto keyDelete = BuildPrimaryKeyDelete(tableName_, keyValues_, valueCount, tableDef_)) {
+        database_.Execute(*keyDelete);
+      }
+    }
+    try {
+      database_.Execute(statement_);
+    } catch (const dbengine::Error& error) {
+      if (error.Number() == kErrExpressionSyntax) {
+        AddThroughRecordset(valueCount);
+      } else {
+        accepted_ = false;
+      }
+    }
+  }
+
+  void AddThroughRecordset(std::int16_t valueCount) {
+    accepted_ = false;
+    fallback_.reset();
+    fallback_.emplace(database_.OpenRecordset(tableName_, dbengine::RecordsetType::kTable));
+    fallback_->AddNew();
+    for (std::int16_t index = 0; index < valueCount; ++index) {
+      fallback_->SetFieldValue(index, pieces_[static_cast<std::size_t>(index)]);
+    }
+    fallback_->Update();
+  }
+
+  dbengine::Database& database_;
+  const std::string& tableName_;
+  const std::int16_t deleteMode_;
+  const std::string& separator_;
+  dbengine::TableDef tableDef_;
+  bool accepted_ = true;
+  std::vector<std::string_view> pieces_;  // the raw values, Booleans as "-1" / "0"
+  std::vector<std::string> keyValues_;
+  std::string statement_;
+  std::optional<dbengine::Recordset> fallback_;
+};
+
+}  // namespace
+
+std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
+                              const std::string& filePath, std::string& separator) {
+  if (separator.empty()) separator = "|";
+  return TrapErrors(tableName, [&]() -> std::string {
+    dbengine::Recordset rows = database.OpenRecordset("SELECT * FROM [" + tableName + "]");
+    const dbengine::TableDef tableDef = database.TableDefs(tableName);
+    const std::int16_t fieldCount = tableDef.FieldCount();
+    CheckSeparator(separator);
+    transfer::TransferFileWriter writer;
+    writer.Open(filePath);
+    WriteRows(rows, tableDef, fieldCount, separator, writer);
+    writer.Commit();
+    return kTransferSuccess;
+  });
+}
+
+std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
+                                const std::string& filePath, std::int16_t deleteMode,
+                                std::string& separator) {
+  if (separator.empty()) separator = "|";
+  return TrapErrors(tableName, [&]() -> std::string {
+    Importer importer(database, tableName, deleteMode, separator);
+    return importer.Run(filePath);
+  });
+}
+
+std::optional<std::string> BuildPrimaryKeyDelete(const std::string& tableName,
+                                                 const std::vector<std::string>& keyValues,
+                                                 std::int16_t valueCount,
+                                                 const dbengine::TableDef& tableDef) {
+  std::string conditions;
+  std::int16_t conditionCount = 0;
+  for (std::int16_t index = 0; index < valueCount; ++index) {
+    const dbengine::FieldDef& field = tableDef.Fields(index);
+    if (!IsPrimaryKeyField(field.name, tableDef)) continue;
+    if (static_cast<std::size_t>(index) >= keyValues.size()) {
+      throw transfer::MakeRuntimeError(transfer::kErrSubscript);
+    }
+    if (conditionCount == 32767) throw transfer::MakeRuntimeError(transfer::kErrOverflow);
+    conditions.append(conditionCount > 0 ? " AND " : "WHERE ");
+    conditions.append("[").append(field.name).append("]=");
+    const std::string& value = keyValues[static_cast<std::size_t>(index)];
+    if (IsNumericCode(field.type)) {
+      // Quoted like the INSERT's numbers so that the engine converts a
+      // decimal comma; a quote inside stays a quote of the value.
+      transfer::AppendQuotedDoubled(value, conditions);
+    } else {
+      conditions.append(value);
+    }
+    ++conditionCount;
+  }
+  // Without a key condition the statement would delete every row.
+  if (conditionCount == 0) return std::nullopt;
+  return "DELETE * FROM [" + tableName + "]  " + conditions;
+}
+
+bool IsPrimaryKeyField(const std::string& fieldName, const dbengine::TableDef& tableDef) {
+  const std::int16_t indexCount = tableDef.IndexCount();
+  for (std::int16_t index = 0; index < indexCount; ++index) {
+    const dbengine::IndexDef& indexDef = tableDef.Indexes(index);
+    if (!indexDef.primary) continue;
+    for (const std::string& name : indexDef.fields) {
+      if (name == fieldName) return true;
+    }
+  }
+  return false;
+}

@@ -1,0 +1,49 @@
+// Table transfer: moves the rows of one table into a transfer file and the
+// lines of a transfer file into a table (docs/transfer-format.md).
+//
+// Both routines return a transfer result and never throw:
+//   "ERR0"                                        success
+//   "ERR<number> (TABLE <table>):<description>"   an error ended the routine
+//   "ERR-1:Il est possible que la table exportée soit incomplète ou comporte des erreurs"
+//                                                 import only: at least one line
+//                                                 was refused by its INSERT
+// Both take the separator in and out: an empty one is replaced by "|", which
+// the caller's variable then keeps.
+#ifndef TRANSFER_VIDANGETABLES_H_
+#define TRANSFER_VIDANGETABLES_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dbengine/dbengine.h"
+
+inline constexpr char kTransferSuccess[] = "ERR0";
+inline constexpr char kTransferWarning[] =
+    "ERR-1:Il est possible que la table exportée soit incomplète ou comporte des erreurs";
+
+// Writes every row of `tableName` into the file at `filePath` (replaced), one
+// line per row. The database stays open.
+std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
+                              const std::string& filePath, std::string& separator);
+
+// Loads the lines of the file at `filePath` into `tableName`. `deleteMode`:
+// -1 empties the table first, 0 deletes per line the stored row with the same
+// primary key, any other value only adds rows.
+std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
+                                const std::string& filePath, std::int16_t deleteMode,
+                                std::string& separator);
+
+// The statement deleting the stored rows whose primary-key fields (among the
+// first `valueCount` fields) equal the line's `keyValues`, or nothing when no
+// primary-key field lies among them.
+std::optional<std::string> BuildPrimaryKeyDelete(const std::string& tableName,
+                                                 const std::vector<std::string>& keyValues,
+                                                 std::int16_t valueCount,
+                                                 const dbengine::TableDef& tableDef);
+
+// True when `fieldName` (exact letter case) is a field of a primary index.
+bool IsPrimaryKeyField(const std::string& fieldName, const dbengine::TableDef& tableDef);
+
+#endif  // TRANSFER_VIDANGETABLES_H_

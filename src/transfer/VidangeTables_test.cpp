@@ -1,0 +1,420 @@
+#include "transfer/VidangeTables.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+namespace fs = std::filesystem;
+using dbengine::FieldDef;
+using dbengine::IndexDef;
+using dbengine::TableDef;
+
+namespace {
+
+class VidangeTablesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("vidange_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    const std::string path = (root_ / "base.mdb").string();
+    dbengine::Database::Create(path);
+    db_.Open(path);
+    file_ = PathOf("TB_Table.txt");
+  }
+  void TearDown() override {
+    if (db_.IsOpen()) db_.Close();
+    fs::remove_all(root_);
+  }
+
+  std::string PathOf(const std::string& name) const { return (root_ / name).string(); }
+  void Exec(std::string_view statement) { db_.Execute(statement); }
+
+  // The rows of `table` in storage order, values in their text forms joined by "|".
+  std::vector<std::string> Rows(const std::string& table) {
+    std::vector<std::string> rows;
+    dbengine::Recordset rs = db_.OpenRecordset("SELECT * FROM [" + table + "]");
+    while (!rs.IsEOF()) {
+      std::string row;
+      for (std::int16_t field = 0; field < rs.FieldCount(); ++field) {
+        if (field > 0) row += '|';
+        dbengine::AppendValueText(rs.FieldValue(field), row);
+      }
+      rows.push_back(row);
+      rs.MoveNext();
+    }
+    return rows;
+  }
+  std::vector<std::string> SortedRows(const std::string& table) {
+    auto rows = Rows(table);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  std::string Export(const std::string& table) {
+    std::string separator;
+    return ExportTableToText(db_, table, file_, separator);
+  }
+  std::string Import(const std::string& table, const std::string& bytes, std::int16_t mode) {
+    WriteBytes(file_, bytes);
+    std::string separator = "|";
+    return ImportTextIntoTable(db_, table, file_, mode, separator);
+  }
+
+  static void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // Entries of the test folder besides the database and its companions.
+  std::size_t FileCount() const {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(root_)) {
+      if (entry.path().filename().string().rfind("base.mdb", 0) != 0) ++count;
+    }
+    return count;
+  }
+
+  // The error form a routine gives for the engine error `action` raises.
+  static std::string ErrorFormOf(const std::string& table, const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const dbengine::Error& error) {
+      return "ERR" + std::to_string(error.Number()) + " (TABLE " + table +
+             "):" + error.Description();
+    }
+    return "no error";
+  }
+
+  fs::path root_;
+  dbengine::Database db_;
+  std::string file_;
+};
+
+constexpr std::int16_t kClearFirst = -1;
+constexpr std::int16_t kKeepExisting = 0;
+constexpr std::int16_t kAppend = 1;
+
+TEST_F(VidangeTablesTest, EveryTypeSurvivesExportAndImport) {
+  const char* columns =
+      " (B BIT, Y BYTE, S SHORT, L LONG, C CURRENCY, F SINGLE, D DOUBLE, T DATETIME, X TEXT(50), "
+      "M MEMO)";
+  Exec(std::string("CREATE TABLE Types") + columns);
+  Exec(std::string("CREATE TABLE Copie") + columns);
+  Exec(
+      "INSERT INTO Types values(-1, 255, -32768, 2147483647, '123456789,1234', '1,5', "
+      "'-1,23456789012345E+20', '31/12/2099 23:59:58', 'O''Brien é€', 'mémo; long')");
+  Exec(
+      "INSERT INTO Types values(0, 0, 32767, -2147483648, '-0,0001', '1,5E+20', '1E-05', "
+      "'30/12/1899 12:30:00', '', 'x')");
+  Exec("INSERT INTO Types values(-1, 1, -2, 3, '4', '0,1', '0,1', '01/01/2000', 'a', 'b')");
+  Exec("INSERT INTO Types values(Null, Null, Null, Null, Null, Null, Null, Null, Null, Null)");
+  Exec("INSERT INTO Copie values(0, 9, 9, 9, 9, 9, 9, Null, 'stale', 'stale')");
+
+  EXPECT_EQ(Export("Types"), "ERR0");
+  std::string separator;
+  EXPECT_EQ(ImportTextIntoTable(db_, "Copie", file_, kClearFirst, separator), "ERR0");
+
+  auto expected = Rows("Types");
+  ASSERT_EQ(expected.size(), 4u);
+  EXPECT_EQ(expected[3], "|||||||||");
+  expected[3] = "Faux|||||||||";  // an empty Boolean reads back as false
+  EXPECT_EQ(Rows("Copie"), expected);
+}
+
+TEST_F(VidangeTablesTest, NullsAreEmptyFields) {
+  Exec("CREATE TABLE Trois (A LONG, B LONG, C TEXT(10))");
+  Exec("INSERT INTO Trois values(12, Null, 'abc')");
+  EXPECT_EQ(Export("Trois"), "ERR0");
+  EXPECT_EQ(ReadBytes(file_), "12||abc\r\n");
+
+  // A single Null field gives an empty line, which the import skips.
+  Exec("CREATE TABLE Un (A TEXT(10))");
+  Exec("INSERT INTO Un values(Null)");
+  Exec("INSERT INTO Un values('z')");
+  EXPECT_EQ(Export("Un"), "ERR0");
+  EXPECT_EQ(ReadBytes(file_), "\r\nz\r\n");
+  std::string separator;
+  EXPECT_EQ(ImportTextIntoTable(db_, "Un", file_, kClearFirst, separator), "ERR0");
+  EXPECT_EQ(Rows("Un"), std::vector<std::string>{"z"});
+}
+
+TEST_F(VidangeTablesTest, TextsTravelInWindows1252) {
+  Exec("CREATE TABLE Acc (X TEXT(20))");
+  Exec("INSERT INTO Acc values('é€Œ’')");
+  EXPECT_EQ(Export("Acc"), "ERR0");
+  EXPECT_EQ(ReadBytes(file_), "\xE9\x80\x8C\x92\r\n");
+
+  EXPECT_EQ(Import("Acc", "caf\xE9\r\nna\xEFve\r\n", kClearFirst), "ERR0");
+  EXPECT_EQ(Rows("Acc"), (std::vector<std::string>{"café", "naïve"}));
+}
+
+TEST_F(VidangeTablesTest, SeparatorsInAndOut) {
+  Exec("CREATE TABLE Trois (A LONG, B LONG, C TEXT(10))");
+  Exec("INSERT INTO Trois values(12, Null, 'a|b')");
+  struct Case {
+    std::string given;
+    std::string kept;
+    std::string bytes;
+  } const cases[] = {
+      {"", "|", ""},  // the value holds "|": refused (see UnwritableValuesAreRefused)
+      {";", ";", "12;;a|b\r\n"},
+      {"<->", "<->", "12<-><->a|b\r\n"},
+  };
+  for (const Case& test : cases) {
+    std::string separator = test.given;
+    const std::string result = ExportTableToText(db_, "Trois", file_, separator);
+    EXPECT_EQ(separator, test.kept);
+    if (test.bytes.empty()) {
+      EXPECT_NE(result, "ERR0");
+      continue;
+    }
+    EXPECT_EQ(result, "ERR0");
+    EXPECT_EQ(ReadBytes(file_), test.bytes);
+    std::string importSeparator = test.given;
+    EXPECT_EQ(ImportTextIntoTable(db_, "Trois", file_, kClearFirst, importSeparator), "ERR0");
+    EXPECT_EQ(importSeparator, test.kept);
+    EXPECT_EQ(Rows("Trois"), std::vector<std::string>{"12||a|b"}) << test.given;
+  }
+
+  std::string empty;
+  WriteBytes(file_, "1|2|x\r\n");
+  EXPECT_EQ(ImportTextIntoTable(db_, "Trois", file_, kAppend, empty), "ERR0");
+  EXPECT_EQ(empty, "|");
+}
+
+TEST_F(VidangeTablesTest, EmptyTableAndEmptyFile) {
+  Exec("CREATE TABLE Vide (A LONG, B TEXT(10))");
+  WriteBytes(file_, "old contents\r\n");
+  EXPECT_EQ(Export("Vide"), "ERR0");
+  EXPECT_TRUE(fs::exists(file_));
+  EXPECT_EQ(fs::file_size(file_), 0u);
+
+  Exec("INSERT INTO Vide values(1, 'a')");
+  std::string separator;
+  EXPECT_EQ(ImportTextIntoTable(db_, "Vide", file_, kClearFirst, separator), "ERR0");
+  EXPECT_TRUE(Rows("Vide").empty());
+  EXPECT_EQ(FileCount(), 1u);  // the transfer file, nothing else
+}
+
+TEST_F(VidangeTablesTest, MissingTableGivesTheEngineError) {
+  const std::string expected =
+      ErrorFormOf("Absent", [&] { db_.OpenRecordset("SELECT * FROM [Absent]"); });
+  ASSERT_EQ(expected.rfind("ERR3078 (TABLE Absent):", 0), 0u) << expected;
+
+  EXPECT_EQ(Export("Absent"), expected);
+  EXPECT_FALSE(fs::exists(file_));
+  WriteBytes(file_, "kept\r\n");
+  EXPECT_EQ(Export("Absent"), expected);
+  EXPECT_EQ(ReadBytes(file_), "kept\r\n");
+
+  std::string separator;
+  EXPECT_EQ(ImportTextIntoTable(db_, "Absent", file_, kAppend, separator),
+            ErrorFormOf("Absent", [&] { db_.TableDefs("Absent"); }));
+  EXPECT_EQ(ImportTextIntoTable(db_, "Absent", file_, kClearFirst, separator),
+            ErrorFormOf("Absent", [&] { db_.Execute("DELETE * FROM [Absent]"); }));
+}
+
+TEST_F(VidangeTablesTest, DeleteModes) {
+  Exec("CREATE TABLE K (A TEXT(10), B LONG, V TEXT(10), CONSTRAINT PrimaryKey PRIMARY KEY (A, B))");
+  struct Case {
+    std::int16_t mode;
+    std::string result;
+    std::vector<std::string> rows;  // sorted
+  } const cases[] = {
+      {kClearFirst, "ERR0", {"x|1|new", "z|3|new"}},
+      {kKeepExisting, "ERR0", {"x|1|new", "y|2|old", "z|3|new"}},
+      {kAppend, kTransferWarning, {"x|1|old", "y|2|old", "z|3|new"}},  // x|1 duplicate
+      {5, kTransferWarning, {"x|1|old", "y|2|old", "z|3|new"}},
+  };
+  for (const Case& test : cases) {
+    Exec("DELETE * FROM [K]");
+    Exec("INSERT INTO K values('x', 1, 'old')");
+    Exec("INSERT INTO K values('y', 2, 'old')");
+    EXPECT_EQ(Import("K", "x|1|new\r\nz|3|new\r\n", test.mode), test.result) << test.mode;
+    EXPECT_EQ(SortedRows("K"), test.rows) << test.mode;
+  }
+}
+
+TEST_F(VidangeTablesTest, KeyDeleteConvertsDecimalCommaAndBooleans) {
+  Exec(
+      "CREATE TABLE Prix (C CURRENCY, B BIT, V TEXT(10), CONSTRAINT PrimaryKey PRIMARY KEY (C, "
+      "B))");
+  Exec("INSERT INTO Prix values('12,5', -1, 'old')");
+  Exec("INSERT INTO Prix values('12,5', 0, 'keep')");
+  EXPECT_EQ(Import("Prix", "12,5|Vrai|new\r\n", kKeepExisting), "ERR0");
+  EXPECT_EQ(SortedRows("Prix"), (std::vector<std::string>{"12,5|Faux|keep", "12,5|Vrai|new"}));
+}
+
+TEST_F(VidangeTablesTest, KeepExistingRowsWithoutPrimaryKeyOnlyAdds) {
+  Exec("CREATE TABLE Libre (A TEXT(10), B LONG)");
+  Exec("INSERT INTO Libre values('a', 1)");
+  Exec("INSERT INTO Libre values('b', 2)");
+  EXPECT_EQ(Import("Libre", "c|3\r\n", kKeepExisting), "ERR0");
+  EXPECT_EQ(Rows("Libre"), (std::vector<std::string>{"a|1", "b|2", "c|3"}));
+}
+
+TEST(BuildPrimaryKeyDeleteTest, StatementsByKey) {
+  const std::vector<FieldDef> fields = {{"A", dbengine::kText, 10, false},
+                                        {"B", dbengine::kLong, 4, false},
+                                        {"C", dbengine::kBoolean, 1, false},
+                                        {"D", dbengine::kCurrency, 8, false}};
+  const std::vector<std::string> values = {"'O''Brien'", "5", "-1", "12,5"};
+  const IndexDef unique = {"Autre", false, true, {"B"}};
+  struct Case {
+    std::vector<IndexDef> indexes;
+    std::int16_t valueCount;
+    std::vector<std::string> values;
+    std::optional<std::string> statement;
+  } const cases[] = {
+      // Conditions in table field order, whatever the index order.
+      {{{"PrimaryKey", true, true, {"D", "A"}}, unique},
+       4,
+       values,
+       "DELETE * FROM [T]  WHERE [A]='O''Brien' AND [D]='12,5'"},
+      {{{"PrimaryKey", true, true, {"D", "A"}}},
+       1,
+       values,
+       "DELETE * FROM [T]  WHERE [A]='O''Brien'"},
+      {{{"PrimaryKey", true, true, {"B"}}}, 4, values, "DELETE * FROM [T]  WHERE [B]='5'"},
+      {{{"PrimaryKey", true, true, {"C"}}}, 4, values, "DELETE * FROM [T]  WHERE [C]=-1"},
+      {{{"PrimaryKey", true, true, {"B"}}},
+       2,
+       {"x", "5' AND [A]='y"},
+       "DELETE * FROM [T]  WHERE [B]='5'' AND [A]=''y'"},
+      {{{"PrimaryKey", true, true, {"D", "A"}}}, 0, values, std::nullopt},
+      {{{"PrimaryKey", true, true, {"a"}}}, 4, values, std::nullopt},  // letter case differs
+      {{unique}, 4, values, std::nullopt},
+      {{}, 4, values, std::nullopt},
+  };
+  for (const Case& test : cases) {
+    const TableDef tableDef("T", fields, test.indexes);
+    EXPECT_EQ(BuildPrimaryKeyDelete("T", test.values, test.valueCount, tableDef), test.statement)
+        << testing::PrintToString(test.statement);
+  }
+
+  const TableDef tableDef("T", fields, {{"PrimaryKey", true, true, {"D", "A"}}, unique});
+  EXPECT_TRUE(IsPrimaryKeyField("A", tableDef));
+  EXPECT_TRUE(IsPrimaryKeyField("D", tableDef));
+  EXPECT_FALSE(IsPrimaryKeyField("a", tableDef));
+  EXPECT_FALSE(IsPrimaryKeyField("B", tableDef));
+  EXPECT_THROW(BuildPrimaryKeyDelete("T", {"1", "2", "3", "4", "5"}, 5, tableDef),
+               dbengine::EngineError);
+}
+
+TEST_F(VidangeTablesTest, RefusedLinesAreSkippedWithTheWarning) {
+  Exec("CREATE TABLE K (A TEXT(10), B LONG, CONSTRAINT PrimaryKey PRIMARY KEY (A))");
+  // A duplicate key and a line with one piece too few are refused; empty
+  // lines are no lines at all.
+  EXPECT_EQ(Import("K", "\r\nx|1\r\n\r\nx|2\r\ny\r\nz|3\r\n\r\n", kAppend), kTransferWarning);
+  EXPECT_EQ(Rows("K"), (std::vector<std::string>{"x|1", "z|3"}));
+
+  EXPECT_EQ(Import("K", "\r\n\r\nu|1\r\n\r\nv|\r\n", kClearFirst), "ERR0");
+  EXPECT_EQ(Rows("K"), (std::vector<std::string>{"u|1", "v|"}));
+}
+
+TEST_F(VidangeTablesTest, ValuesTypedAfterTheFields) {
+  Exec("CREATE TABLE V (A TEXT(10), B BIT, N DOUBLE)");
+  EXPECT_EQ(Import("V",
+                   "1|vrai|1,5\r\n2|VRAI|\r\n3|Faux|0\r\n4|True|0\r\n5|-1|0\r\n6||0\r\n"
+                   "7|Vrai |0\r\nO'Brien|Vrai|-2,5E+20\r\n",
+                   kClearFirst),
+            "ERR0");
+  EXPECT_EQ(Rows("V"),
+            (std::vector<std::string>{"1|Vrai|1,5", "2|Vrai|", "3|Faux|0", "4|Faux|0", "5|Faux|0",
+                                      "6|Faux|0", "7|Faux|0", "O'Brien|Vrai|-2,5E+20"}));
+}
+
+TEST_F(VidangeTablesTest, TooManyPiecesEndTheImport) {
+  Exec("CREATE TABLE K (A TEXT(10), B LONG)");
+  const std::string beyondLastField = ErrorFormOf("K", [&] { db_.TableDefs("K").Fields(2); });
+  ASSERT_EQ(beyondLastField.rfind("ERR3265 (TABLE K):", 0), 0u);
+  EXPECT_EQ(Import("K", "x|1\r\ny|2|extra\r\nz|3\r\n", kAppend), beyondLastField);
+  EXPECT_EQ(Rows("K"), std::vector<std::string>{"x|1"});
+
+  // 32768 pieces are more than a 16-bit count holds; 32767 are not.
+  const std::string wide(32767, '|');
+  EXPECT_EQ(Import("K", wide + "\r\n", kAppend), "ERR6 (TABLE K):Dépassement de capacité");
+  EXPECT_EQ(Import("K", wide.substr(1) + "\r\n", kAppend), beyondLastField);
+}
+
+TEST_F(VidangeTablesTest, FileThatCannotBeReadLeavesTheTable) {
+  Exec("CREATE TABLE K (A TEXT(10), B LONG)");
+  Exec("INSERT INTO K values('x', 1)");
+  fs::create_directories(root_ / "dossier");
+  struct Case {
+    std::string path;
+    std::string result;
+  } const cases[] = {
+      {PathOf("absent.txt"), "ERR53 (TABLE K):Fichier introuvable"},
+      {PathOf("absent/TB.txt"), "ERR76 (TABLE K):Chemin d'accès introuvable"},
+      {PathOf("dossier"), "ERR75 (TABLE K):Erreur d'accès chemin/fichier"},
+  };
+  for (const Case& test : cases) {
+    for (std::int16_t mode : {kClearFirst, kKeepExisting, kAppend}) {
+      std::string separator;
+      EXPECT_EQ(ImportTextIntoTable(db_, "K", test.path, mode, separator), test.result);
+      EXPECT_EQ(Rows("K"), std::vector<std::string>{"x|1"}) << test.path << " " << mode;
+    }
+  }
+}
+
+TEST_F(VidangeTablesTest, UnwritableValuesAreRefused) {
+  Exec("CREATE TABLE W (A TEXT(10), X MEMO)");
+  struct Case {
+    std::string value;
+    std::string separator;
+    std::string field;
+  } const cases[] = {
+      {"a|b", "", "[X]"},  {"a\r\nb", "", "[X]"}, {"a\rb", ";", "[X]"}, {"a\nb", "", "[X]"},
+      {"漢字", "", "[X]"}, {"z", "z", "[X]"},     {"bb", "aa", "[A]"},  // "a" then "aa" then "bb"
+                                                                        // reads back as "", "abb"
+  };
+  for (const Case& test : cases) {
+    Exec("DELETE * FROM [W]");
+    Exec("INSERT INTO W values('ok', 'fine')");
+    Exec(test.separator == "aa" ? "INSERT INTO W values('a', 'bb')"
+                                : "INSERT INTO W values('a', '" + test.value + "')");
+    for (const bool existing : {false, true}) {
+      fs::remove(file_);
+      if (existing) WriteBytes(file_, "old\r\n");
+      std::string separator = test.separator;
+      const std::string result = ExportTableToText(db_, "W", file_, separator);
+      EXPECT_EQ(result.rfind("ERR5 (TABLE W):", 0), 0u) << result;
+      EXPECT_NE(result.find(test.field), std::string::npos) << result;
+      EXPECT_EQ(fs::exists(file_), existing);
+      if (existing) {
+        EXPECT_EQ(ReadBytes(file_), "old\r\n");
+      }
+      EXPECT_EQ(FileCount(), existing ? 1u : 0u) << "no temporary file left";
+    }
+  }
+}
+
+TEST_F(VidangeTablesTest, QuoteInNumberIsNotSpliced) {
+  Exec("CREATE TABLE S (T TEXT(10), N LONG, M LONG, CONSTRAINT PrimaryKey PRIMARY KEY (N))");
+  Exec("INSERT INTO S values('old', 5, 0)");
+  const std::string refused = ErrorFormOf("S", [&] {
+    dbengine::Recordset rs = db_.OpenRecordset("S", dbengine::RecordsetType::kTable);
+    rs.AddNew();
+    rs.SetFieldValue(1, "5','6");
+  });
+  ASSERT_EQ(refused.rfind("ERR3421 (TABLE S):", 0), 0u) << refused;
+  // Spliced into the INSERT, "5','6" would give the line's two pieces three values.
+  for (std::int16_t mode : {kAppend, kKeepExisting}) {
+    EXPECT_EQ(Import("S", "ok|1|2\r\nA|5','6\r\nz|3|4\r\n", mode), refused);
+    EXPECT_EQ(SortedRows("S"), (std::vector<std::string>{"ok|1|2", "old|5|0"}));
+    Exec("DELETE * FROM [S]  WHERE [N]=1");
+  }
+}
+
+}  // namespace

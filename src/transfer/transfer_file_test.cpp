@@ -1,0 +1,215 @@
+#include "transfer/transfer_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TransferFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("transfer_file_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::string PathOf(const std::string& name) const { return (root_ / name).string(); }
+
+  static void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::vector<std::string> ReadAllLines(const std::string& bytes) {
+    const std::string path = PathOf("in.txt");
+    WriteBytes(path, bytes);
+    transfer::TransferFileReader reader;
+    reader.Open(path);
+    std::vector<std::string> lines;
+    std::string line;
+    while (reader.ReadLine(line)) lines.push_back(line);
+    return lines;
+  }
+
+  fs::path root_;
+};
+
+int ErrorNumberOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const dbengine::RuntimeError& error) {
+    return error.Number();
+  }
+  return 0;
+}
+
+TEST_F(TransferFileTest, LinesEndAtCrLfLoneCrOrLoneLf) {
+  using Lines = std::vector<std::string>;
+  struct Case {
+    std::string bytes;
+    Lines lines;
+  } const cases[] = {
+      {"", {}},
+      {"abc", {"abc"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\rb\r", {"a", "b"}},
+      {"a\r\n\r\nb", {"a", "", "b"}},
+      {"a\r\r\nb", {"a", "", "b"}},
+      {"\n\r", {"", ""}},
+      {"\r\n", {""}},
+      {"a|b||\r\n", {"a|b||"}},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(ReadAllLines(test.bytes), test.lines) << testing::PrintToString(test.bytes);
+  }
+}
+
+TEST_F(TransferFileTest, LinesSpanningTheReadBuffer) {
+  // A CR as the last byte of one buffer load and its LF as the first of the
+  // next; then a line longer than a whole buffer.
+  const std::size_t bufferSize = std::size_t{1} << 20;
+  const std::string first(bufferSize - 1, 'x');
+  const std::string second(bufferSize + 10, 'y');
+  const auto lines = ReadAllLines(first + "\r\n" + second + "\r\nz");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], first);
+  EXPECT_EQ(lines[1], second);
+  EXPECT_EQ(lines[2], "z");
+}
+
+TEST_F(TransferFileTest, EveryWindows1252ByteRoundTrips) {
+  std::string bytes;
+  for (int byte = 1; byte < 256; ++byte) {
+    if (byte != '\r' && byte != '\n') bytes.push_back(static_cast<char>(byte));
+  }
+  const auto lines = ReadAllLines(bytes + "\r\n");
+  ASSERT_EQ(lines.size(), 1u);
+  for (const char* character : {"é", "€", "ÿ", "Œ", "’"}) {
+    EXPECT_NE(lines[0].find(character), std::string::npos) << character;
+  }
+  EXPECT_NE(lines[0].find("\xC2\x81"), std::string::npos);  // undefined 0x81 -> U+0081
+
+  const std::string out = PathOf("out.txt");
+  transfer::TransferFileWriter writer;
+  writer.Open(out);
+  std::size_t badOffset = 0;
+  ASSERT_TRUE(writer.WriteLine(lines[0], badOffset));
+  writer.Commit();
+  EXPECT_EQ(ReadBytes(out), bytes + "\r\n");
+}
+
+TEST_F(TransferFileTest, ConversionToWindows1252) {
+  struct Case {
+    std::string utf8;
+    bool converts;
+    std::string bytes;      // when it converts
+    std::size_t badOffset;  // when it does not
+  } const cases[] = {
+      {"abc", true, "abc", 0},
+      {"é", true, "\xE9", 0},
+      {"a€b", true,
+       "a\x80"
+       "b",
+       0},
+      {"Zoë|Ç", true, "Zo\xEB|\xC7", 0},
+      {"é€ô\xC2\x81\xC2\xA0", true, "\xE9\x80\xF4\x81\xA0", 0},
+      {"é€漢", false, "", 5},
+      {"ab漢c", false, "", 2},
+      {"aé\xFF", false, "", 3},  // not UTF-8
+      {"é\xC3", false, "", 2},   // truncated sequence
+      {"\xF0\x9F\x98\x80", false, "", 0},
+  };
+  transfer::Cp1252Converter converter;
+  for (const Case& test : cases) {
+    std::string out(test.utf8.size(), '\0');
+    std::size_t written = 0;
+    std::size_t badOffset = 99;
+    ASSERT_EQ(converter.ToCp1252(test.utf8, out.data(), written, badOffset), test.converts)
+        << test.utf8;
+    if (test.converts) {
+      EXPECT_EQ(out.substr(0, written), test.bytes) << test.utf8;
+    } else {
+      EXPECT_EQ(badOffset, test.badOffset) << test.utf8;
+    }
+  }
+}
+
+TEST_F(TransferFileTest, FilesThatCannotBeOpened) {
+  fs::create_directories(root_ / "folder");
+  WriteBytes(PathOf("present.txt"), "x");
+  struct Case {
+    std::string path;
+    int readError;
+    int writeError;
+  } const cases[] = {
+      {PathOf("absent.txt"), 53, 0},
+      {PathOf("absent/t.txt"), 76, 76},
+      {PathOf("present.txt/t.txt"), 76, 76},
+      {PathOf("folder"), 75, 75},
+      {"", 53, 75},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileReader().Open(test.path); }),
+              test.readError)
+        << test.path;
+    EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileWriter().Open(test.path); }),
+              test.writeError)
+        << test.path;
+  }
+  EXPECT_EQ(fs::exists(root_ / "absent.txt"), false);
+}
+
+TEST_F(TransferFileTest, FilesWithoutPermission) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  const std::string locked = PathOf("locked.txt");
+  WriteBytes(locked, "x");
+  fs::permissions(locked, fs::perms::none);
+  fs::create_directories(root_ / "readonly");
+  fs::permissions(root_ / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileReader().Open(locked); }), 70);
+  EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileWriter().Open(locked); }), 70);
+  EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileWriter().Open(PathOf("readonly/t.txt")); }),
+            70);
+  fs::permissions(root_ / "readonly", fs::perms::owner_all);
+}
+
+TEST(SplitLineTest, CutsAtEveryOccurrence) {
+  using Pieces = std::vector<std::string_view>;
+  struct Case {
+    std::string_view line;
+    std::string_view separator;
+    Pieces pieces;
+  } const cases[] = {
+      {"a|b|c", "|", {"a", "b", "c"}},
+      {"12||abc", "|", {"12", "", "abc"}},
+      {"|", "|", {"", ""}},
+      {"a||", "|", {"a", "", ""}},
+      {"abc", ";", {"abc"}},
+      {"a|b;c", ";", {"a|b", "c"}},
+      {"a<>b<>", "<>", {"a", "b", ""}},
+      {"aaab", "aa", {"", "ab"}},
+  };
+  std::vector<std::string_view> pieces;
+  for (const Case& test : cases) {
+    ASSERT_TRUE(transfer::SplitLine(test.line, test.separator, pieces, 32767));
+    EXPECT_EQ(pieces, test.pieces) << test.line;
+  }
+  EXPECT_TRUE(transfer::SplitLine("a|b", "|", pieces, 2));
+  EXPECT_FALSE(transfer::SplitLine("a|b|c", "|", pieces, 2));
+}
+
+}  // namespace
