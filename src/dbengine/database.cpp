@@ -18,6 +18,16 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Ends a storage a handle lets go of: commits and ends its recordsets, which
+// may still hold it. A destructor or a move cannot report a failure.
+void CloseQuietly(const std::shared_ptr<Storage>& storage) noexcept {
+  if (storage == nullptr) return;
+  try {
+    storage->Close();
+  } catch (...) {
+  }
+}
+
 [[noreturn]] void NoSuchItem(std::string_view what, int position) {
   throw EngineError(3265, "Élément non trouvé dans cette collection : aucun " + std::string(what) +
                               " à la position " + std::to_string(position) + ".");
@@ -75,8 +85,19 @@ void Recordset::Update() { cursor_->Update(); }
 
 Database::Database() = default;
 Database::Database(Database&&) noexcept = default;
-Database& Database::operator=(Database&&) noexcept = default;
-Database::~Database() = default;  // the storage commits and closes itself
+Database& Database::operator=(Database&& other) noexcept {
+  if (this != &other) {
+    CloseQuietly(storage_);
+    storage_ = std::move(other.storage_);
+    everOpened_ = other.everOpened_;
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+// Open recordsets share the storage: close it here rather than when the last
+// of them goes, so that the handle's end commits and releases the file.
+Database::~Database() { CloseQuietly(storage_); }
 
 void Database::Open(const std::string& path) {
   if (storage_ && !storage_->IsClosed()) Close();

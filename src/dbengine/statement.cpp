@@ -207,12 +207,12 @@ class Parser {
   // form exactly one literal is a syntax error in the expression (3075).
   void ParseValue(Literal& literal, bool inValueList) {
     const std::size_t start = current_.offset;
+    literal.text.clear();  // a reused literal keeps nothing of the previous statement
     auto bad = [&]() {
       throw EngineError(3075, "Erreur de syntaxe dans l'expression « " + Near(tokens_.Rest(start)) + " ».");
     };
     if (current_.kind == TokenKind::kText) {
       literal.kind = Literal::kText;
-      literal.text.clear();
       const std::string_view body = current_.text.substr(1, current_.text.size() - 2);
       for (std::size_t at = 0; at < body.size(); ++at) {
         literal.text.push_back(body[at]);
@@ -221,7 +221,6 @@ class Parser {
       Advance();
     } else if (current_.kind == TokenKind::kNumber || IsPunct('-') || IsPunct('+')) {
       literal.kind = Literal::kNumber;
-      literal.text.clear();
       if (IsPunct('-') || IsPunct('+')) {
         if (current_.text[0] == '-') literal.text.push_back('-');
         Advance();

@@ -167,6 +167,8 @@ void ConvertString(std::string_view text, const FieldDef& field, Value& out) {
 void ReadColumn(sqlite3_stmt* statement, int column, FieldType type, Value& out) {
   out.type = type;
   out.text.clear();
+  out.integer = 0;
+  out.real = 0.0;
   out.isNull = sqlite3_column_type(statement, column) == SQLITE_NULL;
   if (out.isNull) return;
   switch (type) {
@@ -348,9 +350,10 @@ void Storage::Close() {
     commitRc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     inTransaction_ = false;
   }
-  if (walEnabled_) {
+  if (!readOnly_) {
     // Back to a single self-contained file. This fails only when another
-    // connection still has the file open; that connection's close ends WAL.
+    // connection still has the file open; that connection's close ends WAL,
+    // even when it only read (a no-op on a file already out of WAL).
     sqlite3_exec(db_, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
   }
   if (commitRc != SQLITE_OK) {
@@ -928,11 +931,15 @@ const Value& Cursor::FieldValue(std::int16_t position) const {
   return current_[static_cast<std::size_t>(position)];
 }
 
-void Cursor::AddNew() {
-  CheckLive();
+void Cursor::CheckWritable() const {
   if (type_ != RecordsetType::kTable) {
     throw EngineError(3251, "Opération non prise en charge pour ce type d'objet : ce recordset est en lecture seule.");
   }
+}
+
+void Cursor::AddNew() {
+  CheckLive();
+  CheckWritable();
   newRow_.clear();
   for (std::int16_t position = 0; position < def_.FieldCount(); ++position) {
     newRow_.push_back(Value::Null(def_.Fields(position).type));
@@ -942,16 +949,32 @@ void Cursor::AddNew() {
 
 void Cursor::SetFieldValue(std::int16_t position, std::string_view text) {
   CheckLive();
+  CheckWritable();
   const FieldDef& field = def_.Fields(position);
   if (!adding_) throw EngineError(3020, "Mise à jour ou Annuler Mise à jour sans AddNew ni Edit.");
-  ConvertString(text, field, newRow_[static_cast<std::size_t>(position)]);
+  // Converted aside: a string that cannot be stored leaves the field as it was.
+  Value converted;
+  ConvertString(text, field, converted);
+  newRow_[static_cast<std::size_t>(position)] = std::move(converted);
 }
 
 void Cursor::Update() {
   CheckLive();
+  CheckWritable();
   if (!adding_) throw EngineError(3020, "Mise à jour ou Annuler Mise à jour sans AddNew ni Edit.");
   adding_ = false;
-  storage_->InsertRow(storage_->Table(tableName_, 3078), newRow_);
+  TableInfo& table = storage_->Table(tableName_, 3078);
+  // The table may have been dropped and made again since the recordset opened:
+  // the row built on the old fields cannot go into other ones.
+  bool sameFields = table.def.FieldCount() == def_.FieldCount();
+  for (std::int16_t position = 0; sameFields && position < def_.FieldCount(); ++position) {
+    sameFields = table.def.Fields(position).type == def_.Fields(position).type;
+  }
+  if (!sameFields) {
+    throw EngineError(3420, "Objet invalide ou n'est plus défini : la table « " + tableName_ +
+                                " » a été redéfinie depuis l'ouverture du recordset.");
+  }
+  storage_->InsertRow(table, newRow_);
 }
 
 }  // namespace dbengine

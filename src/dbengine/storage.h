@@ -104,6 +104,7 @@ class Cursor {
 
  private:
   void CheckLive() const;
+  void CheckWritable() const;  // 3251 unless a table-type recordset
   void Step();
   std::shared_ptr<Storage> storage_;
   std::string tableName_;
