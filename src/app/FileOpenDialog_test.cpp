@@ -1,0 +1,151 @@
+// Tests of the file-open dialog adapter: the filter string's translation into Qt name filters,
+// the dialog it builds, and how a choice and a cancel come back from ShowOpen.
+#include "app/FileOpenDialog.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/app_test_support.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kFilter = u"Base de données Access (*.mdb) | *.mdb|Tous les Fichiers  (*.*) |*.*"_s;
+
+bool Touch(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly);
+}
+
+}  // namespace
+
+class FileOpenDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void nameFilters_data();
+  void nameFilters();
+  void builtDialog();
+  void showOpen_data();
+  void showOpen();
+  void opensAgainInTheLastFolder();
+};
+
+void FileOpenDialogTest::nameFilters_data() {
+  QTest::addColumn<QString>("filter");
+  QTest::addColumn<QStringList>("nameFilters");
+
+  QTest::newRow("the browse buttons' filter")
+      << kFilter
+      << QStringList{u"Base de données Access (*.mdb)  (*.mdb)"_s,
+                     u"Tous les Fichiers  (*.*)  (*.*)"_s};
+  QTest::newRow("the window's first filter")
+      << u"Fichiers MAJ (*.*) |*.*"_s << QStringList{u"Fichiers MAJ (*.*)  (*.*)"_s};
+  QTest::newRow("several patterns")
+      << u"Images|*.bmp; *.jpg ;*.png"_s << QStringList{u"Images (*.bmp *.jpg *.png)"_s};
+  QTest::newRow("empty") << QString() << QStringList{};
+  QTest::newRow("description without pattern")
+      << u"Texte|*.txt|Orphelin"_s << QStringList{u"Texte (*.txt)"_s};
+  QTest::newRow("blank pattern") << u"Rien| |Texte|*.txt"_s << QStringList{u"Texte (*.txt)"_s};
+}
+
+void FileOpenDialogTest::nameFilters() {
+  QFETCH(QString, filter);
+  QFETCH(QStringList, nameFilters);
+  QCOMPARE(NameFiltersFromFilter(filter), nameFilters);
+}
+
+void FileOpenDialogTest::builtDialog() {
+  QTemporaryDir folder;
+  const QString chosen = folder.filePath(u"lexbase.mdb"_s);
+  QVERIFY(Touch(chosen));
+
+  QtFileOpenDialog adapter;
+  adapter.DialogTitle = u"Recherche des bases de données Access"_s;
+  adapter.Filter = kFilter;
+  adapter.FileName = chosen;
+  const std::unique_ptr<QFileDialog> dialog = adapter.BuildDialog();
+
+  QCOMPARE(dialog->windowTitle(), u"Recherche des bases de données Access"_s);
+  QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
+  QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+  QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+  QCOMPARE(dialog->directory().absolutePath(), folder.path());
+  QCOMPARE(dialog->selectedFiles(), QStringList{chosen});
+  QCOMPARE(dialog->nameFilters().size(), 2);
+  // The operator reads the descriptions; the patterns stay out of sight.
+  auto* types = dialog->findChild<QComboBox*>(u"fileTypeCombo"_s);
+  QVERIFY(types != nullptr);
+  QCOMPARE(types->itemText(0), u"Base de données Access (*.mdb)"_s);
+  QCOMPARE(types->itemText(1), u"Tous les Fichiers (*.*)"_s);
+}
+
+void FileOpenDialogTest::showOpen_data() {
+  QTest::addColumn<bool>("choose");
+  QTest::addColumn<bool>("cancelError");
+  QTest::addColumn<bool>("raises");
+
+  QTest::newRow("choice") << true << true << false;
+  QTest::newRow("cancel raises") << false << true << true;
+  QTest::newRow("cancel returns") << false << false << false;
+}
+
+void FileOpenDialogTest::showOpen() {
+  QFETCH(bool, choose);
+  QFETCH(bool, cancelError);
+  QFETCH(bool, raises);
+
+  QTemporaryDir folder;
+  const QString file = folder.filePath(u"PATBASE.MDB"_s);
+  QVERIFY(Touch(file));
+  QtFileOpenDialog adapter;
+  adapter.DialogTitle = u"Titre"_s;
+  adapter.Filter = kFilter;
+  adapter.FileName = u"/earlier/name.mdb"_s;
+  adapter.CancelError = cancelError;
+
+  QString shownTitle;
+  AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
+    shownTitle = dialog->windowTitle();
+    if (choose) {
+      dialog->selectFile(file);
+      static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+    } else {
+      dialog->reject();
+    }
+  });
+  bool raised = false;
+  try {
+    adapter.ShowOpen();
+  } catch (const DialogCancelled&) {
+    raised = true;
+  }
+
+  QCOMPARE(shownTitle, u"Titre"_s);
+  QCOMPARE(raised, raises);
+  QCOMPARE(adapter.FileName, choose ? file : u"/earlier/name.mdb"_s);
+}
+
+void FileOpenDialogTest::opensAgainInTheLastFolder() {
+  QTemporaryDir folder;
+  const QString file = folder.filePath(u"lexbase.mdb"_s);
+  QVERIFY(Touch(file));
+  QtFileOpenDialog adapter;
+  AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
+    dialog->selectFile(file);
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  adapter.ShowOpen();
+  QCOMPARE(adapter.FileName, file);
+
+  adapter.FileName.clear();
+  QCOMPARE(adapter.BuildDialog()->directory().absolutePath(), folder.path());
+}
+
+static const bool registered = RegisterTest<FileOpenDialogTest>();
+
+#include "FileOpenDialog_test.moc"

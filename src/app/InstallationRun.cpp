@@ -1,0 +1,33 @@
+// The installation run as the OK button starts it: the run's steps over the
+// installer window's fields, buttons, pointer and message boxes.
+#include "app/InstallationRun.h"
+
+#include "app/Installation.h"
+#include "app/frmInstallFichiers.h"
+
+namespace {
+
+class WindowHost : public InstallationHost {
+ public:
+  explicit WindowHost(frmInstallFichiers& window) : window_(window) {}
+
+  std::string DictionaryFolderText() const override { return window_.CheminApplication().toStdString(); }
+  std::string DataFolderText() const override { return window_.CheminMedecin().toStdString(); }
+  std::string ProgramFolder() const override { return window_.ProgramFolder().toStdString(); }
+  void ShowMessage(const std::string& text, const std::string& title, OperatorMessages::Icon icon) override {
+    window_.Messages().Show(QString::fromStdString(text), QString::fromStdString(title), icon);
+  }
+  void SetOkEnabled(bool enabled) override { window_.SetOkEnabled(enabled); }
+  void SetWaitCursor(bool waiting) override { window_.SetWaitCursor(waiting); }
+  void Quit() override { window_.cmdQuitter_Click(); }
+
+ private:
+  frmInstallFichiers& window_;
+};
+
+}  // namespace
+
+void RunInstallation(frmInstallFichiers& window) {
+  WindowHost host(window);
+  RunInstallationSteps(host);
+}

@@ -1,0 +1,260 @@
+// The installation run through its window-free host, on copies of the sample
+// databases in a temporary folder.
+#include "app/Installation.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "dbengine/dbengine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Box {
+  std::string text;
+  std::string title;
+  OperatorMessages::Icon icon;
+};
+
+class TestHost : public InstallationHost {
+ public:
+  std::string dictionary;
+  std::string data;
+  std::string program;
+  std::vector<Box> boxes;
+  std::vector<std::string> events;  // "ok:0", "wait:1", "box", "quit" in order
+
+  std::string DictionaryFolderText() const override { return dictionary; }
+  std::string DataFolderText() const override { return data; }
+  std::string ProgramFolder() const override { return program; }
+  void ShowMessage(const std::string& text, const std::string& title, OperatorMessages::Icon icon) override {
+    boxes.push_back({text, title, icon});
+    events.push_back("box");
+  }
+  void SetOkEnabled(bool enabled) override { events.push_back(enabled ? "ok:1" : "ok:0"); }
+  void SetWaitCursor(bool waiting) override { events.push_back(waiting ? "wait:1" : "wait:0"); }
+  void Quit() override { events.push_back("quit"); }
+};
+
+const char* const kTables[] = {"CentreServicesAMC", "Conventions", "CONVENTIONS_REGROUPEMENT", "CONVENTIONS_TYPE",
+                               "CORRESPONDANCE_MUTNUM_AMC"};
+const char* const kTransferFiles[] = {"TB_CentreServiceAMC.txt", "TB_Conventions.txt", "TB_ConventionsRegroup.txt",
+                                      "TB_ConventionsType.txt", "TB_CorrespondanceMutnum.txt"};
+
+std::string Bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::vector<dbengine::Value>> Rows(const fs::path& database, const std::string& table) {
+  dbengine::Database db;
+  db.Open(database.string());
+  std::vector<std::vector<dbengine::Value>> rows;
+  dbengine::Recordset records = db.OpenRecordset("SELECT * FROM [" + table + "]");
+  while (!records.IsEOF()) {
+    std::vector<dbengine::Value>& row = rows.emplace_back();
+    for (std::int16_t field = 0; field < records.FieldCount(); ++field) row.push_back(records.FieldValue(field));
+    records.MoveNext();
+  }
+  db.Close();
+  return rows;
+}
+
+void Execute(const fs::path& database, const std::string& statement) {
+  dbengine::Database db;
+  db.Open(database.string());
+  db.Execute(statement);
+  db.Close();
+}
+
+class InstallationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("installation_" + std::to_string(::getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    const fs::path sample = SAMPLE_DIR;
+    fs::create_directories(root_ / "programme");
+    fs::create_directories(root_ / "dictionnaire");
+    fs::create_directories(root_ / "donnees");
+    fs::copy_file(sample / "CONVENTIONS_TEST_KVEL.mdb", Source());
+    fs::copy_file(sample / "dictionnaire" / "lexbase.mdb", Dictionary());
+    fs::copy_file(sample / "donnees" / "patbase.mdb", Data());
+    host_.program = (root_ / "programme").string();
+    host_.dictionary = (root_ / "dictionnaire").string();
+    host_.data = (root_ / "donnees").string() + "/";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path Source() const { return root_ / "programme" / "CONVENTIONS_TEST_KVEL.mdb"; }
+  fs::path Dictionary() const { return root_ / "dictionnaire" / "lexbase.mdb"; }
+  fs::path Data() const { return root_ / "donnees" / "patbase.mdb"; }
+  fs::path TargetOf(const std::string& table) const {
+    return table == "CentreServicesAMC" || table == "CORRESPONDANCE_MUTNUM_AMC" ? Dictionary() : Data();
+  }
+
+  // The completion message closes every working phase, then the window.
+  void ExpectEndsWithCompletion() const {
+    ASSERT_FALSE(host_.boxes.empty());
+    EXPECT_EQ(host_.boxes.back().text, "Installation terminée.");
+    EXPECT_EQ(host_.boxes.back().title, "Installation des conventions de tests du KVEL");
+    EXPECT_EQ(host_.boxes.back().icon, OperatorMessages::Icon::Information);
+    ASSERT_GE(host_.events.size(), 2u);
+    EXPECT_EQ(host_.events.back(), "quit");
+  }
+
+  const Box& ErrorReport() const {
+    EXPECT_EQ(host_.boxes.size(), 2u);
+    EXPECT_EQ(host_.boxes.front().title, "Erreur d'installation");
+    EXPECT_EQ(host_.boxes.front().icon, OperatorMessages::Icon::Exclamation);
+    return host_.boxes.front();
+  }
+
+  fs::path root_;
+  TestHost host_;
+};
+
+TEST_F(InstallationTest, ChecksStopAtTheFirstProblemWithItsMessage) {
+  const std::string missing = (root_ / "ailleurs").string();
+  const std::string dataBytes = Bytes(Data());
+  struct Case {
+    std::string dictionary;
+    std::string data;
+    std::string message;
+  } const cases[] = {
+      {"", "", "Le chemin de la base Lexbase.mdb n'est pas spécifié !"},
+      {"", host_.data, "Le chemin de la base Lexbase.mdb n'est pas spécifié !"},
+      {host_.dictionary, "", "Le chemin de la base Patbase.mdb n'est pas spécifié !"},
+      {missing, missing, "Base " + missing + "/lexbase.mdb non trouvée !"},
+      {missing + "/", host_.data, "Base " + missing + "/lexbase.mdb non trouvée !"},
+      {host_.dictionary, missing, "Base " + missing + "/patbase.mdb non trouvée !"},
+      // Blanks are not trimmed: a field of blanks names a folder that is not there.
+      {"  ", host_.data, "Base   /lexbase.mdb non trouvée !"},
+  };
+  for (const Case& check : cases) {
+    TestHost host;
+    host.dictionary = check.dictionary;
+    host.data = check.data;
+    host.program = host_.program;
+    EXPECT_EQ(RunInstallationSteps(host), InstallationOutcome::kNotStarted);
+    ASSERT_EQ(host.boxes.size(), 1u) << check.message;
+    EXPECT_EQ(host.boxes[0].text, check.message);
+    EXPECT_EQ(host.boxes[0].title, "Attention");
+    EXPECT_EQ(host.boxes[0].icon, OperatorMessages::Icon::Critical);
+    EXPECT_EQ(host.events, std::vector<std::string>{"box"}) << "the window stays as it was";
+  }
+  EXPECT_EQ(Bytes(Data()), dataBytes);
+}
+
+TEST_F(InstallationTest, FullRunCopiesEveryRowAndRebuildsTheKeys) {
+  const std::string sourceBytes = Bytes(Source());
+  InstallationFailure failure;
+  EXPECT_EQ(RunInstallationSteps(host_, &failure), InstallationOutcome::kCompleted)
+      << failure.number << " " << failure.description;
+  ASSERT_EQ(host_.boxes.size(), 1u);
+  ExpectEndsWithCompletion();
+  EXPECT_EQ(host_.events, (std::vector<std::string>{"ok:0", "wait:1", "wait:0", "box", "quit"}));
+
+  for (const char* table : kTables) {
+    const auto source = Rows(Source(), table);
+    const auto target = Rows(TargetOf(table), table);
+    ASSERT_FALSE(source.empty()) << table;
+    ASSERT_EQ(source.size(), target.size()) << table;
+    for (std::size_t row = 0; row < source.size(); ++row) {
+      for (std::size_t field = 0; field < source[row].size(); ++field) {
+        dbengine::Value expected = source[row][field];
+        // The transfer file writes a Null as an empty field, which a text field reads back as an empty text.
+        if (expected.isNull && (expected.type == dbengine::kText || expected.type == dbengine::kMemo)) {
+          expected = dbengine::Value::Text(expected.type, "");
+        }
+        EXPECT_EQ(target[row][field], expected) << table << " row " << row << " field " << field;
+      }
+    }
+  }
+
+  dbengine::Database data;
+  data.Open(Data().string());
+  const std::pair<const char*, std::vector<std::string>> keys[] = {
+      {"CONVENTIONS_REGROUPEMENT", {"NumeroAMC", "TypeConvention", "CritereSecondaire", "NumeroSignataire"}},
+      {"Conventions",
+       {"NumOrganismeSignataire", "TypeConvention", "CritereSecondaire", "TypeAccord", "NumAMC",
+        "IndicateurConventionGroupee"}},
+  };
+  for (const auto& [table, fields] : keys) {
+    const dbengine::TableDef definition = data.TableDefs(table);
+    const dbengine::IndexDef* primary = definition.PrimaryIndex();
+    ASSERT_NE(primary, nullptr) << table;
+    EXPECT_EQ(primary->name, "PrimaryKey");
+    EXPECT_EQ(primary->fields, fields);
+  }
+  data.Close();
+
+  for (const char* file : kTransferFiles) EXPECT_FALSE(fs::exists(root_ / "donnees" / file)) << file;
+  EXPECT_EQ(Bytes(Source()), sourceBytes) << "the source database is only read";
+}
+
+TEST_F(InstallationTest, DataDatabaseThatIsAFolderIsReportedByItsOpen) {
+  fs::remove(Data());
+  fs::create_directory(Data());
+  EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kFailed);
+  const Box& report = ErrorReport();
+  EXPECT_EQ(report.text.rfind("Une erreur est survenue lors de l'ajout des conventions de tests dans la base !\r\n"
+                              "erreur n°3343\r\n",
+                              0),
+            0u)
+      << report.text;
+  ExpectEndsWithCompletion();
+  EXPECT_EQ(Rows(Dictionary(), "CentreServicesAMC").size(), Rows(Source(), "CentreServicesAMC").size());
+  EXPECT_EQ(Rows(Dictionary(), "CORRESPONDANCE_MUTNUM_AMC").size(),
+            Rows(Source(), "CORRESPONDANCE_MUTNUM_AMC").size());
+  for (const char* file : kTransferFiles) EXPECT_FALSE(fs::exists(root_ / "donnees" / file)) << file;
+}
+
+TEST_F(InstallationTest, MissingSourceTableLeavesItsTargetUntouchedAndIsNamed) {
+  Execute(Source(), "DROP TABLE CONVENTIONS_TYPE");
+  const auto before = Rows(Data(), "CONVENTIONS_TYPE");
+  // A file left by an earlier, interrupted run must not be loaded either.
+  std::ofstream(root_ / "donnees" / "TB_ConventionsType.txt") << "ZZ|Ancienne ligne\r\n";
+  EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kFailed);
+  const Box& report = ErrorReport();
+  EXPECT_NE(report.text.find("erreur n°3078\r\n(TABLE CONVENTIONS_TYPE):"), std::string::npos) << report.text;
+  ExpectEndsWithCompletion();
+  EXPECT_EQ(Rows(Data(), "CONVENTIONS_TYPE"), before);
+  EXPECT_EQ(Rows(Data(), "Conventions").size(), Rows(Source(), "Conventions").size());
+}
+
+TEST_F(InstallationTest, FailingSchemaStatementIsReported) {
+  Execute(Data(), "ALTER TABLE CONVENTIONS_REGROUPEMENT DROP CONSTRAINT PrimaryKey");
+  EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kFailed);
+  const Box& report = ErrorReport();
+  EXPECT_NE(report.text.find("erreur n°3371\r\n"), std::string::npos) << report.text;
+  ExpectEndsWithCompletion();
+  // The next statement rebuilt the key all the same.
+  dbengine::Database data;
+  data.Open(Data().string());
+  const dbengine::TableDef definition = data.TableDefs("CONVENTIONS_REGROUPEMENT");
+  EXPECT_NE(definition.PrimaryIndex(), nullptr);
+  data.Close();
+}
+
+TEST_F(InstallationTest, RefusedLinesAreReportedAsTheImportWarning) {
+  // A target whose field is narrower than the source's refuses the longer values.
+  Execute(Data(), "DROP TABLE CONVENTIONS_TYPE");
+  Execute(Data(), "CREATE TABLE CONVENTIONS_TYPE (TypeConvention TEXT(3), Libelle TEXT(2), Domaine TEXT(40), "
+                  "TiersPayantIntegral BIT, NiveauPriorite SHORT, NbConventions LONG, PlafondAnnuel CURRENCY, "
+                  "TauxPriseEnCharge DOUBLE, CoefficientMajoration SINGLE, DateCreation DATETIME, DateMaj DATETIME, "
+                  "Description MEMO, Actif BIT)");
+  EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kFailed);
+  EXPECT_EQ(ErrorReport().text,
+            "Une erreur est survenue lors de l'ajout des conventions de tests dans la base !\r\nerreur n°-1\r\n"
+            "(TABLE CONVENTIONS_TYPE):Il est possible que la table exportée soit incomplète ou comporte des erreurs");
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+// install-conventions: the installer's entry. It creates the one window, runs its load check
+// (which may end the program with status 1 before anything is shown), shows it and waits until
+// it is closed. The program reads no command line, environment variable or configuration.
+#include <QApplication>
+
+#include "app/StartupCheck.h"
+#include "app/frmInstallFichiers.h"
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char* argv[]) {
+  // Only the program's name is passed on: Qt would otherwise take options from the command line.
+  int qtArgumentCount = argc > 0 ? 1 : 0;
+  QApplication application(qtArgumentCount, argv);
+  QCoreApplication::setApplicationVersion(u"1.00"_s);
+  QApplication::setWindowIcon(ApplicationIcon());
+
+  frmInstallFichiers window;
+  if (!window.Form_Load(ProgramFolder())) return 1;
+  window.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The installer window on a real X server. Starts its own Xvfb on a free display and drives the
+# program `install-conventions` with xdotool:
+#   1. in a folder without the source database, the "Installation impossible " box is the only
+#      window shown, and Enter ends the program with status 1;
+#   2. with CONVENTIONS_TEST_KVEL.mdb beside it, the window is 513 x 237 pixels in all (a
+#      507 x 231 client area in a 3-pixel frame), centred on the screen; its picture is saved;
+#      Alt+A (Annuler) ends the program with status 0.
+# Usage: window_e2e.sh PROGRAM [SCREENSHOT.png]. Exit status 77 when a tool is missing.
+set -u
+
+program=${1:?usage: window_e2e.sh PROGRAM [SCREENSHOT.png]}
+screenshot=${2:-$PWD/window.png}
+readonly screen_width=1024 screen_height=768
+readonly wait_seconds=20
+
+for tool in Xvfb xdotool xwininfo import identify; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is not installed"
+    exit 77
+  fi
+done
+
+work=$(mktemp -d)
+xvfb_pid=
+app_pid=
+cleanup() {
+  [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# Polls `$@` every 0.1 s until it succeeds, for at most wait_seconds.
+poll() {
+  local tries=$((wait_seconds * 10))
+  while ((tries-- > 0)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Xvfb picks a free display itself and writes its number on the descriptor given.
+exec {display_fd}<> <(:)
+# -noreset: the server would otherwise reset whenever its last client leaves (each xdotool call
+# is a client), and a program connecting during the reset fails.
+Xvfb -displayfd "$display_fd" -screen 0 "${screen_width}x${screen_height}x24" -nolisten tcp -noreset \
+  >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+display_number=
+read -r -t "$wait_seconds" display_number <&"$display_fd" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+exec {display_fd}<&-
+export DISPLAY=":$display_number"
+# The program must reach this X server, whatever the caller's Qt settings.
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+
+# Starts a copy of the program from folder $1; sets app_pid.
+start_program() {
+  cp "$program" "$1/install-conventions"
+  (cd / && exec "$1/install-conventions") >"$work/program.log" 2>&1 &
+  app_pid=$!
+}
+
+# The visible top-level windows of the running program, one id a line.
+visible_windows() {
+  xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null
+}
+
+# Waits for the program to end and checks its exit status against $1.
+expect_exit() {
+  poll eval '! kill -0 "$app_pid" 2>/dev/null' || fail "the program did not end"
+  wait "$app_pid"
+  local status=$?
+  app_pid=
+  ((status == $1)) || fail "exit status $status, expected $1 ($(cat "$work/program.log"))"
+}
+
+# 1. The source database is missing.
+mkdir "$work/without"
+start_program "$work/without"
+poll visible_windows >/dev/null || fail "no window appeared without the source database"
+box=$(visible_windows)
+[[ $(wc -l <<<"$box") -eq 1 ]] || fail "more than the message box is shown: $box"
+[[ $(xdotool getwindowname "$box") == "Installation impossible " ]] ||
+  fail "box title is '$(xdotool getwindowname "$box")'"
+xdotool windowfocus --sync "$box"
+xdotool key --clearmodifiers Return
+expect_exit 1
+echo "ok: missing source database reported, status 1"
+
+# 2. The source database is there.
+mkdir "$work/with"
+echo "any content" >"$work/with/CONVENTIONS_TEST_KVEL.mdb"
+start_program "$work/with"
+poll visible_windows >/dev/null || fail "the installer window did not appear"
+window=$(visible_windows)
+[[ $(wc -l <<<"$window") -eq 1 ]] || fail "more than one window is shown: $window"
+
+geometry=$(xwininfo -id "$window")
+field() { awk -F: -v name="$1" '$1 ~ name { gsub(/ /, "", $2); print $2 }' <<<"$geometry"; }
+x=$(field "Absolute upper-left X") y=$(field "Absolute upper-left Y")
+width=$(field "Width") height=$(field "Height")
+[[ $width == 513 && $height == 237 ]] || fail "window is ${width} x ${height}, expected 513 x 237"
+centre_x=$(((screen_width - 513) / 2)) centre_y=$(((screen_height - 237) / 2))
+((x >= centre_x - 1 && x <= centre_x + 1 && y >= centre_y - 1 && y <= centre_y + 1)) ||
+  fail "window at $x,$y, expected about $centre_x,$centre_y"
+echo "ok: window 513 x 237 at $x,$y, centred"
+
+# Waits until the window is painted: the banner alone brings many colours.
+painted() {
+  import -silent -window root -crop "513x237+$x+$y" +repage "$work/window.png" 2>/dev/null &&
+    (($(identify -format %k "$work/window.png") > 200))
+}
+poll painted || fail "the window was never painted"
+mkdir -p "$(dirname "$screenshot")"
+cp "$work/window.png" "$screenshot"
+echo "ok: picture saved as $screenshot"
+
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers alt+a
+expect_exit 0
+echo "ok: Alt+A closed the window, status 0"
