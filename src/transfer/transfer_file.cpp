@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace transfer {
@@ -62,11 +63,144 @@ bool IsUndefinedCp1252Byte(unsigned char byte) {
   return byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
 }
 
-iconv_t OpenIconv(const char* to, const char* from) {
-  iconv_t descriptor = ::iconv_open(to, from);
-  if (descriptor == reinterpret_cast<iconv_t>(-1)) throw MakeRuntimeError(kErrInternal);
-  return descriptor;
+// The code point of the UTF-8 character, not ASCII, at the start of `text`,
+// of which `size` bytes are available. Returns its length in bytes, or 0
+// when no character starts there: malformed, truncated, overlong, a
+// surrogate or beyond U+10FFFF.
+std::size_t DecodeUtf8(const unsigned char* text, std::size_t size, char32_t& codePoint) {
+  const unsigned char lead = text[0];
+  std::size_t length = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    codePoint = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    codePoint = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    codePoint = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (size < length) return 0;
+  for (std::size_t index = 1; index < length; ++index) {
+    if ((text[index] & 0xC0) != 0x80) return 0;
+    codePoint = codePoint << 6 | (text[index] & 0x3F);
+  }
+  if (length == 3 && (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) return 0;
+  if (length == 4 && (codePoint < 0x10000 || codePoint > 0x10FFFF)) return 0;
+  return length;
 }
+
+// An iconv descriptor, closed on destruction.
+class IconvDescriptor {
+ public:
+  // Throws a RuntimeError (51) when iconv cannot convert from `from` to `to`.
+  IconvDescriptor(const char* to, const char* from) : descriptor_(::iconv_open(to, from)) {
+    if (descriptor_ == reinterpret_cast<iconv_t>(-1)) throw MakeRuntimeError(kErrInternal);
+  }
+  IconvDescriptor(const IconvDescriptor&) = delete;
+  IconvDescriptor& operator=(const IconvDescriptor&) = delete;
+  ~IconvDescriptor() { ::iconv_close(descriptor_); }
+
+  // Converts the whole of `input`, from the initial state, into `output` (8
+  // bytes). Returns the number of bytes written, or -1 when iconv refuses.
+  int Convert(std::string_view input, char (&output)[8]) {
+    char* inputPosition = const_cast<char*>(input.data());
+    std::size_t inputLeft = input.size();
+    char* outputPosition = output;
+    std::size_t outputLeft = sizeof output;
+    ::iconv(descriptor_, nullptr, nullptr, nullptr, nullptr);
+    if (::iconv(descriptor_, &inputPosition, &inputLeft, &outputPosition, &outputLeft) ==
+            static_cast<std::size_t>(-1) ||
+        inputLeft != 0) {
+      return -1;
+    }
+    return static_cast<int>(outputPosition - output);
+  }
+
+ private:
+  iconv_t descriptor_;
+};
+
+// What iconv makes of the characters that are not converted by hand: those
+// of bytes 0x80 to 0x9F, both ways. (glibc's iconv also drops the Unicode tag
+// characters U+E0000 to U+E007F silently; the converter refuses them like any
+// other character the code page lacks, so that nothing is lost unseen.)
+class Cp1252Tables {
+ public:
+  // The tables of the process, built on the first call. Throws a
+  // RuntimeError (51) when iconv cannot be opened or answers oddly; the next
+  // call then tries again.
+  static const Cp1252Tables& Get() {
+    static const Cp1252Tables tables;
+    return tables;
+  }
+
+  // Appends the UTF-8 form of `byte` (0x80 to 0x9F) at `out`, which has room
+  // for three bytes, and returns the position after it.
+  char* AppendUtf8(unsigned char byte, char* out) const {
+    const Sequence& sequence = toUtf8_[byte - 0x80];
+    std::memcpy(out, sequence.bytes, sizeof sequence.bytes);
+    return out + sequence.size;
+  }
+
+  // The byte of `codePoint` among those of 0x80 to 0x9F, or -1 if none.
+  int ByteOf(char32_t codePoint) const {
+    const Entry* end = toCp1252_ + toCp1252Size_;
+    const Entry* found = std::lower_bound(
+        toCp1252_, end, codePoint,
+        [](const Entry& entry, char32_t value) { return entry.codePoint < value; });
+    return found != end && found->codePoint == codePoint ? found->byte : -1;
+  }
+
+ private:
+  struct Sequence {
+    unsigned char size = 0;
+    char bytes[3] = {};
+  };
+  struct Entry {
+    char32_t codePoint = 0;
+    unsigned char byte = 0;
+  };
+
+  Cp1252Tables() {
+    IconvDescriptor reader("UTF-8", "WINDOWS-1252");
+    char output[8];
+    for (unsigned byte = 0x80; byte < 0xA0; ++byte) {
+      const char input = static_cast<char>(byte);
+      const int length = reader.Convert(std::string_view(&input, 1), output);
+      Sequence& sequence = toUtf8_[byte - 0x80];
+      if (length < 0) {
+        // No character for the byte (one of the five undefined ones): the C1
+        // control of the same number, U+0081 and its like, stands for it.
+        sequence.size = 2;
+        sequence.bytes[0] = static_cast<char>(0xC2);
+        sequence.bytes[1] = static_cast<char>(byte);
+        continue;
+      }
+      // One character of two or three bytes is expected, outside U+00A0 to
+      // U+00FF, which are converted by hand.
+      char32_t codePoint = 0;
+      if (length < 2 || length > 3 ||
+          DecodeUtf8(reinterpret_cast<const unsigned char*>(output),
+                     static_cast<std::size_t>(length),
+                     codePoint) != static_cast<std::size_t>(length) ||
+          (codePoint >= 0xA0 && codePoint <= 0xFF)) {
+        throw MakeRuntimeError(kErrInternal);
+      }
+      sequence.size = static_cast<unsigned char>(length);
+      std::memcpy(sequence.bytes, output, sequence.size);
+      toCp1252_[toCp1252Size_++] = {codePoint, static_cast<unsigned char>(byte)};
+    }
+    std::sort(toCp1252_, toCp1252_ + toCp1252Size_,
+              [](const Entry& a, const Entry& b) { return a.codePoint < b.codePoint; });
+  }
+
+  Sequence toUtf8_[32];  // by byte - 0x80
+  Entry toCp1252_[32];   // by code point, the first toCp1252Size_
+  std::size_t toCp1252Size_ = 0;
+};
 
 }  // namespace
 
@@ -116,11 +250,6 @@ bool IsAscii(std::string_view text) {
 // ---------------------------------------------------------------------------
 // Cp1252Converter
 
-Cp1252Converter::~Cp1252Converter() {
-  if (toCp1252_ != nullptr) ::iconv_close(static_cast<iconv_t>(toCp1252_));
-  if (toUtf8_ != nullptr) ::iconv_close(static_cast<iconv_t>(toUtf8_));
-}
-
 bool Cp1252Converter::ToCp1252(std::string_view utf8, char* out, std::size_t& written,
                                std::size_t& badOffset) {
   if (IsAscii(utf8)) {
@@ -128,60 +257,51 @@ bool Cp1252Converter::ToCp1252(std::string_view utf8, char* out, std::size_t& wr
     written = utf8.size();
     return true;
   }
-  // U+00A0 to U+00FF, the accented letters of French texts, have the byte
-  // of their own number; iconv takes over from the first other character.
   const auto* text = reinterpret_cast<const unsigned char*>(utf8.data());
+  const std::size_t size = utf8.size();
+  const Cp1252Tables* tables = nullptr;  // fetched on first need
   std::size_t position = 0;
   std::size_t outPosition = 0;
-  while (position < utf8.size()) {
+  while (position < size) {
     const unsigned char lead = text[position];
     if (lead < 0x80) {
-      out[outPosition++] = static_cast<char>(lead);
-      ++position;
+      // A run of ASCII, copied as it is; scanned eight bytes at a time.
+      std::size_t end = position + 1;
+      for (std::uint64_t word; end + 8 <= size; end += 8) {
+        std::memcpy(&word, text + end, 8);
+        if (word & 0x8080808080808080ULL) break;
+      }
+      while (end < size && text[end] < 0x80) ++end;
+      std::memcpy(out + outPosition, text + position, end - position);
+      outPosition += end - position;
+      position = end;
       continue;
     }
-    if (position + 1 >= utf8.size()) break;
-    const unsigned char next = text[position + 1];
-    if (lead == 0xC3 && next >= 0x80 && next <= 0xBF) {
-      out[outPosition++] = static_cast<char>(next + 0x40);
-    } else if (lead == 0xC2 && next >= 0xA0 && next <= 0xBF) {
-      out[outPosition++] = static_cast<char>(next);
+    char32_t codePoint = 0;
+    const std::size_t length = DecodeUtf8(text + position, size - position, codePoint);
+    int byte = -1;
+    if (length == 0) {
+      // not UTF-8: no byte
+    } else if (codePoint >= 0xA0 && codePoint <= 0xFF) {
+      // U+00A0 to U+00FF, the accented letters of French texts, have the
+      // byte of their own number.
+      byte = static_cast<int>(codePoint);
+    } else if (codePoint <= 0x9F && IsUndefinedCp1252Byte(static_cast<unsigned char>(codePoint))) {
+      // U+0081 and its like are written as the undefined bytes, which the
+      // reader maps back.
+      byte = static_cast<int>(codePoint);
     } else {
-      break;
+      if (tables == nullptr) tables = &Cp1252Tables::Get();
+      byte = tables->ByteOf(codePoint);
     }
-    position += 2;
-  }
-  if (position == utf8.size()) {
-    written = outPosition;
-    return true;
-  }
-  if (toCp1252_ == nullptr) toCp1252_ = OpenIconv("WINDOWS-1252", "UTF-8");
-  iconv_t descriptor = static_cast<iconv_t>(toCp1252_);
-  ::iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
-  char* input = const_cast<char*>(utf8.data()) + position;
-  std::size_t inputLeft = utf8.size() - position;
-  char* output = out + outPosition;
-  std::size_t outputLeft = utf8.size() - outPosition;
-  while (inputLeft > 0) {
-    if (::iconv(descriptor, &input, &inputLeft, &output, &outputLeft) !=
-        static_cast<std::size_t>(-1)) {
-      break;
+    if (byte < 0) {
+      badOffset = position;
+      return false;
     }
-    // iconv knows no character for the five undefined bytes; U+0081 and its
-    // like are written as those bytes, which the reader maps back.
-    const auto lead = static_cast<unsigned char>(input[0]);
-    if (errno == EILSEQ && inputLeft >= 2 && lead == 0xC2 &&
-        IsUndefinedCp1252Byte(static_cast<unsigned char>(input[1]))) {
-      *output++ = input[1];
-      --outputLeft;
-      input += 2;
-      inputLeft -= 2;
-      continue;
-    }
-    badOffset = static_cast<std::size_t>(input - utf8.data());
-    return false;
+    out[outPosition++] = static_cast<char>(byte);
+    position += length;
   }
-  written = static_cast<std::size_t>(output - out);
+  written = outPosition;
   return true;
 }
 
@@ -191,43 +311,20 @@ void Cp1252Converter::ToUtf8(std::string_view bytes, std::string& out) {
     return;
   }
   out.resize(bytes.size() * 3);  // no Windows-1252 character takes more
-  // Bytes 0xA0 to 0xFF are the characters of their own number; iconv takes
-  // over from the first byte of 0x80 to 0x9F.
-  std::size_t position = 0;
-  std::size_t outPosition = 0;
-  for (; position < bytes.size(); ++position) {
-    const auto byte = static_cast<unsigned char>(bytes[position]);
+  const Cp1252Tables* tables = nullptr;
+  char* output = out.data();
+  for (const char character : bytes) {
+    const auto byte = static_cast<unsigned char>(character);
     if (byte < 0x80) {
-      out[outPosition++] = static_cast<char>(byte);
+      *output++ = character;
     } else if (byte >= 0xA0) {
-      out[outPosition++] = static_cast<char>(0xC0 | (byte >> 6));
-      out[outPosition++] = static_cast<char>(0x80 | (byte & 0x3F));
+      // Bytes 0xA0 to 0xFF are the characters of their own number.
+      *output++ = static_cast<char>(0xC0 | (byte >> 6));
+      *output++ = static_cast<char>(0x80 | (byte & 0x3F));
     } else {
-      break;
+      if (tables == nullptr) tables = &Cp1252Tables::Get();
+      output = tables->AppendUtf8(byte, output);
     }
-  }
-  if (position == bytes.size()) {
-    out.resize(outPosition);
-    return;
-  }
-  if (toUtf8_ == nullptr) toUtf8_ = OpenIconv("UTF-8", "WINDOWS-1252");
-  iconv_t descriptor = static_cast<iconv_t>(toUtf8_);
-  ::iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
-  char* input = const_cast<char*>(bytes.data()) + position;
-  std::size_t inputLeft = bytes.size() - position;
-  char* output = out.data() + outPosition;
-  std::size_t outputLeft = out.size() - outPosition;
-  while (inputLeft > 0) {
-    if (::iconv(descriptor, &input, &inputLeft, &output, &outputLeft) !=
-        static_cast<std::size_t>(-1)) {
-      break;
-    }
-    // Only the undefined bytes stop the conversion; each stands for the C1
-    // control character of the same number (two UTF-8 bytes, C2 xx).
-    *output++ = static_cast<char>(0xC2);
-    *output++ = *input++;
-    outputLeft -= 2;
-    --inputLeft;
   }
   out.resize(static_cast<std::size_t>(output - out.data()));
 }

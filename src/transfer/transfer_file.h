@@ -37,31 +37,30 @@ dbengine::RuntimeError MakeRuntimeError(std::int32_t number);
 // `errnoValue`. A missing entry is 53 when its folder exists and 76 otherwise.
 dbengine::RuntimeError FileError(int errnoValue, const std::string& path);
 
-// Conversion between UTF-8 and Windows-1252. Pure ASCII is copied without
-// calling iconv; other texts go through one iconv descriptor per direction,
-// opened on first need and reused. The five byte values Windows-1252 leaves
-// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) stand for the C1 control
-// characters of the same number, as on Windows.
+// Conversion between UTF-8 and Windows-1252. Pure ASCII is copied as it is;
+// other texts are converted a character at a time by hand: ASCII and U+00A0
+// to U+00FF are the bytes of their own number, and the characters of bytes
+// 0x80 to 0x9F come from two small tables built once per process, on first
+// need, by asking iconv for each of those bytes. The five byte values
+// Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D), which iconv
+// rejects, stand for the C1 control characters of the same number, as on
+// Windows. The Unicode tag characters (U+E0000 to U+E007F), which the iconv
+// of glibc drops when writing, are dropped too.
 class Cp1252Converter {
  public:
   Cp1252Converter() = default;
   Cp1252Converter(const Cp1252Converter&) = delete;
   Cp1252Converter& operator=(const Cp1252Converter&) = delete;
-  ~Cp1252Converter();
 
   // Writes the Windows-1252 bytes of `utf8` into `out`, which must hold
   // utf8.size() bytes, and their number into `written`. Returns false, with
   // the offset in `utf8` of the first character that has no Windows-1252
   // byte (or is not valid UTF-8) in `badOffset`, when the text cannot be
-  // converted.
+  // converted. Throws a RuntimeError (51) when iconv cannot be opened.
   bool ToCp1252(std::string_view utf8, char* out, std::size_t& written, std::size_t& badOffset);
   // Replaces `out` by the UTF-8 form of the Windows-1252 `bytes`. Every byte
-  // has a character, so this cannot fail.
+  // has a character, so this cannot fail (but for the RuntimeError 51 above).
   void ToUtf8(std::string_view bytes, std::string& out);
-
- private:
-  void* toCp1252_ = nullptr;  // iconv_t, opened on first need
-  void* toUtf8_ = nullptr;
 };
 
 // True when every byte of `text` is below 0x80.

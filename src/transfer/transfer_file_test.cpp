@@ -148,6 +148,121 @@ TEST_F(TransferFileTest, ConversionToWindows1252) {
   }
 }
 
+TEST(Cp1252ConverterTest, EveryCharacterOfBytes0x80To0x9FBothWays) {
+  struct Case {
+    char byte;
+    std::string utf8;
+  } const cases[] = {
+      {'\x80', "€"},
+      {'\x82', "‚"},
+      {'\x83', "ƒ"},
+      {'\x84', "„"},
+      {'\x85', "…"},
+      {'\x86', "†"},
+      {'\x87', "‡"},
+      {'\x88', "ˆ"},
+      {'\x89', "‰"},
+      {'\x8A', "Š"},
+      {'\x8B', "‹"},
+      {'\x8C', "Œ"},
+      {'\x8E', "Ž"},
+      {'\x91', "‘"},
+      {'\x92', "’"},
+      {'\x93', "“"},
+      {'\x94', "”"},
+      {'\x95', "•"},
+      {'\x96', "–"},
+      {'\x97', "—"},
+      {'\x98', "˜"},
+      {'\x99', "™"},
+      {'\x9A', "š"},
+      {'\x9B', "›"},
+      {'\x9C', "œ"},
+      {'\x9E', "ž"},
+      {'\x9F', "Ÿ"},
+      // the five undefined bytes: the C1 controls of the same number
+      {'\x81', "\xC2\x81"},
+      {'\x8D', "\xC2\x8D"},
+      {'\x8F', "\xC2\x8F"},
+      {'\x90', "\xC2\x90"},
+      {'\x9D', "\xC2\x9D"},
+  };
+  ASSERT_EQ(std::size(cases), 32u);
+  transfer::Cp1252Converter converter;
+  std::string allBytes;
+  std::string allUtf8;
+  for (const Case& test : cases) {
+    // alone, then between an ASCII letter and a Latin-1 one
+    for (const std::string& prefix : {std::string(), std::string("a")}) {
+      const std::string bytes = prefix + test.byte + "\xE9";
+      const std::string utf8 = prefix + test.utf8 + "é";
+      std::string back;
+      converter.ToUtf8(bytes, back);
+      EXPECT_EQ(back, utf8) << test.utf8;
+      std::string out(utf8.size(), '\0');
+      std::size_t written = 0;
+      std::size_t badOffset = 99;
+      ASSERT_TRUE(converter.ToCp1252(utf8, out.data(), written, badOffset)) << test.utf8;
+      EXPECT_EQ(out.substr(0, written), bytes) << test.utf8;
+    }
+    allBytes += test.byte;
+    allUtf8 += test.utf8;
+  }
+  std::string back;
+  converter.ToUtf8(allBytes, back);
+  EXPECT_EQ(back, allUtf8);
+  std::string out(allUtf8.size(), '\0');
+  std::size_t written = 0;
+  std::size_t badOffset = 99;
+  ASSERT_TRUE(converter.ToCp1252(allUtf8, out.data(), written, badOffset));
+  EXPECT_EQ(out.substr(0, written), allBytes);
+}
+
+TEST(Cp1252ConverterTest, CharactersWithoutAByte) {
+  struct Case {
+    std::string utf8;
+    std::size_t badOffset;
+  } const cases[] = {
+      {"ā", 0},
+      {"x’ā", 4},         // U+0101
+      {"é😀", 2},          // beyond U+FFFF
+      {"«\xC2\x80»", 2},  // U+0080, a C1 control with no byte
+      {"a\xC2\x9F", 1},   // U+009F
+      {"a\x80", 1},       // a lone continuation byte
+      {"a\xC0\xA9", 1},   // overlong forms
+      {"a\xE0\x82\xA9", 1},
+      {"a\xED\xA0\x80", 1},  // a surrogate
+      {"a€\xE2\x82", 4},     // truncated
+      {"a\xE2\x82"
+       "b",
+       1},
+      {"a\xF8\x88\x80\x80\x80", 1},  // a five-byte form
+      {"a\xEF\xBB\xBF", 1},          // U+FEFF
+      {"a\xEF\xBF\xBD", 1},          // U+FFFD
+  };
+  transfer::Cp1252Converter converter;
+  for (const Case& test : cases) {
+    std::string out(test.utf8.size(), '\0');
+    std::size_t written = 0;
+    std::size_t badOffset = 99;
+    EXPECT_FALSE(converter.ToCp1252(test.utf8, out.data(), written, badOffset))
+        << testing::PrintToString(test.utf8);
+    EXPECT_EQ(badOffset, test.badOffset) << testing::PrintToString(test.utf8);
+  }
+}
+
+TEST(Cp1252ConverterTest, TagCharactersAreRefusedNotDropped) {
+  // glibc's iconv would write nothing for U+E0000 to U+E007F; a character
+  // the code page lacks must stop the export instead of vanishing.
+  const std::string utf8 = "a\xC3\xA9\xF3\xA0\x80\x81" "b";
+  transfer::Cp1252Converter converter;
+  std::string out(utf8.size(), '\0');
+  std::size_t written = 0;
+  std::size_t badOffset = 99;
+  EXPECT_FALSE(converter.ToCp1252(utf8, out.data(), written, badOffset));
+  EXPECT_EQ(badOffset, 3u);
+}
+
 TEST_F(TransferFileTest, FilesThatCannotBeOpened) {
   fs::create_directories(root_ / "folder");
   WriteBytes(PathOf("present.txt"), "x");
