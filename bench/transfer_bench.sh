@@ -38,7 +38,8 @@ for n in "${sizes[@]}"; do
   read -r seconds peak < <(measure sh -c "sqlite3 -list -separator '|' '$source' 'SELECT * FROM Conventions' > '$work/shell.txt'")
   printf "%-10s %-34s %10s %9s %10s\n" "$n" "sqlite3 shell list export" "$seconds" "$(rate "$n" "$seconds")" "$peak"
   shell_target="$work/shell-target-$n.db"
-  sqlite3 "$shell_target" "$(sqlite3 "$source" ".schema Conventions" | grep -i '^CREATE TABLE')"
+  # The same table with the same unique index over its 6-field key.
+  sqlite3 "$shell_target" "$(sqlite3 "$source" ".schema Conventions")"
   read -r seconds peak < <(measure sqlite3 "$shell_target" -cmd ".mode list" -cmd ".separator |" ".import '$work/shell.txt' Conventions")
   printf "%-10s %-34s %10s %9s %10s\n" "$n" "sqlite3 shell .import" "$seconds" "$(rate "$n" "$seconds")" "$peak"
 
