@@ -6,16 +6,22 @@
 // which index is primary. Writes are grouped: one SQLite transaction spans
 // the statements of about a second and is committed at Close; each statement
 // stays atomic on its own (SQLite's statement journal, or a savepoint for
-// statements made of several SQLite steps).
+// statements made of several SQLite steps). A Jet file is read once into a
+// private temporary SQLite file, which then stays read-only.
 #include "dbengine/storage.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+
+#include "dbengine/jet.h"
 
 namespace dbengine {
 namespace {
@@ -97,6 +103,85 @@ void CheckTextLength(const Value& value, const FieldDef& field) {
     throw EngineError(3163, "Le champ « " + field.name + " » est trop petit pour accepter la quantité "
                             "de données que vous avez tenté d'ajouter.");
   }
+}
+
+// The private copies of Jet files still on disk. Each is removed when its
+// database closes; those left when the process ends normally go at exit.
+struct TemporaryFiles {
+  std::mutex mutex;
+  std::set<std::string> paths;
+};
+
+void RemoveTemporaryFile(const std::string& path) {
+  std::error_code ignored;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::filesystem::remove(path + suffix, ignored);
+}
+
+void RemoveTemporaryFilesAtExit();
+
+TemporaryFiles& Temporaries() {
+  // Never destroyed: the exit handler may run after static destructors.
+  static TemporaryFiles* files = [] {
+    auto* created = new TemporaryFiles;
+    std::atexit(RemoveTemporaryFilesAtExit);
+    return created;
+  }();
+  return *files;
+}
+
+void RemoveTemporaryFilesAtExit() {
+  TemporaryFiles& files = Temporaries();
+  std::lock_guard<std::mutex> lock(files.mutex);
+  for (const std::string& path : files.paths) RemoveTemporaryFile(path);
+  files.paths.clear();
+}
+
+// Creates an empty file of a unique name in the temporary folder.
+std::string CreateTemporaryFile(const std::string& source) {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  if (error) folder = "/tmp";
+  std::string pattern = (folder / "dbengine-jet-XXXXXX.sqlite").string();
+  TemporaryFiles& files = Temporaries();
+  std::lock_guard<std::mutex> lock(files.mutex);
+  const int descriptor = ::mkstemps(pattern.data(), 7);
+  if (descriptor < 0) {
+    throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + source +
+                                " » : impossible de créer sa copie de travail dans « " + folder.string() + " ».");
+  }
+  ::close(descriptor);
+  files.paths.insert(pattern);
+  return pattern;
+}
+
+void ReleaseTemporaryFile(std::string& path) {
+  if (path.empty()) return;
+  TemporaryFiles& files = Temporaries();
+  std::lock_guard<std::mutex> lock(files.mutex);
+  RemoveTemporaryFile(path);
+  files.paths.erase(path);
+  path.clear();
+}
+
+// The engine's declared type of a field read from a Jet file (the names
+// database-format.md gives, which FieldTypeOfDeclared reads back).
+std::string DeclaredType(const FieldDef& field) {
+  switch (field.type) {
+    case kBoolean: return "BIT";
+    case kByte: return "BYTE";
+    case kInteger: return "SHORT";
+    case kLong: return "LONG";
+    case kCurrency: return "CURRENCY";
+    case kSingle: return "SINGLE";
+    case kDouble: return "DOUBLE";
+    case kDate: return "DATETIME";
+    case kBinary: return "BINARY(" + std::to_string(field.size) + ")";
+    case kText: return "TEXT(" + std::to_string(field.size) + ")";
+    case kLongBinary: return "LONGBINARY";
+    case kMemo: return "LONGTEXT";
+    case kGuid: return "GUID";
+  }
+  return "LONGTEXT";
 }
 
 }  // namespace
@@ -223,7 +308,8 @@ void Storage::Fail(int rc, std::string_view context) const {
   }
   switch (primary) {
     case SQLITE_READONLY:
-      throw EngineError(3027, "Mise à jour impossible ; la base de données est en lecture seule.");
+      throw EngineError(3027, "Mise à jour impossible ; la base de données « " + path_ +
+                                  " » est ouverte en lecture seule.");
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
       throw EngineError(3050, "La base de données est verrouillée par un autre programme ou une autre "
@@ -267,11 +353,17 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
     if (!probe) {
       throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path + " ».");
     }
-    char header[16] = {};
+    char header[32] = {};
     probe.read(header, sizeof header);
-    // Anything but a SQLite file is refused before SQLite may write to it.
-    if (probe.gcount() != sizeof header || std::memcmp(header, "SQLite format 3", 16) != 0) {
-      throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
+    // Anything but a SQLite or Jet file is refused before SQLite may write to it.
+    switch (FormatOfHeader(std::string_view(header, static_cast<std::size_t>(probe.gcount())))) {
+      case FileFormat::kSqlite:
+        break;
+      case FileFormat::kJet:
+        probe.close();
+        return OpenJet(path);
+      case FileFormat::kOther:
+        throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
     }
   }
   // Memory statistics cost a global mutex on every allocation; the engine
@@ -341,7 +433,10 @@ Storage::~Storage() {
 }
 
 void Storage::Close() {
-  if (db_ == nullptr) return;
+  if (db_ == nullptr) {
+    ReleaseTemporaryFile(tempPath_);
+    return;
+  }
   for (Cursor* cursor : cursors_) cursor->Detach();
   cursors_.clear();
   ClearCaches();
@@ -362,11 +457,75 @@ void Storage::Close() {
     } catch (...) {
       sqlite3_close_v2(db_);
       db_ = nullptr;
+      ReleaseTemporaryFile(tempPath_);
       throw;
     }
   }
   sqlite3_close_v2(db_);
   db_ = nullptr;
+  ReleaseTemporaryFile(tempPath_);
+}
+
+std::shared_ptr<Storage> Storage::OpenJet(const std::string& path) {
+  JetReader reader(path);
+  std::shared_ptr<Storage> storage(new Storage());
+  storage->path_ = path;
+  // From here a failure destroys the storage, whose Close removes the copy.
+  storage->tempPath_ = CreateTemporaryFile(path);
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(storage->tempPath_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  storage->db_ = db;
+  if (rc != SQLITE_OK) storage->Fail(rc);
+  sqlite3_extended_result_codes(db, 1);
+  storage->ImportJet(reader);
+  // Opened again read-only: SQLite itself then refuses any write.
+  sqlite3_close_v2(db);
+  storage->db_ = nullptr;
+  rc = sqlite3_open_v2(storage->tempPath_.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  storage->db_ = db;
+  if (rc != SQLITE_OK) storage->Fail(rc);
+  sqlite3_extended_result_codes(db, 1);
+  storage->readOnly_ = true;
+  return storage;
+}
+
+void Storage::ImportJet(JetReader& reader) {
+  // The copy is private and made again at each opening: no journal is needed.
+  ExecSql("PRAGMA journal_mode=OFF");
+  ExecSql("PRAGMA synchronous=OFF");
+  ExecSql("BEGIN");
+  EnsureIndexCatalog();
+  std::vector<Value> row;
+  for (std::size_t position = 0; position < reader.TableCount(); ++position) {
+    const JetTableDef& jet = reader.OpenTable(position);
+    if (jet.fields.empty()) continue;
+    std::string create = "CREATE TABLE " + Quote(jet.name) + " (";
+    std::string insert = "INSERT INTO " + Quote(jet.name) + " VALUES(";
+    for (const FieldDef& field : jet.fields) {
+      const bool first = &field == &jet.fields.front();
+      create += (first ? "" : ", ") + Quote(field.name) + " " + DeclaredType(field);
+      insert += first ? "?" : ",?";
+    }
+    ExecSql(create + ")");
+    {
+      Statement3 statement(*this, db_, insert + ")");
+      while (reader.NextRow(row)) {
+        for (std::size_t slot = 0; slot < row.size(); ++slot) {
+          BindValue(statement.get(), static_cast<int>(slot) + 1, row[slot]);
+        }
+        const int rc = sqlite3_step(statement.get());
+        sqlite3_reset(statement.get());
+        if (rc != SQLITE_DONE) Fail(rc);
+      }
+    }
+    // Indexes go through the catalog, after the rows (faster than keeping them up).
+    for (const IndexDef& index : jet.indexes) {
+      ClearCaches();
+      AddIndex(Table(jet.name, 3078), index.name, index.fields, index.primary, index.unique);
+    }
+  }
+  ClearCaches();
+  ExecSql("COMMIT");
 }
 
 // ---------------------------------------------------------------------------
@@ -379,8 +538,12 @@ void Storage::ExecSql(const std::string& sql) {
   if (rc != SQLITE_OK) Fail(rc);
 }
 
-void Storage::BeginWrite() {
+void Storage::RefuseIfReadOnly() const {
   if (readOnly_) Fail(SQLITE_READONLY);
+}
+
+void Storage::BeginWrite() {
+  RefuseIfReadOnly();
   if (inTransaction_) return;
   if (!walEnabled_) {
     // WAL lets readers go on while a group is written. Switching fails while a
@@ -621,6 +784,8 @@ std::string Storage::BuildWhere(TableInfo& table, const std::vector<Condition>& 
 void Storage::Execute(std::string_view text) {
   Statement& statement = parsed_;
   ParseStatement(text, statement);
+  // Every other statement would change the database: refused before anything is read.
+  if (statement.kind != Statement::kSelect) RefuseIfReadOnly();
   switch (statement.kind) {
     case Statement::kSelect:
       throw EngineError(3065, "Impossible d'exécuter une requête Sélection.");
@@ -940,6 +1105,7 @@ void Cursor::CheckWritable() const {
 void Cursor::AddNew() {
   CheckLive();
   CheckWritable();
+  storage_->RefuseIfReadOnly();
   newRow_.clear();
   for (std::int16_t position = 0; position < def_.FieldCount(); ++position) {
     newRow_.push_back(Value::Null(def_.Fields(position).type));
@@ -961,6 +1127,7 @@ void Cursor::SetFieldValue(std::int16_t position, std::string_view text) {
 void Cursor::Update() {
   CheckLive();
   CheckWritable();
+  storage_->RefuseIfReadOnly();
   if (!adding_) throw EngineError(3020, "Mise à jour ou Annuler Mise à jour sans AddNew ni Edit.");
   adding_ = false;
   TableInfo& table = storage_->Table(tableName_, 3078);

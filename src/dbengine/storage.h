@@ -28,14 +28,19 @@ struct TableInfo {
 };
 
 class Cursor;
+class JetReader;
 
 class Storage : public std::enable_shared_from_this<Storage> {
  public:
+  // Opens a SQLite database file, or reads a Jet 3 / Jet 4 file into a private
+  // temporary SQLite file that stays read-only (docs/jet-sources.md).
   static std::shared_ptr<Storage> Open(const std::string& path);
   static void Create(const std::string& path);
   ~Storage();
 
   bool IsClosed() const { return db_ == nullptr; }
+  // Throws EngineError 3027 when the database is read-only.
+  void RefuseIfReadOnly() const;
   void Close();
 
   void Execute(std::string_view text);
@@ -54,6 +59,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
 
  private:
   Storage() = default;
+  static std::shared_ptr<Storage> OpenJet(const std::string& path);
+  void ImportJet(JetReader& reader);
   void BeginWrite();
   void EndWrite();
   void Commit();
@@ -71,6 +78,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
 
   sqlite3* db_ = nullptr;
   std::string path_;
+  std::string tempPath_;  // the private copy of a Jet file, removed at Close
   bool readOnly_ = false;
   bool inTransaction_ = false;
   bool walEnabled_ = false;

@@ -1,0 +1,66 @@
+// Reading Access database files (internal): Jet 3 (Access 97) and Jet 4
+// (Access 2000 to 2003) files, through libmdb, opened read-only.
+//
+// The reader gives each user table's definition in the engine's terms and
+// then its rows, one at a time, as engine values decoded from the stored
+// bytes (never through libmdb's text formatting, which follows the process
+// locale and cannot write every date). What is read and what is refused is
+// written in docs/jet-sources.md.
+#ifndef DBENGINE_JET_H_
+#define DBENGINE_JET_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbengine/dbengine.h"
+
+namespace dbengine {
+
+enum class FileFormat {
+  kSqlite,     // "SQLite format 3"
+  kJet,        // "Standard Jet DB", version byte 0 (Jet 3) or 1 (Jet 4)
+  kOther,      // anything else, Access 2007 and later files included
+};
+
+// The format announced by the first bytes of a file (at least 32 given when
+// the file has them).
+FileFormat FormatOfHeader(std::string_view header);
+
+struct JetTableDef {
+  std::string name;
+  std::vector<FieldDef> fields;     // definition order
+  std::vector<IndexDef> indexes;    // real indexes; relationship references left out
+  std::uint32_t storedRowCount = 0; // the row count kept in the table's definition
+};
+
+class JetReader {
+ public:
+  // Opens `path` read-only. Throws EngineError 3343 when libmdb cannot read it
+  // as a Jet 3 or Jet 4 database and 3051 when it cannot be opened at all.
+  explicit JetReader(const std::string& path);
+  ~JetReader();
+  JetReader(const JetReader&) = delete;
+  JetReader& operator=(const JetReader&) = delete;
+
+  // Number of user tables (system tables, linked tables and queries are left out).
+  std::size_t TableCount() const;
+  // Reads the definition of user table `position` (catalog order) and gets
+  // ready to read its rows. The reference stays valid until the next call.
+  // Throws 3343 for a table libmdb cannot read or a field type the engine has
+  // no counterpart for.
+  const JetTableDef& OpenTable(std::size_t position);
+  // Reads the next row of the open table into `row` (one value per field, of
+  // the field's type); false after the last row.
+  bool NextRow(std::vector<Value>& row);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace dbengine
+
+#endif  // DBENGINE_JET_H_
