@@ -258,3 +258,44 @@ TEST_F(InstallationTest, RefusedLinesAreReportedAsTheImportWarning) {
 }
 
 }  // namespace
+
+namespace {
+
+// Real Access files: a target that is one refuses its imports as read-only,
+// and a source that is one is read like any other.
+class InstallationJetTest : public InstallationTest {
+ protected:
+  fs::path Fixture(const char* name) const {
+    const fs::path path = fs::path(JET_FIXTURES) / name;
+    return path;
+  }
+};
+
+TEST_F(InstallationJetTest, JetTargetRefusesItsImportsAndIsReported) {
+  if (!fs::exists(Fixture("nwind.mdb"))) GTEST_SKIP() << "no Access fixtures beside the project";
+  fs::remove(Dictionary());
+  fs::copy_file(Fixture("nwind.mdb"), Dictionary());
+  const std::string before = Bytes(Dictionary());
+  EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kFailed);
+  const Box& report = ErrorReport();
+  EXPECT_NE(report.text.find("erreur n°3027\r\n(TABLE CentreServicesAMC):"), std::string::npos) << report.text;
+  ExpectEndsWithCompletion();
+  EXPECT_EQ(Bytes(Dictionary()), before);
+  EXPECT_EQ(Rows(Data(), "Conventions").size(), Rows(Source(), "Conventions").size());
+}
+
+TEST_F(InstallationJetTest, JetSourceIsReadLikeAnyOther) {
+  if (!fs::exists(Fixture("nwind.mdb"))) GTEST_SKIP() << "no Access fixtures beside the project";
+  // The sample Access file has none of the five tables: every export fails
+  // with the engine's number for a missing table, and no target changes.
+  fs::remove(Source());
+  fs::copy_file(Fixture("nwind.mdb"), Source());
+  const std::string dataBefore = Bytes(Data());
+  const std::string dictionaryBefore = Bytes(Dictionary());
+  EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kFailed);
+  EXPECT_NE(ErrorReport().text.find("erreur n°3078\r\n(TABLE CentreServicesAMC):"), std::string::npos);
+  EXPECT_EQ(Rows(Dictionary(), "CentreServicesAMC").size(), 5u);
+  EXPECT_EQ(Bytes(Dictionary()), dictionaryBefore);
+}
+
+}  // namespace

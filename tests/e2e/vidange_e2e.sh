@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The companion command as support staff use it: create a database, run
+# statements from arguments and from standard input, read the schema, export
+# and import a table, and see failures as ERR<number>:<description> with a
+# non-zero status.
+# usage: vidange_e2e.sh VIDANGE
+set -uo pipefail
+vidange=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passes=0
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"; passes=$((passes + 1))
+  else
+    echo "FAILED: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
+  fi
+}
+
+db="$work/base.mdb"
+"$vidange" sql "$db" --create "CREATE TABLE T (A TEXT(10) NOT NULL, B LONG, C CURRENCY, CONSTRAINT PrimaryKey PRIMARY KEY (A))"
+check "create and define" 0 $?
+printf -- "-- a comment\n\nINSERT INTO [T] values('é''1','5','12,5')\r\nINSERT INTO [T] values('b',Null,Null)\n" |
+  "$vidange" sql "$db"
+check "statements from standard input" 0 $?
+check "rows in French forms, LF ends" "$(printf "é'1|5|12,5\nb||")" "$("$vidange" sql "$db" "SELECT * FROM [T]")"
+check "schema lines" "$(printf "table\tT\nfield\tT\t0\tA\t10\t10\nfield\tT\t1\tB\t4\t4\nfield\tT\t2\tC\t5\t8\nindex\tT\tPrimaryKey\tprimary\tunique\tA")" \
+  "$("$vidange" schema "$db")"
+
+"$vidange" sql "$db" --create 2>"$work/err"
+check "create refuses an existing file" 1 $?
+"$vidange" sql "$db" "INSERT INTO [T] values('b',1,1)" 2>"$work/err"
+check "a failing statement exits 1" 1 $?
+check "its error on standard error" "ERR3022:" "$(cut -c1-8 "$work/err")"
+"$vidange" sql "$work/absent.mdb" "SELECT * FROM [T]" 2>"$work/err"
+check "a missing database" "ERR3024:" "$(cut -c1-8 "$work/err")"
+
+check "export result" "ERR0" "$("$vidange" export "$db" T "$work/t.txt")"
+check "transfer file bytes" "$(printf 'e9 27 31 7c 35 7c 31 32 2c 35 0d 0a 62 7c 7c 0d 0a')" \
+  "$(od -An -tx1 "$work/t.txt" | tr -s ' \n' ' ' | sed 's/^ //;s/ $//')"
+"$vidange" sql "$db" "DELETE * FROM [T]"
+check "import result" "ERR0" "$("$vidange" import "$db" T "$work/t.txt" --mode clear)"
+check "rows back" "$(printf "é'1|5|12,5\nb||")" "$("$vidange" sql "$db" "SELECT * FROM [T]")"
+"$vidange" import "$db" T "$work/t.txt" --mode append >"$work/out"
+check "append of the same rows warns and exits 1" "1 ERR-1:Il est possible que la table exportée soit incomplète ou comporte des erreurs" \
+  "$? $(cat "$work/out")"
+check "missing table" "ERR3078 (TABLE X):" "$("$vidange" export "$db" X "$work/x.txt" | cut -c1-18)"
+check "no file for a failed export" "absent" "$([ -e "$work/x.txt" ] && echo present || echo absent)"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
