@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/in_child.h"
 #include "dbengine/dbengine.h"
 
 namespace {
@@ -126,31 +127,6 @@ double RunRaw(const std::string& path, long rows) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Runs `body` in a child; returns its seconds and its peak resident memory in KiB.
-template <typename Body>
-std::pair<double, long> InChild(Body body) {
-  int channel[2];
-  if (pipe(channel) != 0) std::exit(1);
-  const pid_t child = fork();
-  if (child == 0) {
-    double seconds = -1;
-    try {
-      seconds = body();
-    } catch (const dbengine::Error& error) {
-      std::fprintf(stderr, "ERR%d:%s\n", error.Number(), error.Description().c_str());
-    }
-    if (write(channel[1], &seconds, sizeof seconds) != sizeof seconds) _exit(1);
-    _exit(0);
-  }
-  close(channel[1]);
-  double seconds = -1;
-  if (read(channel[0], &seconds, sizeof seconds) != sizeof seconds) seconds = -1;
-  close(channel[0]);
-  int status = 0;
-  struct rusage usage {};
-  wait4(child, &status, 0, &usage);
-  return {seconds, usage.ru_maxrss};
-}
 
 }  // namespace
 

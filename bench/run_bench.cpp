@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/Installation.h"
+#include "bench/in_child.h"
 #include "dbengine/dbengine.h"
 #include "transfer/VidangeTables.h"
 
@@ -103,30 +104,6 @@ double TransfersAlone(const Folders& folders) {
   return total + std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-template <typename Body>
-std::pair<double, long> InChild(Body body) {
-  int channel[2];
-  if (pipe(channel) != 0) return {-1, 0};
-  const pid_t child = fork();
-  if (child == 0) {
-    double seconds = -1;
-    try {
-      seconds = body();
-    } catch (const dbengine::Error& error) {
-      std::fprintf(stderr, "ERR%d:%s\n", error.Number(), error.Description().c_str());
-    }
-    if (write(channel[1], &seconds, sizeof seconds) != sizeof seconds) _exit(1);
-    _exit(0);
-  }
-  close(channel[1]);
-  double seconds = -1;
-  if (read(channel[0], &seconds, sizeof seconds) != sizeof seconds) seconds = -1;
-  close(channel[0]);
-  int status = 0;
-  struct rusage usage {};
-  wait4(child, &status, 0, &usage);
-  return {seconds, usage.ru_maxrss};
-}
 
 }  // namespace
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
+#include "dbengine/statement.h"
 
 namespace dbengine {
 // Readable failure messages (defined in value_test.cpp, linked in the same binary).
@@ -375,25 +376,6 @@ TEST_F(JetTest, DatesAreTheStoredDayNumbers) {
   EXPECT_EQ(DateSerial(2021, 12, 2), 44532);
 }
 
-// The type name of the dialect for a field, with its size where it has one.
-std::string TypeOf(const FieldDef& field) {
-  switch (field.type) {
-    case kBoolean: return "BIT";
-    case kByte: return "BYTE";
-    case kInteger: return "SHORT";
-    case kLong: return "LONG";
-    case kCurrency: return "CURRENCY";
-    case kSingle: return "SINGLE";
-    case kDouble: return "DOUBLE";
-    case kDate: return "DATETIME";
-    case kBinary: return "BINARY(" + std::to_string(field.size) + ")";
-    case kText: return "TEXT(" + std::to_string(field.size) + ")";
-    case kLongBinary: return "LONGBINARY";
-    case kMemo: return "MEMO";
-    case kGuid: return "GUID";
-  }
-  return "?";
-}
 
 TEST_F(JetTest, EveryTableCopiesIntoAnEngineDatabaseThroughTextForms) {
   std::size_t tables = 0;
@@ -410,7 +392,7 @@ TEST_F(JetTest, EveryTableCopiesIntoAnEngineDatabaseThroughTextForms) {
       const TableDef def = source.TableDefs(table);
       std::string create = "CREATE TABLE [" + table + "] (";
       for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
-        create += (position ? ", [" : "[") + def.Fields(position).name + "] " + TypeOf(def.Fields(position));
+        create += (position ? ", [" : "[") + def.Fields(position).name + "] " + DeclaredTypeOf(def.Fields(position).type, def.Fields(position).size);
       }
       copy.Execute(create + ")");
       for (std::int16_t position = 0; position < def.IndexCount(); ++position) {

@@ -524,26 +524,31 @@ bool ResolveTypeName(std::string_view name, std::int32_t size, ColumnSpec& spec)
       if (size < 1 || size > 255) return false;
       spec.size = size;
     }
-    switch (spec.type) {
-      case kBoolean: spec.declaredType = "BIT"; break;
-      case kByte: spec.declaredType = "BYTE"; break;
-      case kInteger: spec.declaredType = "SHORT"; break;
-      case kLong: spec.declaredType = "LONG"; break;
-      case kCurrency: spec.declaredType = "CURRENCY"; break;
-      case kSingle: spec.declaredType = "SINGLE"; break;
-      case kDouble: spec.declaredType = "DOUBLE"; break;
-      case kDate: spec.declaredType = "DATETIME"; break;
-      case kText: spec.declaredType = "TEXT(" + std::to_string(spec.size) + ")"; break;
-      // LONGTEXT rather than MEMO: SQLite gives a declared type containing
-      // "TEXT" text affinity, so a memo such as "0123" is never turned into a number.
-      case kMemo: spec.declaredType = "LONGTEXT"; break;
-      case kBinary: spec.declaredType = "BINARY(" + std::to_string(spec.size) + ")"; break;
-      case kLongBinary: spec.declaredType = "LONGBINARY"; break;
-      case kGuid: spec.declaredType = "GUID"; break;
-    }
+    spec.declaredType = DeclaredTypeOf(spec.type, spec.size);
     return true;
   }
   return false;
+}
+
+std::string DeclaredTypeOf(FieldType type, std::int32_t size) {
+  switch (type) {
+    case kBoolean: return "BIT";
+    case kByte: return "BYTE";
+    case kInteger: return "SHORT";
+    case kLong: return "LONG";
+    case kCurrency: return "CURRENCY";
+    case kSingle: return "SINGLE";
+    case kDouble: return "DOUBLE";
+    case kDate: return "DATETIME";
+    case kText: return "TEXT(" + std::to_string(size) + ")";
+    // LONGTEXT rather than MEMO: SQLite gives a declared type containing
+    // "TEXT" text affinity, so a memo such as "0123" is never turned into a number.
+    case kMemo: return "LONGTEXT";
+    case kBinary: return "BINARY(" + std::to_string(size) + ")";
+    case kLongBinary: return "LONGBINARY";
+    case kGuid: return "GUID";
+  }
+  return "LONGTEXT";
 }
 
 FieldType FieldTypeOfDeclared(std::string_view declared, std::int32_t& size) {

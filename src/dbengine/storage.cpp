@@ -163,26 +163,6 @@ void ReleaseTemporaryFile(std::string& path) {
   path.clear();
 }
 
-// The engine's declared type of a field read from a Jet file (the names
-// database-format.md gives, which FieldTypeOfDeclared reads back).
-std::string DeclaredType(const FieldDef& field) {
-  switch (field.type) {
-    case kBoolean: return "BIT";
-    case kByte: return "BYTE";
-    case kInteger: return "SHORT";
-    case kLong: return "LONG";
-    case kCurrency: return "CURRENCY";
-    case kSingle: return "SINGLE";
-    case kDouble: return "DOUBLE";
-    case kDate: return "DATETIME";
-    case kBinary: return "BINARY(" + std::to_string(field.size) + ")";
-    case kText: return "TEXT(" + std::to_string(field.size) + ")";
-    case kLongBinary: return "LONGBINARY";
-    case kMemo: return "LONGTEXT";
-    case kGuid: return "GUID";
-  }
-  return "LONGTEXT";
-}
 
 }  // namespace
 
@@ -503,7 +483,7 @@ void Storage::ImportJet(JetReader& reader) {
     std::string insert = "INSERT INTO " + Quote(jet.name) + " VALUES(";
     for (const FieldDef& field : jet.fields) {
       const bool first = &field == &jet.fields.front();
-      create += (first ? "" : ", ") + Quote(field.name) + " " + DeclaredType(field);
+      create += (first ? "" : ", ") + Quote(field.name) + " " + DeclaredTypeOf(field.type, field.size);
       insert += first ? "?" : ",?";
     }
     ExecSql(create + ")");
