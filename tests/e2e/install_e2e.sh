@@ -26,31 +26,8 @@ for tool in Xvfb xdotool; do
   fi
 done
 
-work=$(mktemp -d)
-xvfb_pid=
-app_pid=
-cleanup() {
-  [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
-
-# Polls `$@` every 0.1 s until it succeeds, for at most $seconds (wait_seconds by default).
-poll() {
-  local tries=$((${seconds:-$wait_seconds} * 10))
-  while ((tries-- > 0)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+# shellcheck source=x_session.sh
+source "$(dirname "$0")/x_session.sh"
 
 source_db="$sample/CONVENTIONS_TEST_KVEL.mdb"
 for database in "$source_db" "$sample/dictionnaire/lexbase.mdb" "$sample/donnees/patbase.mdb"; do
@@ -95,19 +72,7 @@ for table in "${tables[@]}"; do
   [[ -s $work/$table.old ]] || fail "the sample target of $table has no row of its own"
 done
 
-# Xvfb picks a free display itself and writes its number on the descriptor given.
-exec {display_fd}<> <(:)
-# -noreset: the server would otherwise reset whenever its last client leaves (each xdotool call
-# is a client), and a program connecting during the reset fails.
-Xvfb -displayfd "$display_fd" -screen 0 "${screen_width}x${screen_height}x24" -nolisten tcp -noreset \
-  >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-display_number=
-read -r -t "$wait_seconds" display_number <&"$display_fd" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-exec {display_fd}<&-
-export DISPLAY=":$display_number"
-# The program must reach this X server, whatever the caller's Qt settings.
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+start_xvfb
 
 (cd / && exec "$program_folder/install-conventions") >"$work/program.log" 2>&1 &
 app_pid=$!
