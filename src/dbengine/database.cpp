@@ -1,25 +1,13 @@
 // The public face of the engine: database handles, table definitions and
 // recordsets, over the storage layer.
-#include <cctype>
-
 #include "dbengine/dbengine.h"
 #include "dbengine/storage.h"
 
 namespace dbengine {
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t at = 0; at < a.size(); ++at) {
-    if (std::toupper(static_cast<unsigned char>(a[at])) != std::toupper(static_cast<unsigned char>(b[at]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Ends a storage a handle lets go of: commits and ends its recordsets, which
-// may still hold it. A destructor or a move cannot report a failure.
+// Ends a storage a handle lets go of: undoes an open transaction and ends its
+// recordsets, which may still hold it. A destructor or a move cannot report a failure.
 void CloseQuietly(const std::shared_ptr<Storage>& storage) noexcept {
   if (storage == nullptr) return;
   try {
@@ -96,7 +84,7 @@ Database& Database::operator=(Database&& other) noexcept {
 }
 
 // Open recordsets share the storage: close it here rather than when the last
-// of them goes, so that the handle's end commits and releases the file.
+// of them goes, so that the handle's end releases the file.
 Database::~Database() { CloseQuietly(storage_); }
 
 void Database::Open(const std::string& path) {
@@ -126,6 +114,21 @@ void Database::CheckOpen() const {
 void Database::Execute(std::string_view statement) {
   CheckOpen();
   storage_->Execute(statement);
+}
+
+void Database::BeginTrans() {
+  CheckOpen();
+  storage_->BeginTrans();
+}
+
+void Database::CommitTrans() {
+  CheckOpen();
+  storage_->CommitTrans();
+}
+
+void Database::Rollback() {
+  CheckOpen();
+  storage_->Rollback();
 }
 
 Recordset Database::OpenRecordset(std::string_view source, RecordsetType type) {

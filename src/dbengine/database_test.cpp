@@ -1102,10 +1102,16 @@ std::vector<std::string> ReadWithSqlite(const std::string& path, const std::stri
   return rows;
 }
 
-// Whether the file's header says rollback journal (1, 1) rather than WAL (2, 2).
+// Whether the file alone is the whole database: copied without any companion
+// file it passes SQLite's integrity check, and its header says it stays in
+// WAL mode (2, 2) for the next writer.
 bool IsSelfContained(const std::string& path) {
   const std::string bytes = ReadBytes(path);
-  return bytes.size() >= 100 && bytes[18] == 1 && bytes[19] == 1;
+  const std::string copy = path + ".alone";
+  WriteBytes(copy, bytes);
+  const bool sound = ReadWithSqlite(copy, "PRAGMA integrity_check") == std::vector<std::string>{"ok"};
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(copy + suffix);
+  return sound && bytes.size() >= 100 && bytes[18] == 2 && bytes[19] == 2;
 }
 
 TEST_F(DatabaseTest, ClosedDatabaseIsOneSqliteFile) {

@@ -106,7 +106,7 @@ class Database {
   Database();
   Database(Database&&) noexcept;
   Database& operator=(Database&&) noexcept;
-  ~Database();  // closes (committing) if still open; never throws
+  ~Database();  // closes if still open (rolling back a transaction left open); never throws
 
   // Opens an existing database file, shared and writable (read-only when the
   // file cannot be written). Never creates a file. 3024 missing file, 3044
@@ -121,8 +121,27 @@ class Database {
   const std::string& Path() const;
 
   // Runs one statement of the dialect (docs/dialect.md). The statement takes
-  // effect whole or not at all.
+  // effect whole or not at all; outside a transaction it is on disk when
+  // Execute returns. A write waits up to about 5 s for another program's
+  // write, then fails with 3050 having changed nothing.
   void Execute(std::string_view statement);
+
+  // Explicit transactions, as the original engine's workspace offers them.
+  // BeginTrans takes the database's write lock at once (3050 after the wait),
+  // so that nothing of it is done before another program's write is over.
+  // Inside a transaction each statement is still atomic on its own; the
+  // whole is committed by CommitTrans or undone by Rollback. Levels nest up
+  // to 5 deep (3003 beyond): an inner CommitTrans makes its work part of the
+  // outer level, an inner Rollback undoes only its own. CommitTrans or
+  // Rollback without a transaction fails with 3034. When a failure ended the
+  // transaction inside SQLite (a full disk: 3026; a disk error: 3043), every
+  // later write and CommitTrans fail with that error and nothing of the
+  // transaction is kept. A CommitTrans that fails undoes the whole
+  // transaction and throws why. Close (or the handle's end) inside a
+  // transaction undoes it.
+  void BeginTrans();
+  void CommitTrans();
+  void Rollback();
   // kDynaset: `source` is a SELECT statement. kTable: `source` is a table name.
   Recordset OpenRecordset(std::string_view source, RecordsetType type = RecordsetType::kDynaset);
   // The definition of table `name` (any letter case); 3265 when missing.
@@ -130,8 +149,8 @@ class Database {
   // Names of the user tables, in creation order.
   std::vector<std::string> TableNames();
 
-  // Commits what is pending and releases the file. Fails with 91 on a handle
-  // never opened and 3420 on one already closed.
+  // Releases the file, undoing a transaction still open. Fails with 91 on a
+  // handle never opened and 3420 on one already closed.
   void Close();
 
  private:

@@ -1,13 +1,16 @@
 // The storage behind a database handle (internal): one SQLite connection,
-// the cache of table definitions and prepared statements, the grouped
-// transaction, and the cursors of open recordsets.
+// its transactions, the cache of table definitions and prepared statements,
+// and the cursors of open recordsets. The code is split by concern:
+// connection.cpp (opening, closing, transactions, errors), catalog.cpp (tables,
+// indexes, definition statements), statements.cpp (values, INSERT, DELETE,
+// SELECT), cursor.cpp (recordsets' rows) and jet_copy.cpp (Access files).
 #ifndef DBENGINE_STORAGE_H_
 #define DBENGINE_STORAGE_H_
 
 #include <sqlite3.h>
 
-#include <chrono>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -18,6 +21,33 @@
 #include "dbengine/statement.h"
 
 namespace dbengine {
+
+// How long a write waits for another program's write before failing with
+// 3050. Readers never wait, and a writer never waits for readers (WAL).
+constexpr int kLockWaitMilliseconds = 5000;
+
+// Explicit transactions nest at most this deep (3003 beyond).
+constexpr int kMaxTransactionDepth = 5;
+
+std::string Upper(std::string_view text);
+bool SameName(std::string_view a, std::string_view b);
+std::string Quote(std::string_view name);  // "name" for SQLite statements
+std::size_t Utf8Length(std::string_view text);
+
+class Storage;
+
+// A prepared statement finalized on scope exit.
+class Statement3 {
+ public:
+  Statement3(const Storage& storage, sqlite3* db, const std::string& sql);
+  ~Statement3() { sqlite3_finalize(statement_); }
+  Statement3(const Statement3&) = delete;
+  Statement3& operator=(const Statement3&) = delete;
+  sqlite3_stmt* get() const { return statement_; }
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+};
 
 struct TableInfo {
   TableDef def;
@@ -41,7 +71,19 @@ class Storage : public std::enable_shared_from_this<Storage> {
   bool IsClosed() const { return db_ == nullptr; }
   // Throws EngineError 3027 when the database is read-only.
   void RefuseIfReadOnly() const;
+  // Ends the connection. An explicit transaction still open is rolled back.
   void Close();
+
+  // Explicit transactions (docs/database-format.md). BeginTrans takes the
+  // write lock at once (waiting up to kLockWaitMilliseconds, then 3050) on a
+  // writable database; a nested call opens a savepoint (3003 past
+  // kMaxTransactionDepth levels). CommitTrans and Rollback end the innermost
+  // level; without a transaction they fail with 3034. A failed outer commit
+  // rolls the whole transaction back and throws its error.
+  void BeginTrans();
+  void CommitTrans();
+  void Rollback();
+  int TransactionDepth() const { return depth_; }
 
   void Execute(std::string_view text);
   std::unique_ptr<Cursor> OpenCursor(std::string_view source, RecordsetType type);
@@ -58,12 +100,19 @@ class Storage : public std::enable_shared_from_this<Storage> {
   [[noreturn]] void Fail(int rc, std::string_view context = {}) const;
 
  private:
+  friend class WriteScope;
   Storage() = default;
   static std::shared_ptr<Storage> OpenJet(const std::string& path);
   void ImportJet(JetReader& reader);
+  void ReleaseJetCopy();  // removes the working copy of a Jet file, if any
+  // Every write starts here: refuses a read-only database and a lost
+  // transaction, and tries the switch to WAL once.
   void BeginWrite();
-  void EndWrite();
-  void Commit();
+  void TryWal();
+  // Called with the error of a failed write: when SQLite has rolled the
+  // whole explicit transaction back (disk full, I/O error), the transaction
+  // is marked lost with that error.
+  void NoteFailure(const EngineError& error);
   sqlite3_stmt* Cached(const std::string& sql);
   void ClearCaches();
   void LoadTable(const std::string& realName, TableInfo& info);
@@ -80,9 +129,9 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::string path_;
   std::string tempPath_;  // the private copy of a Jet file, removed at Close
   bool readOnly_ = false;
-  bool inTransaction_ = false;
-  bool walEnabled_ = false;
-  std::chrono::steady_clock::time_point groupStart_;
+  bool walTried_ = false;
+  int depth_ = 0;                       // explicit transaction levels open
+  std::optional<EngineError> lost_;     // why the explicit transaction ended early
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> tables_;  // by upper-cased name
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
   std::string lastName_;  // the name last given to Table(), and its table
@@ -125,6 +174,24 @@ class Cursor {
   bool adding_ = false;
   std::vector<Value> newRow_;
 };
+
+// A write made of several SQLite steps: its own SQLite transaction outside an
+// explicit one (taking the write lock first), a savepoint inside one. Undone
+// unless Done() is called.
+class WriteScope {
+ public:
+  explicit WriteScope(Storage& storage);
+  ~WriteScope();
+  WriteScope(const WriteScope&) = delete;
+  WriteScope& operator=(const WriteScope&) = delete;
+  void Done();
+
+ private:
+  Storage& storage_;
+  bool open_ = false;
+};
+
+void BindValue(sqlite3_stmt* statement, int slot, const Value& value);
 
 // Converts a statement literal to the type of `field` (3464, 3349, 3163).
 void ConvertLiteral(const Literal& literal, const FieldDef& field, Value& out);

@@ -1,0 +1,267 @@
+// The catalog of tables and indexes: table definitions read from the SQLite
+// schema and the engine's index catalog (the table MSysIndexes, which gives
+// each index its name within its table and says which one is primary), and
+// the definition statements that change them (CREATE and DROP TABLE, CREATE
+// and DROP INDEX, ALTER TABLE ... CONSTRAINT). A definition is one write: all
+// its SQLite steps happen or none do.
+#include <cstring>
+#include <set>
+
+#include "dbengine/storage.h"
+
+namespace dbengine {
+
+TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
+  // Statements of a row-by-row import name the same table each time.
+  if (lastTable_ != nullptr && name == lastName_) return *lastTable_;
+  std::string key = Upper(name);
+  if (auto found = tables_.find(key); found != tables_.end()) {
+    lastName_.assign(name);
+    lastTable_ = found->second.get();
+    return *lastTable_;
+  }
+  std::string realName;
+  {
+    Statement3 lookup(*this, db_,
+                      "SELECT name FROM sqlite_schema WHERE type='table' AND name=?1 COLLATE NOCASE "
+                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name=?1 DESC LIMIT 1");
+    sqlite3_bind_text64(lookup.get(), 1, name.data(), name.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    const int rc = sqlite3_step(lookup.get());
+    if (rc == SQLITE_ROW) {
+      realName = reinterpret_cast<const char*>(sqlite3_column_text(lookup.get(), 0));
+    } else if (rc != SQLITE_DONE) {
+      Fail(rc);
+    }
+  }
+  if (realName.empty()) {
+    if (missingError == 3265) {
+      throw EngineError(3265, "Élément non trouvé dans cette collection : la table « " + std::string(name) +
+                                  " » n'existe pas.");
+    }
+    throw EngineError(missingError, "Le moteur de base de données ne peut pas trouver la table ou la "
+                                    "requête source « " + std::string(name) + " ».");
+  }
+  auto info = std::make_unique<TableInfo>();
+  LoadTable(realName, *info);
+  return *tables_.emplace(std::move(key), std::move(info)).first->second;
+}
+
+void Storage::LoadTable(const std::string& realName, TableInfo& info) {
+  std::vector<FieldDef> fields;
+  {
+    Statement3 columns(*this, db_, "SELECT name, type, \"notnull\" FROM pragma_table_info(?1) ORDER BY cid");
+    sqlite3_bind_text(columns.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+      FieldDef field;
+      field.name = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0));
+      const unsigned char* declared = sqlite3_column_text(columns.get(), 1);
+      field.type = FieldTypeOfDeclared(declared ? reinterpret_cast<const char*>(declared) : "", field.size);
+      field.required = sqlite3_column_int(columns.get(), 2) != 0;
+      fields.push_back(std::move(field));
+    }
+  }
+  std::vector<IndexDef> indexes;
+  auto indexFields = [&](const std::string& sqliteName) {
+    std::vector<std::string> names;
+    Statement3 columns(*this, db_, "SELECT name FROM pragma_index_info(?1) ORDER BY seqno");
+    sqlite3_bind_text(columns.get(), 1, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+      const unsigned char* name = sqlite3_column_text(columns.get(), 0);
+      names.emplace_back(name ? reinterpret_cast<const char*>(name) : "");
+    }
+    return names;
+  };
+  std::set<std::string> cataloged;
+  {
+    Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name='MSysIndexes'");
+    if (sqlite3_step(exists.get()) == SQLITE_ROW) {
+      Statement3 catalog(*this, db_,
+                         "SELECT IndexName, SqliteName, IsPrimary, IsUnique FROM MSysIndexes "
+                         "WHERE TableName=?1 ORDER BY rowid");
+      sqlite3_bind_text(catalog.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
+      while (sqlite3_step(catalog.get()) == SQLITE_ROW) {
+        IndexDef index;
+        index.name = reinterpret_cast<const char*>(sqlite3_column_text(catalog.get(), 0));
+        const std::string sqliteName = reinterpret_cast<const char*>(sqlite3_column_text(catalog.get(), 1));
+        index.primary = sqlite3_column_int(catalog.get(), 2) != 0;
+        index.unique = sqlite3_column_int(catalog.get(), 3) != 0;
+        index.fields = indexFields(sqliteName);
+        cataloged.insert(sqliteName);
+        info.sqliteIndexNames.push_back(sqliteName);
+        indexes.push_back(std::move(index));
+      }
+    }
+  }
+  {
+    // Indexes made by another SQLite tool are shown under their SQLite names.
+    Statement3 list(*this, db_, "SELECT name, \"unique\", origin FROM pragma_index_list(?1) ORDER BY seq DESC");
+    sqlite3_bind_text(list.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(list.get()) == SQLITE_ROW) {
+      const std::string sqliteName = reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0));
+      if (cataloged.count(sqliteName)) continue;
+      IndexDef index;
+      index.name = sqliteName;
+      index.unique = sqlite3_column_int(list.get(), 1) != 0;
+      index.primary = std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 2)), "pk") == 0;
+      index.fields = indexFields(sqliteName);
+      info.sqliteIndexNames.push_back(sqliteName);
+      indexes.push_back(std::move(index));
+    }
+  }
+  info.def = TableDef(realName, std::move(fields), std::move(indexes));
+  info.quotedName = Quote(realName);
+  if (const IndexDef* primary = info.def.PrimaryIndex()) {
+    for (const std::string& name : primary->fields) info.primaryPositions.push_back(info.def.FieldPosition(name));
+  }
+}
+
+std::vector<std::string> Storage::TableNames() {
+  std::vector<std::string> names;
+  Statement3 list(*this, db_,
+                  "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                  "AND name NOT LIKE 'MSys%' ORDER BY rowid");
+  while (sqlite3_step(list.get()) == SQLITE_ROW) {
+    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
+  }
+  return names;
+}
+
+void Storage::EnsureIndexCatalog() {
+  ExecSql("CREATE TABLE IF NOT EXISTS MSysIndexes (TableName TEXT NOT NULL, IndexName TEXT NOT NULL, "
+          "SqliteName TEXT NOT NULL, IsPrimary INTEGER NOT NULL, IsUnique INTEGER NOT NULL)");
+}
+
+void Storage::AddIndex(TableInfo& table, const std::string& name, const std::vector<std::string>& columns,
+                       bool primary, bool unique) {
+  const TableDef& def = table.def;
+  for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
+    if (SameName(def.Indexes(position).name, name)) {
+      throw EngineError(3375, "La table « " + def.Name() + " » a déjà un index nommé « " + name + " ».");
+    }
+  }
+  if (primary && def.PrimaryIndex() != nullptr) {
+    throw EngineError(3283, "La table « " + def.Name() + " » a déjà une clé primaire.");
+  }
+  std::string columnList;
+  std::string anyNull;
+  for (const std::string& column : columns) {
+    const int position = def.FieldPosition(column);
+    if (position < 0) {
+      throw EngineError(3264, "Le champ « " + column + " » n'existe pas dans la table « " + def.Name() + " ».");
+    }
+    const std::string quoted = Quote(def.Fields(static_cast<std::int16_t>(position)).name);
+    columnList += columnList.empty() ? quoted : "," + quoted;
+    anyNull += anyNull.empty() ? quoted + " IS NULL" : " OR " + quoted + " IS NULL";
+  }
+  if (primary) {
+    Statement3 check(*this, db_, "SELECT 1 FROM " + table.quotedName + " WHERE " + anyNull + " LIMIT 1");
+    const int rc = sqlite3_step(check.get());
+    if (rc == SQLITE_ROW) {
+      throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null.");
+    }
+    if (rc != SQLITE_DONE) Fail(rc);
+  }
+  EnsureIndexCatalog();
+  // SQLite index names are global: derive a free one from the table and index names.
+  std::string sqliteName = def.Name() + "_" + name;
+  for (int suffix = 2;; ++suffix) {
+    Statement3 taken(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name=?1 COLLATE NOCASE");
+    sqlite3_bind_text(taken.get(), 1, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(taken.get()) != SQLITE_ROW) break;
+    sqliteName = def.Name() + "_" + name + "_" + std::to_string(suffix);
+  }
+  ExecSql(std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Quote(sqliteName) + " ON " +
+          table.quotedName + " (" + columnList + ")");
+  Statement3 record(*this, db_, "INSERT INTO MSysIndexes VALUES(?1, ?2, ?3, ?4, ?5)");
+  sqlite3_bind_text(record.get(), 1, def.Name().c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(record.get(), 2, name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(record.get(), 3, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(record.get(), 4, primary);
+  sqlite3_bind_int(record.get(), 5, unique);
+  const int rc = sqlite3_step(record.get());
+  if (rc != SQLITE_DONE) Fail(rc);
+}
+
+void Storage::DropIndex(TableInfo& table, const std::string& name) {
+  for (std::int16_t position = 0; position < table.def.IndexCount(); ++position) {
+    if (!SameName(table.def.Indexes(position).name, name)) continue;
+    const std::string& sqliteName = table.sqliteIndexNames[static_cast<std::size_t>(position)];
+    ExecSql("DROP INDEX " + Quote(sqliteName));
+    Statement3 forget(*this, db_, "DELETE FROM MSysIndexes WHERE SqliteName=?1");
+    sqlite3_bind_text(forget.get(), 1, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(forget.get());
+    if (rc != SQLITE_DONE && (rc & 0xFF) != SQLITE_ERROR) Fail(rc);
+    return;
+  }
+  throw EngineError(3371, "Impossible de trouver la table ou la contrainte « " + name + " ».");
+}
+
+void Storage::RunDefinition(const Statement& statement) {
+  // Definitions change the schema: cached statements and definitions go.
+  ClearCaches();
+  WriteScope scope(*this);
+  try {
+    switch (statement.kind) {
+      case Statement::kCreateTable: {
+        Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name=?1 COLLATE NOCASE");
+        sqlite3_bind_text(exists.get(), 1, statement.table.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(exists.get()) == SQLITE_ROW || Upper(statement.table).rfind("SQLITE_", 0) == 0) {
+          throw EngineError(3010, "La table « " + statement.table + " » existe déjà.");
+        }
+        if (statement.columnSpecs.size() > 255) {
+          throw EngineError(3190, "Trop de champs définis : une table a au plus 255 champs.");
+        }
+        std::string sql = "CREATE TABLE " + Quote(statement.table) + " (";
+        std::set<std::string> seen;
+        for (const ColumnSpec& spec : statement.columnSpecs) {
+          if (!seen.insert(Upper(spec.name)).second) {
+            throw EngineError(3191, "Impossible de définir le champ « " + spec.name + " » plus d'une fois.");
+          }
+          if (&spec != &statement.columnSpecs.front()) sql += ", ";
+          sql += Quote(spec.name) + " " + spec.declaredType + (spec.required ? " NOT NULL" : "");
+        }
+        sql += ")";
+        ExecSql(sql);
+        if (statement.hasConstraint) {
+          AddIndex(Table(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
+                   statement.unique);
+        }
+        break;
+      }
+      case Statement::kDropTable: {
+        TableInfo& table = Table(statement.table, 3078);
+        const std::string name = table.def.Name();
+        ExecSql("DROP TABLE " + table.quotedName);
+        Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name='MSysIndexes'");
+        if (sqlite3_step(exists.get()) == SQLITE_ROW) {
+          Statement3 forget(*this, db_, "DELETE FROM MSysIndexes WHERE TableName=?1");
+          sqlite3_bind_text(forget.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+          sqlite3_step(forget.get());
+        }
+        break;
+      }
+      case Statement::kAddConstraint:
+      case Statement::kCreateIndex:
+        AddIndex(Table(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
+                 statement.unique);
+        break;
+      case Statement::kDropConstraint:
+      case Statement::kDropIndex:
+        DropIndex(Table(statement.table, 3078), statement.indexName);
+        break;
+      default:
+        break;
+    }
+    scope.Done();
+  } catch (const EngineError& error) {
+    ClearCaches();
+    NoteFailure(error);
+    throw;
+  } catch (...) {
+    ClearCaches();
+    throw;
+  }
+  ClearCaches();
+}
+
+}  // namespace dbengine

@@ -1,0 +1,400 @@
+// The connection to a database file and its transactions.
+//
+// A database is one SQLite file kept in WAL mode once written, so that other
+// programs reading it never stop a writer and are never stopped by one.
+// Outside an explicit transaction every statement is its own SQLite
+// transaction, on disk when it returns (synchronous=FULL). BeginTrans takes
+// the write lock at once with BEGIN IMMEDIATE, so that two programs writing
+// the same file are ordered before either changes anything; nested levels
+// are savepoints. A write waits kLockWaitMilliseconds for another program's
+// write, then fails with 3050. SQLite error codes become the engine's
+// numbers in Fail.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "dbengine/jet.h"
+#include "dbengine/storage.h"
+
+namespace dbengine {
+namespace {
+
+constexpr std::size_t kMaxCachedStatements = 256;
+
+EngineError NoTransaction() {
+  return EngineError(3034, "Vous avez tenté de valider ou d'annuler une transaction sans l'avoir commencée.");
+}
+
+// Whether this process may write `path` and create files beside it (the
+// journal or the WAL's companions). A file that may not be written, or a
+// folder where nothing may be created, is opened for reading only.
+bool Writable(const std::string& path) {
+  if (::access(path.c_str(), W_OK) != 0) return false;
+  std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (folder.empty()) folder = ".";
+  return ::access(folder.c_str(), W_OK) == 0;
+}
+
+}  // namespace
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+bool SameName(std::string_view a, std::string_view b) { return Upper(a) == Upper(b); }
+
+std::string Quote(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted.push_back(c);
+    if (c == '"') quoted.push_back('"');
+  }
+  quoted.push_back('"');
+  return quoted;
+}
+
+std::size_t Utf8Length(std::string_view text) {
+  std::size_t count = 0;
+  for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+  return count;
+}
+
+Statement3::Statement3(const Storage& storage, sqlite3* db, const std::string& sql) {
+  const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
+  if (rc != SQLITE_OK) storage.Fail(rc);
+}
+
+// ---------------------------------------------------------------------------
+// Errors.
+
+void Storage::Fail(int rc, std::string_view context) const {
+  const int primary = rc & 0xFF;
+  std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  switch (rc) {
+    case SQLITE_CONSTRAINT_UNIQUE:
+    case SQLITE_CONSTRAINT_PRIMARYKEY:
+      throw EngineError(3022, "Les modifications demandées n'ont pas été effectuées car elles créeraient "
+                              "des doublons dans l'index, la clé primaire ou la relation.");
+    case SQLITE_CONSTRAINT_NOTNULL: {
+      const std::size_t colon = message.rfind(": ");
+      const std::string field = colon == std::string::npos ? std::string(context) : message.substr(colon + 2);
+      throw EngineError(3314, "Le champ « " + field + " » ne peut pas contenir une valeur Null.");
+    }
+    default:
+      break;
+  }
+  switch (primary) {
+    case SQLITE_READONLY:
+      throw EngineError(3027, "Mise à jour impossible ; la base de données « " + path_ +
+                                  " » est ouverte en lecture seule.");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      throw EngineError(3050, "La base de données est verrouillée par un autre programme ou une autre "
+                              "opération en cours.");
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      throw EngineError(3343, "Format de base de données « " + path_ + " » non reconnu.");
+    case SQLITE_FULL:
+      throw EngineError(3026, "Espace disque insuffisant pour écrire dans la base de données « " + path_ + " ».");
+    case SQLITE_IOERR:
+      throw EngineError(3043, "Erreur de disque ou de réseau sur « " + path_ + " ».");
+    case SQLITE_NOMEM:
+      throw EngineError(3035, "Ressources système dépassées : mémoire insuffisante.");
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path_ + " ».");
+    default:
+      throw EngineError(3000, "Erreur du moteur de base de données : " + message);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Opening, creating, closing.
+
+std::shared_ptr<Storage> Storage::Open(const std::string& path) {
+  struct stat attributes {};
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    throw EngineError(3024, "Le fichier « " + path + " » est introuvable.");
+  }
+  if (::stat(path.c_str(), &attributes) != 0) {
+    if (errno == EACCES) {
+      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path + " ».");
+    }
+    std::error_code ignored;
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty() && !std::filesystem::is_directory(parent, ignored)) {
+      throw EngineError(3044, "« " + parent.string() + " » n'est pas un chemin d'accès valide.");
+    }
+    throw EngineError(3024, "Le fichier « " + path + " » est introuvable.");
+  }
+  if (!S_ISREG(attributes.st_mode)) {
+    throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
+  }
+  {
+    std::ifstream probe(path, std::ios::binary);
+    if (!probe) {
+      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path + " ».");
+    }
+    char header[32] = {};
+    probe.read(header, sizeof header);
+    // Anything but a SQLite or Jet file is refused before SQLite may write to it.
+    switch (FormatOfHeader(std::string_view(header, static_cast<std::size_t>(probe.gcount())))) {
+      case FileFormat::kSqlite:
+        break;
+      case FileFormat::kJet:
+        probe.close();
+        return OpenJet(path);
+      case FileFormat::kOther:
+        throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
+    }
+  }
+  // Memory statistics cost a global mutex on every allocation; the engine
+  // never reads them. This fails harmlessly when SQLite is already running.
+  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  (void)configured;
+  std::shared_ptr<Storage> storage(new Storage());
+  storage->path_ = path;
+  const bool writable = Writable(path);
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db,
+                                 (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+  storage->db_ = db;
+  try {
+    if (rc != SQLITE_OK) storage->Fail(rc);
+    sqlite3_busy_timeout(db, kLockWaitMilliseconds);
+    sqlite3_extended_result_codes(db, 1);
+    storage->readOnly_ = !writable || sqlite3_db_readonly(db, "main") == 1;
+    // Reading the schema tells a damaged or foreign file from a database.
+    storage->ExecSql("SELECT count(*) FROM sqlite_schema");
+    // Each statement outside a transaction is on disk when it returns.
+    if (!storage->readOnly_) storage->ExecSql("PRAGMA synchronous=FULL");
+  } catch (...) {
+    sqlite3_close_v2(db);
+    storage->db_ = nullptr;
+    throw;
+  }
+  return storage;
+}
+
+void Storage::Create(const std::string& path) {
+  std::error_code ignored;
+  if (std::filesystem::exists(path, ignored)) {
+    throw EngineError(3204, "La base de données « " + path + " » existe déjà.");
+  }
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty() && !std::filesystem::is_directory(parent, ignored)) {
+    throw EngineError(3044, "« " + parent.string() + " » n'est pas un chemin d'accès valide.");
+  }
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc == SQLITE_OK) {
+    // WAL is recorded in the file's header: the database stays in it.
+    rc = sqlite3_exec(db,
+                      "PRAGMA journal_mode=WAL; "
+                      "CREATE TABLE MSysIndexes (TableName TEXT NOT NULL, IndexName TEXT NOT NULL, "
+                      "SqliteName TEXT NOT NULL, IsPrimary INTEGER NOT NULL, IsUnique INTEGER NOT NULL)",
+                      nullptr, nullptr, nullptr);
+  }
+  sqlite3_close_v2(db);
+  if (rc != SQLITE_OK) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
+    throw EngineError(3051, "Impossible de créer la base de données « " + path + " ».");
+  }
+}
+
+Storage::~Storage() {
+  try {
+    Close();
+  } catch (...) {
+    // A destructor cannot report. Close only rolls back, which cannot lose
+    // anything that was committed.
+  }
+}
+
+void Storage::Close() {
+  if (db_ == nullptr) {
+    ReleaseJetCopy();
+    return;
+  }
+  for (Cursor* cursor : cursors_) cursor->Detach();
+  cursors_.clear();
+  ClearCaches();
+  // A transaction never committed is undone, as a connection's end undoes it.
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  depth_ = 0;
+  lost_.reset();
+  // The last connection to close checkpoints the WAL and removes -wal and -shm.
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  ReleaseJetCopy();
+}
+
+// ---------------------------------------------------------------------------
+// Transactions.
+
+void Storage::ExecSql(const std::string& sql) {
+  char* error = nullptr;
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
+  sqlite3_free(error);
+  if (rc != SQLITE_OK) Fail(rc);
+}
+
+void Storage::RefuseIfReadOnly() const {
+  if (readOnly_) Fail(SQLITE_READONLY);
+}
+
+void Storage::TryWal() {
+  // The switch needs the file to itself for a moment: it is tried without
+  // waiting, outside any transaction; a database another program is reading
+  // keeps its rollback journal until a later opening.
+  if (walTried_ || readOnly_ || !sqlite3_get_autocommit(db_) || !cursors_.empty()) return;
+  walTried_ = true;
+  sqlite3_busy_timeout(db_, 0);
+  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_busy_timeout(db_, kLockWaitMilliseconds);
+}
+
+void Storage::BeginWrite() {
+  RefuseIfReadOnly();
+  if (lost_) throw *lost_;
+  if (depth_ == 0) TryWal();
+}
+
+void Storage::NoteFailure(const EngineError& error) {
+  if (depth_ > 0 && !lost_ && sqlite3_get_autocommit(db_)) {
+    lost_ = EngineError(error.Number(), error.Description() + " La transaction a été annulée.");
+  }
+}
+
+void Storage::BeginTrans() {
+  if (depth_ >= kMaxTransactionDepth) {
+    throw EngineError(3003, "Impossible de démarrer la transaction ; trop de transactions déjà imbriquées.");
+  }
+  if (depth_ > 0) {
+    if (lost_) throw *lost_;
+    ExecSql("SAVEPOINT trans" + std::to_string(depth_));
+    ++depth_;
+    return;
+  }
+  if (readOnly_) {
+    // Reads inside the transaction see one state of the file; writes fail with 3027.
+    ExecSql("BEGIN");
+  } else {
+    TryWal();
+    ExecSql("BEGIN IMMEDIATE");
+  }
+  depth_ = 1;
+}
+
+void Storage::CommitTrans() {
+  if (depth_ == 0) throw NoTransaction();
+  if (lost_) {
+    const EngineError error = *lost_;
+    Rollback();
+    throw error;
+  }
+  if (depth_ > 1) {
+    --depth_;
+    ExecSql("RELEASE trans" + std::to_string(depth_));
+    return;
+  }
+  const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    depth_ = 0;
+    return;
+  }
+  // Nothing of a transaction that cannot be committed is kept.
+  try {
+    Fail(rc);
+  } catch (const EngineError&) {
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    depth_ = 0;
+    ClearCaches();
+    throw;
+  }
+}
+
+void Storage::Rollback() {
+  if (depth_ == 0) throw NoTransaction();
+  // Definitions undone with the transaction must not stay in the caches.
+  ClearCaches();
+  if (lost_ || depth_ == 1) {
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    depth_ = 0;
+    lost_.reset();
+    return;
+  }
+  --depth_;
+  const std::string name = "trans" + std::to_string(depth_);
+  ExecSql("ROLLBACK TO " + name);
+  ExecSql("RELEASE " + name);
+}
+
+WriteScope::WriteScope(Storage& storage) : storage_(storage) {
+  storage_.BeginWrite();
+  storage_.ExecSql(storage_.depth_ > 0 ? "SAVEPOINT statement" : "BEGIN IMMEDIATE");
+  open_ = true;
+}
+
+void WriteScope::Done() {
+  if (!open_) return;
+  open_ = false;
+  if (storage_.depth_ > 0) {
+    storage_.ExecSql("RELEASE statement");
+    return;
+  }
+  const int rc = sqlite3_exec(storage_.db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    if (!sqlite3_get_autocommit(storage_.db_)) sqlite3_exec(storage_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    storage_.Fail(rc);
+  }
+}
+
+WriteScope::~WriteScope() {
+  if (!open_ || sqlite3_get_autocommit(storage_.db_)) return;
+  if (storage_.depth_ > 0) {
+    sqlite3_exec(storage_.db_, "ROLLBACK TO statement", nullptr, nullptr, nullptr);
+    sqlite3_exec(storage_.db_, "RELEASE statement", nullptr, nullptr, nullptr);
+  } else {
+    sqlite3_exec(storage_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Caches.
+
+sqlite3_stmt* Storage::Cached(const std::string& sql) {
+  if (auto found = statements_.find(sql); found != statements_.end()) {
+    sqlite3_reset(found->second);
+    sqlite3_clear_bindings(found->second);
+    return found->second;
+  }
+  if (statements_.size() >= kMaxCachedStatements) {
+    for (auto& entry : statements_) sqlite3_finalize(entry.second);
+    statements_.clear();
+  }
+  sqlite3_stmt* statement = nullptr;
+  const int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                                    &statement, nullptr);
+  if (rc != SQLITE_OK) Fail(rc);
+  statements_.emplace(sql, statement);
+  return statement;
+}
+
+void Storage::ClearCaches() {
+  for (auto& entry : statements_) sqlite3_finalize(entry.second);
+  statements_.clear();
+  for (auto& entry : tables_) sqlite3_finalize(entry.second->insertAll);
+  tables_.clear();
+  lastTable_ = nullptr;
+}
+
+}  // namespace dbengine

@@ -1,0 +1,139 @@
+// The rows behind a recordset: a SQLite statement stepped one row at a time,
+// each row read into engine values of the fields' types. A table-type
+// recordset also builds a new row (AddNew, SetFieldValue) and stores it
+// through the same insert as an INSERT statement (Update). A cursor lives no
+// longer than its connection: Close detaches it, and each call then fails
+// with 3420.
+#include "dbengine/storage.h"
+
+namespace dbengine {
+
+Cursor::Cursor(std::shared_ptr<Storage> storage, TableInfo& table, sqlite3_stmt* statement, RecordsetType type)
+    : storage_(std::move(storage)), tableName_(table.def.Name()), def_(table.def), statement_(statement), type_(type) {
+  storage_->Register(this);
+  current_.resize(static_cast<std::size_t>(def_.FieldCount()));
+  try {
+    Step();
+  } catch (...) {
+    storage_->Unregister(this);
+    sqlite3_finalize(statement_);
+    statement_ = nullptr;
+    throw;
+  }
+  bof_ = eof_;
+}
+
+Cursor::~Cursor() {
+  if (statement_ != nullptr) {
+    sqlite3_finalize(statement_);
+    storage_->Unregister(this);
+  }
+}
+
+void Cursor::Detach() {
+  sqlite3_finalize(statement_);
+  statement_ = nullptr;
+}
+
+void Cursor::CheckLive() const {
+  if (statement_ == nullptr || storage_->IsClosed()) {
+    throw EngineError(3420, "Objet invalide ou n'est plus défini : la base de données a été fermée.");
+  }
+}
+
+void Cursor::Step() {
+  const int rc = sqlite3_step(statement_);
+  if (rc == SQLITE_ROW) {
+    eof_ = false;
+    for (std::int16_t position = 0; position < def_.FieldCount(); ++position) {
+      ReadColumn(statement_, position, def_.Fields(position).type, current_[static_cast<std::size_t>(position)]);
+    }
+    return;
+  }
+  eof_ = true;
+  if (rc != SQLITE_DONE) storage_->Fail(rc);
+}
+
+bool Cursor::IsEOF() const {
+  CheckLive();
+  return eof_;
+}
+
+bool Cursor::IsBOF() const {
+  CheckLive();
+  return bof_;
+}
+
+void Cursor::MoveNext() {
+  CheckLive();
+  if (eof_) throw EngineError(3021, "Aucun enregistrement en cours.");
+  bof_ = false;
+  Step();
+}
+
+std::int16_t Cursor::FieldCount() const {
+  CheckLive();
+  return def_.FieldCount();
+}
+
+const FieldDef& Cursor::Field(std::int16_t position) const {
+  CheckLive();
+  return def_.Fields(position);
+}
+
+const Value& Cursor::FieldValue(std::int16_t position) const {
+  CheckLive();
+  def_.Fields(position);  // 3265 when out of range
+  if (eof_) throw EngineError(3021, "Aucun enregistrement en cours.");
+  return current_[static_cast<std::size_t>(position)];
+}
+
+void Cursor::CheckWritable() const {
+  if (type_ != RecordsetType::kTable) {
+    throw EngineError(3251, "Opération non prise en charge pour ce type d'objet : ce recordset est en lecture seule.");
+  }
+}
+
+void Cursor::AddNew() {
+  CheckLive();
+  CheckWritable();
+  storage_->RefuseIfReadOnly();
+  newRow_.clear();
+  for (std::int16_t position = 0; position < def_.FieldCount(); ++position) {
+    newRow_.push_back(Value::Null(def_.Fields(position).type));
+  }
+  adding_ = true;
+}
+
+void Cursor::SetFieldValue(std::int16_t position, std::string_view text) {
+  CheckLive();
+  CheckWritable();
+  const FieldDef& field = def_.Fields(position);
+  if (!adding_) throw EngineError(3020, "Mise à jour ou Annuler Mise à jour sans AddNew ni Edit.");
+  // Converted aside: a string that cannot be stored leaves the field as it was.
+  Value converted;
+  ConvertString(text, field, converted);
+  newRow_[static_cast<std::size_t>(position)] = std::move(converted);
+}
+
+void Cursor::Update() {
+  CheckLive();
+  CheckWritable();
+  storage_->RefuseIfReadOnly();
+  if (!adding_) throw EngineError(3020, "Mise à jour ou Annuler Mise à jour sans AddNew ni Edit.");
+  adding_ = false;
+  TableInfo& table = storage_->Table(tableName_, 3078);
+  // The table may have been dropped and made again since the recordset opened:
+  // the row built on the old fields cannot go into other ones.
+  bool sameFields = table.def.FieldCount() == def_.FieldCount();
+  for (std::int16_t position = 0; sameFields && position < def_.FieldCount(); ++position) {
+    sameFields = table.def.Fields(position).type == def_.Fields(position).type;
+  }
+  if (!sameFields) {
+    throw EngineError(3420, "Objet invalide ou n'est plus défini : la table « " + tableName_ +
+                                " » a été redéfinie depuis l'ouverture du recordset.");
+  }
+  storage_->InsertRow(table, newRow_);
+}
+
+}  // namespace dbengine

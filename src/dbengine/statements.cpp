@@ -1,0 +1,313 @@
+// The statements that read and write rows: values converted between the
+// dialect's literals, recordset strings and SQLite columns; INSERT (one
+// prepared insert per table, with the engine's own Null checks), DELETE with
+// its conditions, and the SELECT behind a recordset. Each of these is one
+// SQLite step, atomic on its own: a failing one undoes only itself, inside an
+// explicit transaction too (SQLite's statement journal).
+#include <algorithm>
+
+#include "dbengine/storage.h"
+
+namespace dbengine {
+namespace {
+
+void CheckTextLength(const Value& value, const FieldDef& field) {
+  if (value.isNull) return;
+  const bool tooLong = (field.type == kText && Utf8Length(value.text) > static_cast<std::size_t>(field.size)) ||
+                       (field.type == kBinary && value.text.size() > static_cast<std::size_t>(field.size));
+  if (tooLong) {
+    throw EngineError(3163, "Le champ « " + field.name + " » est trop petit pour accepter la quantité "
+                            "de données que vous avez tenté d'ajouter.");
+  }
+}
+
+}  // namespace
+
+void BindValue(sqlite3_stmt* statement, int slot, const Value& value) {
+  if (value.isNull) {
+    sqlite3_bind_null(statement, slot);
+    return;
+  }
+  switch (value.type) {
+    case kBoolean:
+    case kByte:
+    case kInteger:
+    case kLong:
+    case kCurrency:
+      sqlite3_bind_int64(statement, slot, value.integer);
+      break;
+    case kSingle:
+    case kDouble:
+    case kDate:
+      sqlite3_bind_double(statement, slot, value.real);
+      break;
+    case kBinary:
+    case kLongBinary:
+      sqlite3_bind_blob64(statement, slot, value.text.data(), value.text.size(), SQLITE_TRANSIENT);
+      break;
+    default:
+      sqlite3_bind_text64(statement, slot, value.text.data(), value.text.size(), SQLITE_TRANSIENT,
+                          SQLITE_UTF8);
+      break;
+  }
+}
+
+// Conversions between statement literals, strings and stored columns.
+
+void ConvertLiteral(const Literal& literal, const FieldDef& field, Value& out) {
+  out.type = field.type;
+  out.isNull = true;
+  out.text.clear();
+  Conversion result = Conversion::kOk;
+  switch (literal.kind) {
+    case Literal::kNull:
+      return;
+    case Literal::kText:
+      result = TextToValue(literal.text, field.type, out);
+      break;
+    case Literal::kBoolean:
+      if (field.type == kBoolean) {
+        out = Value::Integer(kBoolean, literal.truth ? 1 : 0);
+      } else if (field.type == kText || field.type == kMemo) {
+        out = Value::Text(field.type, literal.truth ? "Vrai" : "Faux");
+      } else {
+        result = TextToValue(literal.truth ? "-1" : "0", field.type, out);
+      }
+      break;
+    case Literal::kNumber: {
+      if (field.type == kText || field.type == kMemo) {
+        out = Value::Text(field.type, literal.text);
+        break;
+      }
+      // A bare number is written with a dot; the converter reads the comma form.
+      std::string french = literal.text;
+      std::replace(french.begin(), french.end(), '.', ',');
+      if (field.type == kDate) {
+        Value serial;
+        result = TextToValue(french, kDouble, serial);
+        if (result == Conversion::kOk) out = Value::Real(kDate, serial.real);
+      } else {
+        result = TextToValue(french, field.type, out);
+      }
+      break;
+    }
+  }
+  if (result == Conversion::kOverflow) {
+    throw EngineError(3349, "Dépassement de capacité du champ numérique « " + field.name + " ».");
+  }
+  if (result != Conversion::kOk) {
+    throw EngineError(3464, "Type de données incompatible dans l'expression du critère : la valeur « " +
+                                literal.text + " » ne convient pas au champ « " + field.name + " ».");
+  }
+  CheckTextLength(out, field);
+}
+
+void ConvertString(std::string_view text, const FieldDef& field, Value& out) {
+  const Conversion result = TextToValue(text, field.type, out);
+  if (result == Conversion::kOverflow) {
+    throw EngineError(3349, "Dépassement de capacité du champ numérique « " + field.name + " ».");
+  }
+  if (result != Conversion::kOk) {
+    throw EngineError(3421, "Erreur de conversion de type de données : « " + std::string(text) +
+                                " » ne peut pas être converti pour le champ « " + field.name + " ».");
+  }
+  CheckTextLength(out, field);
+}
+
+void ReadColumn(sqlite3_stmt* statement, int column, FieldType type, Value& out) {
+  out.type = type;
+  out.text.clear();
+  out.integer = 0;
+  out.real = 0.0;
+  out.isNull = sqlite3_column_type(statement, column) == SQLITE_NULL;
+  if (out.isNull) return;
+  switch (type) {
+    case kBoolean:
+      out.integer = sqlite3_column_int64(statement, column) != 0;
+      break;
+    case kByte:
+    case kInteger:
+    case kLong:
+    case kCurrency:
+      out.integer = sqlite3_column_int64(statement, column);
+      break;
+    case kSingle:
+      out.real = static_cast<float>(sqlite3_column_double(statement, column));
+      break;
+    case kDouble:
+    case kDate:
+      out.real = sqlite3_column_double(statement, column);
+      break;
+    case kBinary:
+    case kLongBinary: {
+      const void* bytes = sqlite3_column_blob(statement, column);
+      out.text.assign(static_cast<const char*>(bytes), sqlite3_column_bytes(statement, column));
+      break;
+    }
+    default: {
+      const unsigned char* text = sqlite3_column_text(statement, column);
+      out.text.assign(reinterpret_cast<const char*>(text), sqlite3_column_bytes(statement, column));
+      break;
+    }
+  }
+}
+
+void Storage::InsertRow(TableInfo& table, const std::vector<Value>& row) {
+  const TableDef& def = table.def;
+  for (int position : table.primaryPositions) {
+    if (position >= 0 && row[position].isNull) {
+      throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null (champ « " +
+                                  def.Fields(static_cast<std::int16_t>(position)).name + " »).");
+    }
+  }
+  for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
+    if (def.Fields(position).required && row[position].isNull) {
+      throw EngineError(3314, "Le champ « " + def.Name() + "." + def.Fields(position).name +
+                                  " » ne peut pas contenir une valeur Null.");
+    }
+  }
+  if (table.insertAll == nullptr) {
+    std::string sql = "INSERT INTO " + table.quotedName + " VALUES(";
+    for (std::int16_t position = 0; position < def.FieldCount(); ++position) sql += position ? ",?" : "?";
+    sql += ")";
+    const int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &table.insertAll, nullptr);
+    if (rc != SQLITE_OK) Fail(rc);
+  }
+  BeginWrite();
+  sqlite3_stmt* insert = table.insertAll;
+  for (std::size_t position = 0; position < row.size(); ++position) {
+    BindValue(insert, static_cast<int>(position) + 1, row[position]);
+  }
+  const int rc = sqlite3_step(insert);
+  sqlite3_reset(insert);
+  if (rc != SQLITE_DONE) {
+    try {
+      Fail(rc);
+    } catch (const EngineError& error) {
+      NoteFailure(error);
+      throw;
+    }
+  }
+}
+
+std::string Storage::BuildWhere(TableInfo& table, const std::vector<Condition>& where,
+                                std::vector<Value>& bound) {
+  std::string sql;
+  for (const Condition& condition : where) {
+    const int position = table.def.FieldPosition(condition.column);
+    if (position < 0) {
+      throw EngineError(3061, "Trop peu de paramètres : le champ « " + condition.column +
+                                  " » n'existe pas dans la table « " + table.def.Name() + " ».");
+    }
+    const FieldDef& field = table.def.Fields(static_cast<std::int16_t>(position));
+    Value value;
+    ConvertLiteral(condition.value, field, value);
+    sql += sql.empty() ? " WHERE " : " AND ";
+    sql += Quote(field.name);
+    // A comparison with Null is never true, as in the original engine.
+    sql += value.isNull ? "=NULL" : "=?";
+    if (!value.isNull) bound.push_back(std::move(value));
+  }
+  return sql;
+}
+
+void Storage::Execute(std::string_view text) {
+  Statement& statement = parsed_;
+  ParseStatement(text, statement);
+  // Every other statement would change the database: refused before anything is read.
+  if (statement.kind != Statement::kSelect) RefuseIfReadOnly();
+  switch (statement.kind) {
+    case Statement::kSelect:
+      throw EngineError(3065, "Impossible d'exécuter une requête Sélection.");
+    case Statement::kInsert: {
+      TableInfo& table = Table(statement.table, 3078);
+      const TableDef& def = table.def;
+      const std::size_t fieldCount = static_cast<std::size_t>(def.FieldCount());
+      row_.resize(fieldCount);
+      for (std::size_t position = 0; position < fieldCount; ++position) {
+        row_[position] = Value::Null(def.Fields(static_cast<std::int16_t>(position)).type);
+      }
+      if (statement.columns.empty()) {
+        if (statement.values.size() != fieldCount) {
+          throw EngineError(3346, "Le nombre de valeurs de la requête et le nombre de champs de destination "
+                                  "sont différents.");
+        }
+        for (std::size_t position = 0; position < fieldCount; ++position) {
+          ConvertLiteral(statement.values[position], def.Fields(static_cast<std::int16_t>(position)),
+                         row_[position]);
+        }
+      } else {
+        if (statement.values.size() != statement.columns.size()) {
+          throw EngineError(3346, "Le nombre de valeurs de la requête et le nombre de champs de destination "
+                                  "sont différents.");
+        }
+        for (std::size_t index = 0; index < statement.columns.size(); ++index) {
+          const int position = def.FieldPosition(statement.columns[index]);
+          if (position < 0) {
+            throw EngineError(3127, "L'instruction INSERT INTO contient le nom de champ inconnu « " +
+                                        statement.columns[index] + " ».");
+          }
+          ConvertLiteral(statement.values[index], def.Fields(static_cast<std::int16_t>(position)), row_[position]);
+        }
+      }
+      InsertRow(table, row_);
+      return;
+    }
+    case Statement::kDelete: {
+      TableInfo& table = Table(statement.table, 3078);
+      std::vector<Value> bound;
+      const std::string sql = "DELETE FROM " + table.quotedName + BuildWhere(table, statement.where, bound);
+      BeginWrite();
+      sqlite3_stmt* remove = Cached(sql);
+      for (std::size_t slot = 0; slot < bound.size(); ++slot) BindValue(remove, static_cast<int>(slot) + 1, bound[slot]);
+      const int rc = sqlite3_step(remove);
+      sqlite3_reset(remove);
+      if (rc != SQLITE_DONE) {
+        try {
+          Fail(rc);
+        } catch (const EngineError& error) {
+          NoteFailure(error);
+          throw;
+        }
+      }
+      return;
+    }
+    default:
+      RunDefinition(statement);
+      return;
+  }
+}
+
+std::unique_ptr<Cursor> Storage::OpenCursor(std::string_view source, RecordsetType type) {
+  std::string sql;
+  std::vector<Value> bound;
+  TableInfo* table = nullptr;
+  if (type == RecordsetType::kTable) {
+    table = &Table(source, 3078);
+    sql = "SELECT * FROM " + table->quotedName;
+  } else {
+    Statement statement;
+    ParseStatement(source, statement);
+    if (statement.kind != Statement::kSelect) {
+      throw EngineError(3219, "Opération non valide : seule une requête SELECT ouvre un recordset.");
+    }
+    table = &Table(statement.table, 3078);
+    sql = "SELECT * FROM " + table->quotedName + BuildWhere(*table, statement.where, bound);
+    for (const std::string& column : statement.columns) {
+      const int position = table->def.FieldPosition(column);
+      if (position < 0) {
+        throw EngineError(3061, "Trop peu de paramètres : le champ « " + column + " » n'existe pas dans la table « " +
+                                    table->def.Name() + " ».");
+      }
+      sql += (&column == &statement.columns.front() ? " ORDER BY " : ", ") +
+             Quote(table->def.Fields(static_cast<std::int16_t>(position)).name);
+    }
+  }
+  sqlite3_stmt* select = nullptr;
+  const int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &select, nullptr);
+  if (rc != SQLITE_OK) Fail(rc);
+  for (std::size_t slot = 0; slot < bound.size(); ++slot) BindValue(select, static_cast<int>(slot) + 1, bound[slot]);
+  return std::make_unique<Cursor>(shared_from_this(), *table, select, type);
+}
+
+}  // namespace dbengine
