@@ -29,5 +29,8 @@ class WindowHost : public InstallationHost {
 
 void RunInstallation(frmInstallFichiers& window) {
   WindowHost host(window);
-  RunInstallationSteps(host);
+  // The run's last step closes the window, which stays alive until the
+  // program ends: the outcome is read from it for the exit status.
+  const InstallationOutcome outcome = RunInstallationSteps(host);
+  window.SetInstallationFailed(outcome == InstallationOutcome::kFailed);
 }

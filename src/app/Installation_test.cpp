@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
+#include "support/held_reader.h"
 
 namespace fs = std::filesystem;
 
@@ -110,6 +111,25 @@ class InstallationTest : public ::testing::Test {
     EXPECT_EQ(host_.events.back(), "quit");
   }
 
+  void ExpectEveryTargetEqualToItsSource() const {
+    for (const char* table : kTables) {
+      const auto source = Rows(Source(), table);
+      const auto target = Rows(TargetOf(table), table);
+      ASSERT_FALSE(source.empty()) << table;
+      ASSERT_EQ(source.size(), target.size()) << table;
+      for (std::size_t row = 0; row < source.size(); ++row) {
+        for (std::size_t field = 0; field < source[row].size(); ++field) {
+          dbengine::Value expected = source[row][field];
+          // The transfer file writes a Null as an empty field, which a text field reads back as an empty text.
+          if (expected.isNull && (expected.type == dbengine::kText || expected.type == dbengine::kMemo)) {
+            expected = dbengine::Value::Text(expected.type, "");
+          }
+          EXPECT_EQ(target[row][field], expected) << table << " row " << row << " field " << field;
+        }
+      }
+    }
+  }
+
   const Box& ErrorReport() const {
     EXPECT_EQ(host_.boxes.size(), 2u);
     EXPECT_EQ(host_.boxes.front().title, "Erreur d'installation");
@@ -120,6 +140,22 @@ class InstallationTest : public ::testing::Test {
   fs::path root_;
   TestHost host_;
 };
+
+TEST_F(InstallationTest, ProgramsReadingBothTargetsNeitherStallNorSpoilTheRun) {
+  HeldReader dataReader(Data().string(), "Conventions");
+  HeldReader dictionaryReader(Dictionary().string(), "CentreServicesAMC");
+  const std::int64_t dataSeen = dataReader.CountBefore();
+  const std::int64_t dictionarySeen = dictionaryReader.CountBefore();
+  ASSERT_GT(dataSeen, 0);
+  ASSERT_GT(dictionarySeen, 0);
+  InstallationFailure failure;
+  EXPECT_EQ(RunInstallationSteps(host_, &failure), InstallationOutcome::kCompleted)
+      << failure.number << " " << failure.description;
+  ASSERT_EQ(host_.boxes.size(), 1u) << host_.boxes.front().text;
+  ExpectEveryTargetEqualToItsSource();
+  EXPECT_EQ(dataReader.Release(), dataSeen);
+  EXPECT_EQ(dictionaryReader.Release(), dictionarySeen);
+}
 
 TEST_F(InstallationTest, ChecksStopAtTheFirstProblemWithItsMessage) {
   const std::string missing = (root_ / "ailleurs").string();
@@ -162,22 +198,7 @@ TEST_F(InstallationTest, FullRunCopiesEveryRowAndRebuildsTheKeys) {
   ExpectEndsWithCompletion();
   EXPECT_EQ(host_.events, (std::vector<std::string>{"ok:0", "wait:1", "wait:0", "box", "quit"}));
 
-  for (const char* table : kTables) {
-    const auto source = Rows(Source(), table);
-    const auto target = Rows(TargetOf(table), table);
-    ASSERT_FALSE(source.empty()) << table;
-    ASSERT_EQ(source.size(), target.size()) << table;
-    for (std::size_t row = 0; row < source.size(); ++row) {
-      for (std::size_t field = 0; field < source[row].size(); ++field) {
-        dbengine::Value expected = source[row][field];
-        // The transfer file writes a Null as an empty field, which a text field reads back as an empty text.
-        if (expected.isNull && (expected.type == dbengine::kText || expected.type == dbengine::kMemo)) {
-          expected = dbengine::Value::Text(expected.type, "");
-        }
-        EXPECT_EQ(target[row][field], expected) << table << " row " << row << " field " << field;
-      }
-    }
-  }
+  ExpectEveryTargetEqualToItsSource();
 
   dbengine::Database data;
   data.Open(Data().string());

@@ -66,8 +66,12 @@ class frmInstallFichiers : public QWidget {
   //
   // cmdOK: hands the window to RunInstallation().
   void cmdOK_Click();
-  // cmdQuitter: closes the window; as it is the only one, the program then ends (status 0).
+  // cmdQuitter: closes the window; as it is the only one, the program then ends (status 0,
+  // or 1 after an installation that reported a failure).
   void cmdQuitter_Click();
+  // True once an installation run has shown its failure message.
+  bool InstallationFailed() const { return installationFailed_; }
+  void SetInstallationFailed(bool failed) { installationFailed_ = failed; }
   // CmdParcourir(index): lets the operator pick lexbase.mdb (index 0) or patbase.mdb (index 1)
   // in RechDiag, showing the dialog again after each wrong file, and puts the folder of the
   // chosen file, with its final "/", into txtCheminApplication (0) or txtCheminMedecin (1).
@@ -83,6 +87,7 @@ class frmInstallFichiers : public QWidget {
   std::unique_ptr<OperatorMessages> messages_;
   std::unique_ptr<FileOpenDialog> rechDiag_;
   QString programFolder_;
+  bool installationFailed_ = false;
 
   QWidget* client_ = nullptr;
   QLabel* picture1_ = nullptr;

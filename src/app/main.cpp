@@ -1,6 +1,7 @@
 // install-conventions: the installer's entry. It creates the one window, runs its load check
 // (which may end the program with status 1 before anything is shown), shows it and waits until
-// it is closed. The program reads no command line, environment variable or configuration.
+// it is closed: status 1 after an installation that reported a failure, else 0. The program
+// reads no command line, environment variable or configuration.
 #include <QApplication>
 
 #include "app/StartupCheck.h"
@@ -18,5 +19,6 @@ int main(int argc, char* argv[]) {
   frmInstallFichiers window;
   if (!window.Form_Load(ProgramFolder())) return 1;
   window.show();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  return window.InstallationFailed() ? 1 : status;
 }

@@ -16,7 +16,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Utilisation :\n"
-    "  vidange sql BASE [--create] [INSTRUCTION ...]\n"
+    "  vidange sql BASE [--create] [--transaction] [INSTRUCTION ...]\n"
     "  vidange schema BASE [TABLE]\n"
     "  vidange export BASE TABLE FICHIER [--separator S]\n"
     "  vidange import BASE TABLE FICHIER [--mode clear|keep|append] [--separator S]\n";
@@ -65,10 +65,13 @@ int Sql(const std::vector<std::string>& args) {
   if (args.empty()) return Usage();
   const std::string& path = args[0];
   bool create = false;
+  bool oneTransaction = false;
   std::vector<std::string> statements;
   for (std::size_t index = 1; index < args.size(); ++index) {
     if (args[index] == "--create") {
       create = true;
+    } else if (args[index] == "--transaction") {
+      oneTransaction = true;
     } else {
       statements.push_back(args[index]);
     }
@@ -77,6 +80,8 @@ int Sql(const std::vector<std::string>& args) {
   try {
     if (create) dbengine::Database::Create(path);
     database.Open(path);
+    // On a failure the handle's close undoes the transaction whole.
+    if (oneTransaction) database.BeginTrans();
     if (!statements.empty()) {
       for (const std::string& statement : statements) Run(database, statement);
     } else {
@@ -87,6 +92,7 @@ int Sql(const std::vector<std::string>& args) {
         Run(database, line);
       }
     }
+    if (oneTransaction) database.CommitTrans();
     database.Close();
   } catch (const dbengine::Error& error) {
     std::fflush(stdout);
@@ -158,14 +164,17 @@ int Transfer(const std::vector<std::string>& args, bool isExport) {
   } catch (const dbengine::Error& error) {
     return Report(error);
   }
-  const std::string result = isExport ? ExportTableToText(database, args[1], args[2], separator)
-                                      : ImportTextIntoTable(database, args[1], args[2], mode, separator);
-  std::printf("%s\n", result.c_str());
+  std::string result = isExport ? ExportTableToText(database, args[1], args[2], separator)
+                                : ImportTextIntoTable(database, args[1], args[2], mode, separator);
+  // The result is printed once, after the close, so that it is the last word.
   try {
     database.Close();
   } catch (const dbengine::Error& error) {
-    return Report(error);
+    if (result == kTransferSuccess) {
+      result = "ERR" + std::to_string(error.Number()) + " (TABLE " + args[1] + "):" + error.Description();
+    }
   }
+  std::printf("%s\n", result.c_str());
   return result == kTransferSuccess ? 0 : 1;
 }
 

@@ -33,11 +33,34 @@ EngineError NoTransaction() {
 // Whether this process may write `path` and create files beside it (the
 // journal or the WAL's companions). A file that may not be written, or a
 // folder where nothing may be created, is opened for reading only.
-bool Writable(const std::string& path) {
-  if (::access(path.c_str(), W_OK) != 0) return false;
+bool FolderWritable(const std::string& path) {
   std::filesystem::path folder = std::filesystem::path(path).parent_path();
   if (folder.empty()) folder = ".";
   return ::access(folder.c_str(), W_OK) == 0;
+}
+
+bool Writable(const std::string& path) { return ::access(path.c_str(), W_OK) == 0 && FolderWritable(path); }
+
+// Whether the header of the SQLite file at `path` says WAL mode.
+bool HeaderSaysWal(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char header[20] = {};
+  in.read(header, sizeof header);
+  return in.gcount() == sizeof header && header[18] == 2 && header[19] == 2;
+}
+
+// The URI naming `path` as a file nobody can change while it is read.
+std::string ImmutableUri(const std::string& path) {
+  std::string uri = "file:";
+  static const char kHex[] = "0123456789ABCDEF";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_') {
+      uri.push_back(static_cast<char>(c));
+    } else {
+      uri += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+  return uri + "?immutable=1";
 }
 
 }  // namespace
@@ -162,9 +185,16 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = path;
   const bool writable = Writable(path);
+  // A WAL file where nothing can be created has no companion files and no
+  // writer either (one would need them): it is read as an immutable file,
+  // since SQLite could not make the shared-memory file it reads WAL through.
+  std::error_code ignored;
+  const bool immutable =
+      !FolderWritable(path) && HeaderSaysWal(path) && !std::filesystem::exists(path + "-wal", ignored);
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db,
-                                 (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX,
+  const int rc = sqlite3_open_v2(immutable ? ImmutableUri(path).c_str() : path.c_str(), &db,
+                                 (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX |
+                                     (immutable ? SQLITE_OPEN_URI : 0),
                                  nullptr);
   storage->db_ = db;
   try {
@@ -176,6 +206,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
     storage->ExecSql("SELECT count(*) FROM sqlite_schema");
     // Each statement outside a transaction is on disk when it returns.
     if (!storage->readOnly_) storage->ExecSql("PRAGMA synchronous=FULL");
+    storage->wal_ = storage->AskWal("PRAGMA journal_mode");
   } catch (...) {
     sqlite3_close_v2(db);
     storage->db_ = nullptr;
@@ -251,14 +282,25 @@ void Storage::RefuseIfReadOnly() const {
   if (readOnly_) Fail(SQLITE_READONLY);
 }
 
+// Whether the connection's file is in WAL mode, from the journal mode `sql` gives.
+bool Storage::AskWal(const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  bool wal = false;
+  if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW) {
+    const unsigned char* mode = sqlite3_column_text(statement, 0);
+    wal = mode != nullptr && std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
+  }
+  sqlite3_finalize(statement);
+  return wal;
+}
+
 void Storage::TryWal() {
   // The switch needs the file to itself for a moment: it is tried without
-  // waiting, outside any transaction; a database another program is reading
-  // keeps its rollback journal until a later opening.
-  if (walTried_ || readOnly_ || !sqlite3_get_autocommit(db_) || !cursors_.empty()) return;
-  walTried_ = true;
+  // waiting, outside any transaction, before each write until it is had. A
+  // database another program is reading meanwhile keeps its rollback journal.
+  if (wal_ || readOnly_ || !sqlite3_get_autocommit(db_) || !cursors_.empty()) return;
   sqlite3_busy_timeout(db_, 0);
-  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  wal_ = AskWal("PRAGMA journal_mode=WAL");
   sqlite3_busy_timeout(db_, kLockWaitMilliseconds);
 }
 

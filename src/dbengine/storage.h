@@ -109,6 +109,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // transaction, and tries the switch to WAL once.
   void BeginWrite();
   void TryWal();
+  bool AskWal(const char* sql);
   // Called with the error of a failed write: when SQLite has rolled the
   // whole explicit transaction back (disk full, I/O error), the transaction
   // is marked lost with that error.
@@ -129,7 +130,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::string path_;
   std::string tempPath_;  // the private copy of a Jet file, removed at Close
   bool readOnly_ = false;
-  bool walTried_ = false;
+  bool wal_ = false;  // the file is in WAL mode
   int depth_ = 0;                       // explicit transaction levels open
   std::optional<EngineError> lost_;     // why the explicit transaction ended early
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> tables_;  // by upper-cased name

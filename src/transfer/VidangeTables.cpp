@@ -26,6 +26,25 @@ std::string ErrorResult(std::int32_t number, const std::string& tableName,
   return "ERR" + std::to_string(number) + " (TABLE " + tableName + "):" + description;
 }
 
+// Failures of the database itself rather than refusals of a line's values:
+// disk full or in error, the file locked, read-only or gone, no memory. The
+// line is not the cause, so the import ends (and is undone) instead of
+// passing over it.
+bool EndsImport(std::int32_t number) {
+  switch (number) {
+    case 3026:  // disk full
+    case 3027:  // read-only
+    case 3035:  // out of memory
+    case 3043:  // disk or network error
+    case 3050:  // locked
+    case 3051:  // cannot open the file
+    case 3420:  // closed
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Runs `body` and turns whatever it throws into the error form of the result.
 template <typename Body>
 std::string TrapErrors(const std::string& tableName, Body&& body) {
@@ -152,11 +171,28 @@ class Importer {
     // unreadable file leaves the stored rows in place.
     transfer::TransferFileReader reader;
     reader.Open(filePath);
-    if (deleteMode_ == kClearFirst) database_.Execute("DELETE * FROM [" + tableName_ + "]");
-    tableDef_ = database_.TableDefs(tableName_);
-    std::string line;
-    while (reader.ReadLine(line)) {
-      if (!line.empty()) ImportLine(line);
+    // The whole import is one transaction, begun before the delete: another
+    // program's write is over before anything here starts, and an error that
+    // ends the import leaves the table exactly as it was.
+    database_.BeginTrans();
+    try {
+      if (deleteMode_ == kClearFirst) database_.Execute("DELETE * FROM [" + tableName_ + "]");
+      tableDef_ = database_.TableDefs(tableName_);
+      std::string line;
+      while (reader.ReadLine(line)) {
+        if (!line.empty()) ImportLine(line);
+      }
+      fallback_.reset();
+      database_.CommitTrans();
+    } catch (...) {
+      fallback_.reset();
+      try {
+        database_.Rollback();
+      } catch (const dbengine::Error&) {
+        // The error that ended the import is the one to report; a connection
+        // that cannot roll back undoes the transaction when it closes.
+      }
+      throw;
     }
     return accepted_ ? kTransferSuccess : kTransferWarning;
   }
@@ -220,6 +256,8 @@ class Importer {
     } catch (const dbengine::Error& error) {
       if (error.Number() == kErrExpressionSyntax) {
         AddThroughRecordset(valueCount);
+      } else if (EndsImport(error.Number())) {
+        throw;
       } else {
         accepted_ = false;
       }

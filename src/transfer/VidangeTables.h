@@ -30,7 +30,11 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
 
 // Loads the lines of the file at `filePath` into `tableName`. `deleteMode`:
 // -1 empties the table first, 0 deletes per line the stored row with the same
-// primary key, any other value only adds rows.
+// primary key, any other value only adds rows. The import is one transaction
+// of `database` (which must not be inside one already): the refused lines are
+// passed over and the rest is committed together; an error that ends the
+// import, a failed commit included, leaves the table as it was and is the
+// result.
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
                                 const std::string& filePath, std::int16_t deleteMode,
                                 std::string& separator);

@@ -1,0 +1,216 @@
+// Explicit transactions, the journal mode kept in the file, waits for another
+// program's write, and a database in a folder that cannot be written.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "dbengine/dbengine.h"
+#include "support/held_reader.h"
+
+namespace fs = std::filesystem;
+using dbengine::Database;
+
+namespace {
+
+std::string Outcome(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const dbengine::Error& error) {
+    return std::to_string(error.Number());
+  }
+  return "ok";
+}
+
+std::vector<std::string> Keys(Database& database, const std::string& table = "T") {
+  std::vector<std::string> keys;
+  dbengine::Recordset rows = database.OpenRecordset("SELECT * FROM [" + table + "] ORDER BY a");
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    std::string text;
+    dbengine::AppendValueText(rows.FieldValue(0), text);
+    keys.push_back(text);
+  }
+  return keys;
+}
+
+// The journal mode the file's header gives: 1 rollback journal, 2 WAL.
+int HeaderJournalMode(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string header(100, '\0');
+  in.read(header.data(), 100);
+  return header[18] == header[19] ? header[18] : -1;
+}
+
+class TransactionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("transaction_" + std::to_string(::getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    path_ = (root_ / "base.mdb").string();
+  }
+  void TearDown() override {
+    if (mounted_) umount2(mountPoint_.c_str(), MNT_DETACH);
+    fs::remove_all(root_);
+  }
+
+  void CreateWithTable() {
+    Database::Create(path_);
+    Database database;
+    database.Open(path_);
+    database.Execute("CREATE TABLE T (a LONG, CONSTRAINT PrimaryKey PRIMARY KEY (a))");
+    database.Close();
+  }
+
+  fs::path root_;
+  std::string path_;
+  fs::path mountPoint_;
+  bool mounted_ = false;
+};
+
+TEST_F(TransactionTest, CommitRollbackFailingStatementsAndNesting) {
+  CreateWithTable();
+  Database database;
+  database.Open(path_);
+  EXPECT_EQ(Outcome([&] { database.CommitTrans(); }), "3034");
+  EXPECT_EQ(Outcome([&] { database.Rollback(); }), "3034");
+
+  // A failing statement undoes only itself.
+  database.BeginTrans();
+  database.Execute("INSERT INTO T values(1)");
+  EXPECT_EQ(Outcome([&] { database.Execute("INSERT INTO T values(1)"); }), "3022");
+  database.Execute("INSERT INTO T values(2)");
+  database.CommitTrans();
+  EXPECT_EQ(Keys(database), (std::vector<std::string>{"1", "2"}));
+
+  database.BeginTrans();
+  database.Execute("INSERT INTO T values(3)");
+  database.Execute("DELETE FROM T WHERE a=1");
+  database.Execute("CREATE TABLE U (a LONG)");
+  EXPECT_EQ(Keys(database), (std::vector<std::string>{"2", "3"}));
+  database.Rollback();
+  EXPECT_EQ(Keys(database), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(Outcome([&] { database.TableDefs("U"); }), "3265") << "the definition went with the rollback";
+
+  // An inner level's rollback undoes its own work only; its commit joins the outer level.
+  database.BeginTrans();
+  database.Execute("INSERT INTO T values(4)");
+  database.BeginTrans();
+  database.Execute("INSERT INTO T values(5)");
+  database.Rollback();
+  database.BeginTrans();
+  database.Execute("INSERT INTO T values(6)");
+  database.CommitTrans();
+  EXPECT_EQ(Keys(database), (std::vector<std::string>{"1", "2", "4", "6"}));
+  database.Rollback();
+  EXPECT_EQ(Keys(database), (std::vector<std::string>{"1", "2"}));
+
+  for (int level = 0; level < 5; ++level) database.BeginTrans();
+  EXPECT_EQ(Outcome([&] { database.BeginTrans(); }), "3003");
+  for (int level = 0; level < 5; ++level) database.CommitTrans();
+  EXPECT_EQ(Outcome([&] { database.CommitTrans(); }), "3034");
+
+  // Close inside a transaction undoes it, as the handle's end does.
+  database.BeginTrans();
+  database.Execute("INSERT INTO T values(7)");
+  database.Close();
+  {
+    Database again;
+    again.Open(path_);
+    again.BeginTrans();
+    again.Execute("INSERT INTO T values(8)");
+  }
+  database.Open(path_);
+  EXPECT_EQ(Keys(database), (std::vector<std::string>{"1", "2"}));
+  database.Close();
+  EXPECT_FALSE(fs::exists(path_ + "-wal"));
+  EXPECT_EQ(HeaderJournalMode(path_), 2) << "the database stays in WAL";
+}
+
+TEST_F(TransactionTest, OtherProgramsReadOnAndTheirWritesWaitThenFailUnchanged) {
+  CreateWithTable();
+  Database writer;
+  writer.Open(path_);
+  writer.Execute("INSERT INTO T values(1)");
+  writer.BeginTrans();
+  writer.Execute("INSERT INTO T values(2)");
+
+  Database other;
+  other.Open(path_);
+  EXPECT_EQ(Keys(other), std::vector<std::string>{"1"}) << "a reader sees the last commit, without waiting";
+  EXPECT_EQ(Outcome([&] { other.BeginTrans(); }), "3050") << "after waiting for the writer";
+  writer.CommitTrans();
+  EXPECT_EQ(Keys(other), (std::vector<std::string>{"1", "2"}));
+  other.Execute("INSERT INTO T values(3)");
+  other.Close();
+  writer.Close();
+}
+
+TEST_F(TransactionTest, RollbackJournalIsLeftForWalWhenNobodyReads) {
+  // A database made by another SQLite tool, in rollback-journal mode.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "PRAGMA journal_mode=DELETE; CREATE TABLE T (a LONG)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(HeaderJournalMode(path_), 1);
+
+  Database database;
+  database.Open(path_);
+  {
+    // While another program reads, the switch cannot be had: the file keeps
+    // its journal, and a write then waits for that reader.
+    HeldReader reader(path_, "T");
+    ASSERT_EQ(reader.CountBefore(), 0);
+    EXPECT_EQ(Outcome([&] { database.Execute("INSERT INTO T values(1)"); }), "3050");
+    EXPECT_EQ(HeaderJournalMode(path_), 1);
+    EXPECT_EQ(reader.Release(), 0);
+  }
+  database.Execute("INSERT INTO T values(2)");
+  EXPECT_EQ(HeaderJournalMode(path_), 2);
+  database.Close();
+  EXPECT_EQ(HeaderJournalMode(path_), 2);
+  EXPECT_FALSE(fs::exists(path_ + "-wal"));
+  EXPECT_FALSE(fs::exists(path_ + "-shm"));
+}
+
+TEST_F(TransactionTest, DatabaseInAFolderThatCannotBeWrittenOpensForReading) {
+  mountPoint_ = root_ / "lecture";
+  fs::create_directories(mountPoint_);
+  path_ = (mountPoint_ / "base.mdb").string();
+  CreateWithTable();
+  {
+    Database database;
+    database.Open(path_);
+    database.Execute("INSERT INTO T values(1)");
+  }
+  // The folder is made read-only: a read-only bind mount as root (who may
+  // write whatever the permissions say), its permissions otherwise.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::mount(mountPoint_.c_str(), mountPoint_.c_str(), nullptr, MS_BIND, nullptr), 0);
+    mounted_ = true;
+    ASSERT_EQ(::mount(nullptr, mountPoint_.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  } else {
+    fs::permissions(mountPoint_, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  Database database;
+  database.Open(path_);
+  EXPECT_EQ(Keys(database), std::vector<std::string>{"1"});
+  EXPECT_EQ(Outcome([&] { database.Execute("INSERT INTO T values(2)"); }), "3027");
+  database.BeginTrans();
+  EXPECT_EQ(Outcome([&] { database.Execute("DELETE FROM T"); }), "3027");
+  database.CommitTrans();
+  database.Close();
+  if (!mounted_) fs::permissions(mountPoint_, fs::perms::owner_all);
+  EXPECT_EQ(std::distance(fs::directory_iterator(mountPoint_), {}), 1) << "nothing was created beside it";
+}
+
+}  // namespace
