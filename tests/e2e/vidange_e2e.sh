@@ -48,5 +48,20 @@ check "append of the same rows warns and exits 1" "1 ERR-1:Il est possible que l
 check "missing table" "ERR3078 (TABLE X):" "$("$vidange" export "$db" X "$work/x.txt" | cut -c1-18)"
 check "no file for a failed export" "absent" "$([ -e "$work/x.txt" ] && echo present || echo absent)"
 
+"$vidange" sql "$db" --transaction "INSERT INTO [T] values('c',3,3)" "INSERT INTO [T] values('b',4,4)" 2>"$work/err"
+check "a transaction's failing statement exits 1" "1 ERR3022:" "$? $(cut -c1-8 "$work/err")"
+check "and undoes the whole call" "$(printf "é'1|5|12,5\nb||")" "$("$vidange" sql "$db" "SELECT * FROM [T]")"
+printf "INSERT INTO [T] values('c',3,3)\nINSERT INTO [T] values('d',4,4)\n" | "$vidange" sql "$db" --transaction
+check "a transaction from standard input is committed" "0 4" "$? $("$vidange" sql "$db" "SELECT * FROM [T]" | wc -l)"
+
+# An import waiting for another program's write: one result line, the last word.
+printf 'x|1|1\r\n' >"$work/x.txt"
+(sqlite3 "$db" "BEGIN IMMEDIATE; SELECT 1;" ".shell sleep 7" "COMMIT;" >/dev/null 2>&1 &)
+sleep 1
+"$vidange" import "$db" T "$work/x.txt" --mode clear >"$work/out"
+check "an import refused by another writer exits 1" 1 $?
+check "with one result line, the lock's" "1 ERR3050 (TABLE T):" "$(wc -l <"$work/out") $(cut -c1-18 "$work/out")"
+check "and the table keeps its rows" 4 "$("$vidange" sql "$db" "SELECT * FROM [T]" | wc -l)"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
