@@ -19,7 +19,7 @@ and gets a key of its own, so every row is unique under the primary key
 (NumOrganismeSignataire, TypeConvention, CritereSecondaire, TypeAccord, NumAMC,
 IndicateurConventionGroupee). The output is deterministic for a given N.
 
-The statements are streamed to `vidange sql OUTPUT --create` on its standard
+The statements are streamed to `vidange sql OUTPUT --create --transaction` on its standard
 input, a block at a time: no more than one block of rows is held in memory.
 """
 
@@ -173,7 +173,7 @@ def main():
 
     vidange = find_vidange(args.vidange)
     started = time.monotonic()
-    process = subprocess.Popen([vidange, "sql", args.output, "--create"],
+    process = subprocess.Popen([vidange, "sql", args.output, "--create", "--transaction"],
                                stdin=subprocess.PIPE)
     pipe = process.stdin
     try:

@@ -1,7 +1,8 @@
 // Benchmark of a whole installation run, through the same code the window
 // runs, against the sum of its five exports and five imports made alone on
-// the same databases. Each side runs in a child process (its own peak memory)
-// on fresh copies of the databases.
+// the same databases, and the same run while another program holds a read
+// transaction on patbase.mdb. Each side runs in a child process (its own peak
+// memory) on fresh copies of the databases.
 //
 // usage: run_bench SOURCE DICTIONARY DATA
 //   SOURCE      a source database (e.g. from make-conventions-source.py)
@@ -18,6 +19,7 @@
 #include "app/Installation.h"
 #include "bench/in_child.h"
 #include "dbengine/dbengine.h"
+#include "tests/support/held_reader.h"
 #include "transfer/VidangeTables.h"
 
 namespace fs = std::filesystem;
@@ -96,12 +98,20 @@ double TransfersAlone(const Folders& folders) {
     total += std::chrono::duration<double>(Clock::now() - start).count();
     if (result != kTransferSuccess) return -1;
   }
-  // Closing commits the last group of writes, which belongs to the imports.
   const auto start = Clock::now();
   data.Close();
   dictionary.Close();
   source.Close();
   return total + std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The whole run while another program reads patbase.mdb from before the run
+// to after it; the reader must still see the rows it began with.
+double RunBesideReader(const Folders& folders) {
+  HeldReader reader((folders.data / "patbase.mdb").string(), "Conventions");
+  const std::int64_t seen = reader.CountBefore();
+  const double seconds = WholeRun(folders);
+  return seen >= 0 && reader.Release() == seen ? seconds : -1;
 }
 
 
@@ -114,21 +124,26 @@ int main(int argc, char** argv) {
   }
   const fs::path root = fs::temp_directory_path() / ("run_bench_" + std::to_string(getpid()));
   // Alternated three times, the best of each: the first pass also warms the file cache.
-  std::pair<double, long> alone{1e9, 0}, run{1e9, 0};
+  std::pair<double, long> alone{1e9, 0}, run{1e9, 0}, besideReader{1e9, 0};
   for (int pass = 0; pass < 3; ++pass) {
     const auto a = InChild([&] { return TransfersAlone(Stage(root / "alone", argv[1], argv[2], argv[3])); });
     const auto r = InChild([&] { return WholeRun(Stage(root / "run", argv[1], argv[2], argv[3])); });
-    if (a.first <= 0 || r.first <= 0) alone.first = -1;
+    const auto b = InChild([&] { return RunBesideReader(Stage(root / "reader", argv[1], argv[2], argv[3])); });
+    if (a.first <= 0 || r.first <= 0 || b.first <= 0) alone.first = -1;
     if (alone.first > 0 && a.first < alone.first) alone = a;
     if (alone.first > 0 && r.first < run.first) run = r;
+    if (alone.first > 0 && b.first < besideReader.first) besideReader = b;
   }
   fs::remove_all(root);
-  if (alone.first <= 0 || run.first <= 0) {
+  if (alone.first <= 0 || run.first <= 0 || besideReader.first <= 0) {
     std::fprintf(stderr, "a transfer or the run failed\n");
     return 1;
   }
   std::printf("five exports and five imports alone: %7.2f s  peak %ld KiB\n", alone.first, alone.second);
   std::printf("whole installation run:              %7.2f s  peak %ld KiB\n", run.first, run.second);
   std::printf("run / transfers: %.0f %%\n", 100.0 * run.first / alone.first);
+  std::printf("whole run, a reader holding patbase.mdb: %7.2f s  peak %ld KiB\n", besideReader.first,
+              besideReader.second);
+  std::printf("beside a reader / alone: %.2f\n", besideReader.first / run.first);
   return 0;
 }

@@ -4,7 +4,8 @@
 #
 # Removes DATABASE (and any SQLite side file) if it exists, creates it with
 # `vidange sql DATABASE --create`, feeding it the first script on standard
-# input, then runs each further script with `vidange sql DATABASE`. On any
+# input, then runs each further script with `vidange sql DATABASE`; each
+# script is one transaction (--transaction). On any
 # failure the half-built database is removed and the build stops with the
 # tool's message.
 
@@ -28,7 +29,7 @@ set(create --create)
 foreach(index RANGE 5 ${last})
   set(script "${CMAKE_ARGV${index}}")
   execute_process(
-    COMMAND "${vidange}" sql "${database}" ${create}
+    COMMAND "${vidange}" sql "${database}" ${create} --transaction
     INPUT_FILE "${script}"
     RESULT_VARIABLE status
     OUTPUT_VARIABLE output
