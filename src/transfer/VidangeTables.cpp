@@ -56,17 +56,16 @@ std::size_t FieldAt(const std::vector<std::size_t>& fieldStarts, std::size_t off
   return field;
 }
 
-// Throws when the line would not read back as the same fields: a CR or LF
-// anywhere, or a separator occurrence other than the ones written between
-// the fields. `separatorAt[i]` is where the separator after field i starts.
+// Throws when the line would not read back as the same fields: a CR
+// anywhere (a lone LF is a character of the line), or a separator occurrence
+// other than the ones written between the fields. `separatorAt[i]` is where
+// the separator after field i starts.
 void CheckLine(std::string_view line, std::string_view separator,
                const std::vector<std::size_t>& fieldStarts,
                const std::vector<std::size_t>& separatorAt, const dbengine::TableDef& tableDef) {
-  for (std::size_t offset = 0; offset < line.size(); ++offset) {
-    if (line[offset] == '\r' || line[offset] == '\n') {
-      const auto field = static_cast<std::int16_t>(FieldAt(fieldStarts, offset));
-      throw UnwritableValue(tableDef.Fields(field).name, "contient un retour à la ligne");
-    }
+  if (const std::size_t cr = line.find('\r'); cr != std::string_view::npos) {
+    const auto field = static_cast<std::int16_t>(FieldAt(fieldStarts, cr));
+    throw UnwritableValue(tableDef.Fields(field).name, "contient un retour chariot");
   }
   // The reader cuts at the first occurrence from the start of each piece;
   // any occurrence found before the written separator lies inside a value
@@ -129,7 +128,7 @@ void CheckSeparator(const std::string& separator) {
   std::size_t written = 0;
   std::size_t badOffset = 0;
   transfer::Cp1252Converter converter;
-  if (separator.find_first_of("\r\n") != std::string::npos ||
+  if (separator.find('\r') != std::string::npos ||
       !converter.ToCp1252(separator, bytes.data(), written, badOffset)) {
     throw dbengine::RuntimeError(
         transfer::kErrInvalidCall,
@@ -154,7 +153,7 @@ class Importer {
     reader.Open(filePath);
     if (deleteMode_ == kClearFirst) database_.Execute("DELETE * FROM [" + tableName_ + "]");
     tableDef_ = database_.TableDefs(tableName_);
-    std::string line;
+    std::string_view line;
     while (reader.ReadLine(line)) {
       if (!line.empty()) ImportLine(line);
     }

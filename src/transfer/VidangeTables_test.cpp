@@ -375,9 +375,8 @@ TEST_F(VidangeTablesTest, UnwritableValuesAreRefused) {
     std::string separator;
     std::string field;
   } const cases[] = {
-      {"a|b", "", "[X]"},  {"a\r\nb", "", "[X]"}, {"a\rb", ";", "[X]"}, {"a\nb", "", "[X]"},
-      {"漢字", "", "[X]"}, {"z", "z", "[X]"},     {"bb", "aa", "[A]"},  // "a" then "aa" then "bb"
-                                                                        // reads back as "", "abb"
+      {"a|b", "", "[X]"}, {"a\r\nb", "", "[X]"}, {"a\rb", ";", "[X]"}, {"漢字", "", "[X]"},
+      {"z", "z", "[X]"},  {"bb", "aa", "[A]"},  // "a" then "aa" then "bb" reads back as "", "abb"
   };
   for (const Case& test : cases) {
     Exec("DELETE * FROM [W]");
@@ -415,6 +414,19 @@ TEST_F(VidangeTablesTest, QuoteInNumberIsNotSpliced) {
     EXPECT_EQ(SortedRows("S"), (std::vector<std::string>{"ok|1|2", "old|5|0"}));
     Exec("DELETE * FROM [S]  WHERE [N]=1");
   }
+}
+
+TEST_F(VidangeTablesTest, LoneLineFeedsStayInTheirValue) {
+  Exec("CREATE TABLE Notes (N LONG, M MEMO)");
+  // As the original program writes memos holding line feeds: raw, with only
+  // the record ended by CR LF.
+  const std::string file = "1|premi\xE8re ligne\nseconde\r\n2|\nfin\n\r\n3|\r\n";
+  EXPECT_EQ(Import("Notes", file, kClearFirst), "ERR0");
+  EXPECT_EQ(Rows("Notes"),
+            (std::vector<std::string>{"1|première ligne\nseconde", "2|\nfin\n", "3|"}));
+  fs::remove(file_);
+  EXPECT_EQ(Export("Notes"), "ERR0");
+  EXPECT_EQ(ReadBytes(file_), file);
 }
 
 }  // namespace
