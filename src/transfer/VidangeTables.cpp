@@ -3,6 +3,9 @@
 // keep-existing-rows mode.
 #include "transfer/VidangeTables.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <new>
 #include <utility>
 
@@ -16,6 +19,7 @@ constexpr std::size_t kMaxPieces = 32767;  // the value count is 16-bit
 constexpr std::int16_t kClearFirst = -1;
 constexpr std::int16_t kKeepExistingRows = 0;
 constexpr std::int32_t kErrExpressionSyntax = 3075;
+constexpr std::int32_t kErrNoSuchItem = 3265;
 
 bool IsNumericCode(FieldType type) {
   return type >= dbengine::kInteger && type <= dbengine::kDouble;
@@ -122,6 +126,26 @@ void WriteRows(dbengine::Recordset& rows, const dbengine::TableDef& tableDef,
   }
 }
 
+void CheckFieldNames(const dbengine::TableDef& tableDef) {
+  for (std::int16_t field = 0; field < tableDef.FieldCount(); ++field) {
+    dbengine::CheckName(tableDef.Fields(field).name);
+  }
+}
+
+// After a failed export the file at `filePath` would still hold the rows of
+// an earlier one; it is removed, unless the export could not have replaced
+// it either (a folder, a file it may not write).
+void RemoveEarlierFile(const std::string& filePath) {
+  struct stat status;
+  if (filePath.empty() || ::lstat(filePath.c_str(), &status) != 0 || S_ISDIR(status.st_mode) ||
+      ::access(filePath.c_str(), W_OK) != 0) {
+    return;
+  }
+  // A refusal is not reported: the result names the failure that ended the
+  // export, which the caller must see first.
+  ::unlink(filePath.c_str());
+}
+
 // Checks that the separator itself can stand in a line of the file.
 void CheckSeparator(const std::string& separator) {
   std::vector<char> bytes(separator.size());
@@ -147,12 +171,22 @@ class Importer {
         separator_(separator) {}
 
   std::string Run(const std::string& filePath) {
-    // The file is opened before the clear-first delete, so that a missing or
-    // unreadable file leaves the stored rows in place.
+    dbengine::CheckName(tableName_);
     transfer::TransferFileReader reader;
-    reader.Open(filePath);
-    if (deleteMode_ == kClearFirst) database_.Execute("DELETE * FROM [" + tableName_ + "]");
-    tableDef_ = database_.TableDefs(tableName_);
+    if (deleteMode_ == kClearFirst) {
+      // The file is opened before the clear-first delete, so that a missing
+      // or unreadable file leaves the stored rows in place; the field names
+      // are checked before it too. A missing table is left for the delete
+      // to report, as the statement that names it.
+      reader.Open(filePath);
+      if (std::optional<dbengine::TableDef> found = FindTableDef()) CheckFieldNames(*found);
+      database_.Execute("DELETE * FROM [" + tableName_ + "]");
+      tableDef_ = database_.TableDefs(tableName_);
+    } else {
+      tableDef_ = database_.TableDefs(tableName_);
+      CheckFieldNames(tableDef_);
+      reader.Open(filePath);
+    }
     std::string_view line;
     while (reader.ReadLine(line)) {
       if (!line.empty()) ImportLine(line);
@@ -161,6 +195,15 @@ class Importer {
   }
 
  private:
+  std::optional<dbengine::TableDef> FindTableDef() {
+    try {
+      return database_.TableDefs(tableName_);
+    } catch (const dbengine::EngineError& error) {
+      if (error.Number() != kErrNoSuchItem) throw;
+      return std::nullopt;
+    }
+  }
+
   void ImportLine(std::string_view line) {
     if (!transfer::SplitLine(line, separator_, pieces_, kMaxPieces)) {
       throw transfer::MakeRuntimeError(transfer::kErrOverflow);
@@ -253,9 +296,11 @@ class Importer {
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
                               const std::string& filePath, std::string& separator) {
   if (separator.empty()) separator = "|";
-  return TrapErrors(tableName, [&]() -> std::string {
+  std::string result = TrapErrors(tableName, [&]() -> std::string {
+    dbengine::CheckName(tableName);
     dbengine::Recordset rows = database.OpenRecordset("SELECT * FROM [" + tableName + "]");
     const dbengine::TableDef tableDef = database.TableDefs(tableName);
+    CheckFieldNames(tableDef);
     const std::int16_t fieldCount = tableDef.FieldCount();
     CheckSeparator(separator);
     transfer::TransferFileWriter writer;
@@ -264,6 +309,8 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
     writer.Commit();
     return kTransferSuccess;
   });
+  if (result != kTransferSuccess) RemoveEarlierFile(filePath);
+  return result;
 }
 
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
@@ -280,6 +327,8 @@ std::optional<std::string> BuildPrimaryKeyDelete(const std::string& tableName,
                                                  const std::vector<std::string>& keyValues,
                                                  std::int16_t valueCount,
                                                  const dbengine::TableDef& tableDef) {
+  dbengine::CheckName(tableName);
+  CheckFieldNames(tableDef);
   std::string conditions;
   std::int16_t conditionCount = 0;
   for (std::int16_t index = 0; index < valueCount; ++index) {
