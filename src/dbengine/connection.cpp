@@ -185,12 +185,13 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = path;
   const bool writable = Writable(path);
-  // A WAL file where nothing can be created has no companion files and no
-  // writer either (one would need them): it is read as an immutable file,
-  // since SQLite could not make the shared-memory file it reads WAL through.
+  // A WAL database this process may not write, with no -wal beside it (no
+  // program has it open), is read as an immutable file. Where nothing can be
+  // created SQLite could not make the shared-memory file it reads WAL
+  // through; elsewhere it would leave -wal and -shm behind, since a
+  // read-only connection cannot remove them when it closes.
   std::error_code ignored;
-  const bool immutable =
-      !FolderWritable(path) && HeaderSaysWal(path) && !std::filesystem::exists(path + "-wal", ignored);
+  const bool immutable = !writable && HeaderSaysWal(path) && !std::filesystem::exists(path + "-wal", ignored);
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(immutable ? ImmutableUri(path).c_str() : path.c_str(), &db,
                                  (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX |

@@ -1,5 +1,7 @@
 // The public face of the engine: database handles, table definitions and
 // recordsets, over the storage layer.
+#include <cstring>
+
 #include "dbengine/dbengine.h"
 #include "dbengine/storage.h"
 
@@ -14,6 +16,34 @@ void CloseQuietly(const std::shared_ptr<Storage>& storage) noexcept {
     storage->Close();
   } catch (...) {
   }
+}
+
+// The length of the UTF-8 character, not ASCII, at the start of `text`, of
+// which `size` bytes are available; 0 when none starts there.
+std::size_t Utf8CharacterLength(const unsigned char* text, std::size_t size) {
+  const unsigned char lead = text[0];
+  std::size_t length = 0;
+  char32_t codePoint = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    codePoint = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    codePoint = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    codePoint = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (size < length) return 0;
+  for (std::size_t index = 1; index < length; ++index) {
+    if ((text[index] & 0xC0) != 0x80) return 0;
+    codePoint = codePoint << 6 | (text[index] & 0x3F);
+  }
+  if (length == 3 && (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) return 0;
+  if (length == 4 && (codePoint < 0x10000 || codePoint > 0x10FFFF)) return 0;
+  return length;
 }
 
 [[noreturn]] void NoSuchItem(std::string_view what, int position) {
@@ -65,6 +95,11 @@ const FieldDef& Recordset::Field(std::int16_t position) const { return cursor_->
 const Value& Recordset::FieldValue(std::int16_t position) const { return cursor_->FieldValue(position); }
 void Recordset::AddNew() { cursor_->AddNew(); }
 void Recordset::SetFieldValue(std::int16_t position, std::string_view text) {
+  if (!IsValidUtf8(text)) {
+    // Stored, such a text could be neither compared nor exported.
+    throw EngineError(3421, "Erreur de conversion de type de données : le texte donné au champ n° " +
+                                std::to_string(position) + " n'est pas un texte UTF-8 valide.");
+  }
   cursor_->SetFieldValue(position, text);
 }
 void Recordset::Update() { cursor_->Update(); }
@@ -113,6 +148,12 @@ void Database::CheckOpen() const {
 
 void Database::Execute(std::string_view statement) {
   CheckOpen();
+  if (!IsValidUtf8(statement)) {
+    // Refused whole, before the parser: a value cut out of such a text could
+    // be stored, and then neither compared nor exported.
+    throw EngineError(3464, "Type de données incompatible : le texte de l'instruction n'est pas un "
+                            "texte UTF-8 valide.");
+  }
   storage_->Execute(statement);
 }
 
@@ -149,6 +190,40 @@ std::vector<std::string> Database::TableNames() {
 void Database::Close() {
   CheckOpen();
   storage_->Close();
+}
+
+// ---------------------------------------------------------------------------
+
+void CheckName(std::string_view name) {
+  if (name.find_first_of("[]") == std::string_view::npos) return;
+  throw EngineError(3125, "« " + std::string(name) +
+                              " » n'est pas un nom correct : un nom de table, de champ ou d'index ne "
+                              "peut pas contenir de crochet ([ ou ]).");
+}
+
+bool IsValidUtf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  std::size_t position = 0;
+  while (position < size) {
+    // Runs of ASCII, the common case, eight bytes at a time.
+    std::uint64_t word;
+    if (position + 8 <= size) {
+      std::memcpy(&word, bytes + position, 8);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        position += 8;
+        continue;
+      }
+    }
+    if (bytes[position] < 0x80) {
+      ++position;
+      continue;
+    }
+    const std::size_t length = Utf8CharacterLength(bytes + position, size - position);
+    if (length == 0) return false;
+    position += length;
+  }
+  return true;
 }
 
 }  // namespace dbengine

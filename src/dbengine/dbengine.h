@@ -86,8 +86,9 @@ class Recordset {
 
   // Table-type recordsets only (3251 otherwise). AddNew starts a new row of
   // Nulls; SetFieldValue converts a string to the field's type (3421 when it
-  // cannot, 3349 out of range, 3163 too long); Update stores the row with every
-  // check of an INSERT statement (3020 without AddNew).
+  // cannot or when the string is not valid UTF-8, 3349 out of range, 3163 too
+  // long); Update stores the row with every check of an INSERT statement
+  // (3020 without AddNew).
   void AddNew();
   void SetFieldValue(std::int16_t position, std::string_view text);
   void Update();
@@ -123,7 +124,8 @@ class Database {
   // Runs one statement of the dialect (docs/dialect.md). The statement takes
   // effect whole or not at all; outside a transaction it is on disk when
   // Execute returns. A write waits up to about 5 s for another program's
-  // write, then fails with 3050 having changed nothing.
+  // write, then fails with 3050 having changed nothing. A statement that is
+  // not valid UTF-8 is refused with 3464 before anything is done.
   void Execute(std::string_view statement);
 
   // Explicit transactions, as the original engine's workspace offers them.
@@ -159,6 +161,15 @@ class Database {
   std::string path_;
   void CheckOpen() const;
 };
+
+// Throws EngineError 3125 when `name` (a table, field or index name) holds a
+// square bracket: put between brackets in a statement, such a name would end
+// early and the rest of it would be read as more of the statement.
+void CheckName(std::string_view name);
+
+// True when `text` is well-formed UTF-8 (no overlong form, surrogate or
+// code point beyond U+10FFFF).
+bool IsValidUtf8(std::string_view text);
 
 }  // namespace dbengine
 

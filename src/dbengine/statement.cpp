@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "dbengine/dbengine.h"
 #include "dbengine/error.h"
 
 namespace dbengine {
@@ -512,6 +513,20 @@ void ParseStatement(std::string_view text, Statement& out) {
   Parser parser(text, out);
   parser.Parse();
   if (out.kind != Statement::kInsert) out.values.clear();
+  // A name this statement would create may not hold a bracket (3125).
+  switch (out.kind) {
+    case Statement::kCreateTable:
+      CheckName(out.table);
+      for (const ColumnSpec& spec : out.columnSpecs) CheckName(spec.name);
+      if (out.hasConstraint) CheckName(out.indexName);
+      break;
+    case Statement::kCreateIndex:
+    case Statement::kAddConstraint:
+      CheckName(out.indexName);
+      break;
+    default:
+      break;
+  }
 }
 
 bool ResolveTypeName(std::string_view name, std::int32_t size, ColumnSpec& spec) {

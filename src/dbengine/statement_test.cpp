@@ -264,6 +264,13 @@ TEST(ParseStatementTest, FaultsAndTheirNumbers) {
       {"CREATE TABLE t (a NUMBERS)", 3259},
       {"CREATE TABLE t (a TEXT(0))", 3259},
       {"CREATE TABLE t (a TEXT(256))", 3259},
+      // A name a definition makes may not hold a bracket.
+      {"CREATE TABLE [a[b] (x LONG)", 3125},
+      {"CREATE TABLE t ([x[y] LONG)", 3125},
+      {"CREATE TABLE t (x LONG, CONSTRAINT [p[k] PRIMARY KEY (x))", 3125},
+      {"CREATE INDEX [i[x] ON t (x)", 3125},
+      {"ALTER TABLE t ADD CONSTRAINT [p[k] PRIMARY KEY (x)", 3125},
+      {"CREATE TABLE [a]b] (x LONG)", 3290},
   };
   for (const auto& [text, number] : cases) {
     EXPECT_EQ(ParseError(text), number) << text;

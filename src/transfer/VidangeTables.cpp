@@ -3,6 +3,9 @@
 // keep-existing-rows mode.
 #include "transfer/VidangeTables.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <new>
 #include <utility>
 
@@ -16,6 +19,7 @@ constexpr std::size_t kMaxPieces = 32767;  // the value count is 16-bit
 constexpr std::int16_t kClearFirst = -1;
 constexpr std::int16_t kKeepExistingRows = 0;
 constexpr std::int32_t kErrExpressionSyntax = 3075;
+constexpr std::int32_t kErrNoSuchItem = 3265;
 
 bool IsNumericCode(FieldType type) {
   return type >= dbengine::kInteger && type <= dbengine::kDouble;
@@ -75,17 +79,16 @@ std::size_t FieldAt(const std::vector<std::size_t>& fieldStarts, std::size_t off
   return field;
 }
 
-// Throws when the line would not read back as the same fields: a CR or LF
-// anywhere, or a separator occurrence other than the ones written between
-// the fields. `separatorAt[i]` is where the separator after field i starts.
+// Throws when the line would not read back as the same fields: a CR
+// anywhere (a lone LF is a character of the line), or a separator occurrence
+// other than the ones written between the fields. `separatorAt[i]` is where
+// the separator after field i starts.
 void CheckLine(std::string_view line, std::string_view separator,
                const std::vector<std::size_t>& fieldStarts,
                const std::vector<std::size_t>& separatorAt, const dbengine::TableDef& tableDef) {
-  for (std::size_t offset = 0; offset < line.size(); ++offset) {
-    if (line[offset] == '\r' || line[offset] == '\n') {
-      const auto field = static_cast<std::int16_t>(FieldAt(fieldStarts, offset));
-      throw UnwritableValue(tableDef.Fields(field).name, "contient un retour à la ligne");
-    }
+  if (const std::size_t cr = line.find('\r'); cr != std::string_view::npos) {
+    const auto field = static_cast<std::int16_t>(FieldAt(fieldStarts, cr));
+    throw UnwritableValue(tableDef.Fields(field).name, "contient un retour chariot");
   }
   // The reader cuts at the first occurrence from the start of each piece;
   // any occurrence found before the written separator lies inside a value
@@ -142,13 +145,33 @@ void WriteRows(dbengine::Recordset& rows, const dbengine::TableDef& tableDef,
   }
 }
 
+void CheckFieldNames(const dbengine::TableDef& tableDef) {
+  for (std::int16_t field = 0; field < tableDef.FieldCount(); ++field) {
+    dbengine::CheckName(tableDef.Fields(field).name);
+  }
+}
+
+// After a failed export the file at `filePath` would still hold the rows of
+// an earlier one; it is removed, unless the export could not have replaced
+// it either (a folder, a file it may not write).
+void RemoveEarlierFile(const std::string& filePath) {
+  struct stat status;
+  if (filePath.empty() || ::lstat(filePath.c_str(), &status) != 0 || S_ISDIR(status.st_mode) ||
+      ::access(filePath.c_str(), W_OK) != 0) {
+    return;
+  }
+  // A refusal is not reported: the result names the failure that ended the
+  // export, which the caller must see first.
+  ::unlink(filePath.c_str());
+}
+
 // Checks that the separator itself can stand in a line of the file.
 void CheckSeparator(const std::string& separator) {
   std::vector<char> bytes(separator.size());
   std::size_t written = 0;
   std::size_t badOffset = 0;
   transfer::Cp1252Converter converter;
-  if (separator.find_first_of("\r\n") != std::string::npos ||
+  if (separator.find('\r') != std::string::npos ||
       !converter.ToCp1252(separator, bytes.data(), written, badOffset)) {
     throw dbengine::RuntimeError(
         transfer::kErrInvalidCall,
@@ -167,18 +190,30 @@ class Importer {
         separator_(separator) {}
 
   std::string Run(const std::string& filePath) {
-    // The file is opened before the clear-first delete, so that a missing or
-    // unreadable file leaves the stored rows in place.
+    dbengine::CheckName(tableName_);
     transfer::TransferFileReader reader;
-    reader.Open(filePath);
+    if (deleteMode_ == kClearFirst) {
+      // The file is opened before the clear-first delete, so that a missing
+      // or unreadable file leaves the stored rows in place; the field names
+      // are checked before it too. A missing table is left for the delete
+      // to report, as the statement that names it.
+      reader.Open(filePath);
+      if (std::optional<dbengine::TableDef> found = FindTableDef()) CheckFieldNames(*found);
+    } else {
+      tableDef_ = database_.TableDefs(tableName_);
+      CheckFieldNames(tableDef_);
+      reader.Open(filePath);
+    }
     // The whole import is one transaction, begun before the delete: another
     // program's write is over before anything here starts, and an error that
     // ends the import leaves the table exactly as it was.
     database_.BeginTrans();
     try {
-      if (deleteMode_ == kClearFirst) database_.Execute("DELETE * FROM [" + tableName_ + "]");
-      tableDef_ = database_.TableDefs(tableName_);
-      std::string line;
+      if (deleteMode_ == kClearFirst) {
+        database_.Execute("DELETE * FROM [" + tableName_ + "]");
+        tableDef_ = database_.TableDefs(tableName_);
+      }
+      std::string_view line;
       while (reader.ReadLine(line)) {
         if (!line.empty()) ImportLine(line);
       }
@@ -198,6 +233,15 @@ class Importer {
   }
 
  private:
+  std::optional<dbengine::TableDef> FindTableDef() {
+    try {
+      return database_.TableDefs(tableName_);
+    } catch (const dbengine::EngineError& error) {
+      if (error.Number() != kErrNoSuchItem) throw;
+      return std::nullopt;
+    }
+  }
+
   void ImportLine(std::string_view line) {
     if (!transfer::SplitLine(line, separator_, pieces_, kMaxPieces)) {
       throw transfer::MakeRuntimeError(transfer::kErrOverflow);
@@ -292,9 +336,11 @@ class Importer {
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
                               const std::string& filePath, std::string& separator) {
   if (separator.empty()) separator = "|";
-  return TrapErrors(tableName, [&]() -> std::string {
+  std::string result = TrapErrors(tableName, [&]() -> std::string {
+    dbengine::CheckName(tableName);
     dbengine::Recordset rows = database.OpenRecordset("SELECT * FROM [" + tableName + "]");
     const dbengine::TableDef tableDef = database.TableDefs(tableName);
+    CheckFieldNames(tableDef);
     const std::int16_t fieldCount = tableDef.FieldCount();
     CheckSeparator(separator);
     transfer::TransferFileWriter writer;
@@ -303,6 +349,8 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
     writer.Commit();
     return kTransferSuccess;
   });
+  if (result != kTransferSuccess) RemoveEarlierFile(filePath);
+  return result;
 }
 
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
@@ -319,6 +367,8 @@ std::optional<std::string> BuildPrimaryKeyDelete(const std::string& tableName,
                                                  const std::vector<std::string>& keyValues,
                                                  std::int16_t valueCount,
                                                  const dbengine::TableDef& tableDef) {
+  dbengine::CheckName(tableName);
+  CheckFieldNames(tableDef);
   std::string conditions;
   std::int16_t conditionCount = 0;
   for (std::int16_t index = 0; index < valueCount; ++index) {

@@ -24,24 +24,32 @@ inline constexpr char kTransferWarning[] =
     "ERR-1:Il est possible que la table exportée soit incomplète ou comporte des erreurs";
 
 // Writes every row of `tableName` into the file at `filePath` (replaced), one
-// line per row. The database stays open.
+// line per row. The database stays open. When the export fails, a file left
+// at `filePath` by an earlier export is removed (but for a file the export
+// may not write), so that no stale rows are found there.
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
                               const std::string& filePath, std::string& separator);
 
 // Loads the lines of the file at `filePath` into `tableName`. `deleteMode`:
 // -1 empties the table first, 0 deletes per line the stored row with the same
-// primary key, any other value only adds rows. The import is one transaction
-// of `database` (which must not be inside one already): the refused lines are
-// passed over and the rest is committed together; an error that ends the
-// import, a failed commit included, leaves the table as it was and is the
-// result.
+// primary key, any other value only adds rows. With -1 the file is opened
+// before the table is cleared and its definition read; otherwise the
+// definition is read first, then the file opened. The import is one
+// transaction of `database` (which must not be inside one already), begun
+// once the file is open: the refused lines are passed over and the rest is
+// committed together; an error that ends the import, a failed commit
+// included, leaves the table as it was and is the result.
+//
+// Both routines refuse a table or field name holding a square bracket with
+// 3125 before any statement is built.
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
                                 const std::string& filePath, std::int16_t deleteMode,
                                 std::string& separator);
 
 // The statement deleting the stored rows whose primary-key fields (among the
 // first `valueCount` fields) equal the line's `keyValues`, or nothing when no
-// primary-key field lies among them.
+// primary-key field lies among them. Throws EngineError 3125 when the table
+// name or a field name holds a square bracket.
 std::optional<std::string> BuildPrimaryKeyDelete(const std::string& tableName,
                                                  const std::vector<std::string>& keyValues,
                                                  std::int16_t valueCount,

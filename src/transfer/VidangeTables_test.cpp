@@ -1,6 +1,10 @@
 #include "transfer/VidangeTables.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +12,9 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+
+#include "dbengine/child_process_test_support.h"
+#include "transfer/transfer_file.h"
 
 namespace fs = std::filesystem;
 using dbengine::FieldDef;
@@ -82,6 +89,18 @@ class VidangeTablesTest : public ::testing::Test {
       if (entry.path().filename().string().rfind("base.mdb", 0) != 0) ++count;
     }
     return count;
+  }
+
+  // Runs `sql` on the database through SQLite itself, as another tool would.
+  void ExecWithSqlite(const std::string& sql) {
+    const std::string path = db_.Path();
+    db_.Close();
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(raw);
+    sqlite3_close(raw);
+    db_.Open(path);
   }
 
   // The error form a routine gives for the engine error `action` raises.
@@ -213,10 +232,11 @@ TEST_F(VidangeTablesTest, MissingTableGivesTheEngineError) {
 
   EXPECT_EQ(Export("Absent"), expected);
   EXPECT_FALSE(fs::exists(file_));
-  WriteBytes(file_, "kept\r\n");
+  WriteBytes(file_, "earlier\r\n");
   EXPECT_EQ(Export("Absent"), expected);
-  EXPECT_EQ(ReadBytes(file_), "kept\r\n");
+  EXPECT_FALSE(fs::exists(file_)) << "the earlier file goes with the failed export";
 
+  WriteBytes(file_, "kept\r\n");
   std::string separator;
   EXPECT_EQ(ImportTextIntoTable(db_, "Absent", file_, kAppend, separator),
             ErrorFormOf("Absent", [&] { db_.TableDefs("Absent"); }));
@@ -376,9 +396,8 @@ TEST_F(VidangeTablesTest, UnwritableValuesAreRefused) {
     std::string separator;
     std::string field;
   } const cases[] = {
-      {"a|b", "", "[X]"},  {"a\r\nb", "", "[X]"}, {"a\rb", ";", "[X]"}, {"a\nb", "", "[X]"},
-      {"漢字", "", "[X]"}, {"z", "z", "[X]"},     {"bb", "aa", "[A]"},  // "a" then "aa" then "bb"
-                                                                        // reads back as "", "abb"
+      {"a|b", "", "[X]"}, {"a\r\nb", "", "[X]"}, {"a\rb", ";", "[X]"}, {"漢字", "", "[X]"},
+      {"z", "z", "[X]"},  {"bb", "aa", "[A]"},  // "a" then "aa" then "bb" reads back as "", "abb"
   };
   for (const Case& test : cases) {
     Exec("DELETE * FROM [W]");
@@ -392,11 +411,8 @@ TEST_F(VidangeTablesTest, UnwritableValuesAreRefused) {
       const std::string result = ExportTableToText(db_, "W", file_, separator);
       EXPECT_EQ(result.rfind("ERR5 (TABLE W):", 0), 0u) << result;
       EXPECT_NE(result.find(test.field), std::string::npos) << result;
-      EXPECT_EQ(fs::exists(file_), existing);
-      if (existing) {
-        EXPECT_EQ(ReadBytes(file_), "old\r\n");
-      }
-      EXPECT_EQ(FileCount(), existing ? 1u : 0u) << "no temporary file left";
+      EXPECT_FALSE(fs::exists(file_)) << "no file, not even the earlier one";
+      EXPECT_EQ(FileCount(), 0u) << "no temporary file left";
     }
   }
 }
@@ -416,6 +432,178 @@ TEST_F(VidangeTablesTest, QuoteInNumberIsNotSpliced) {
     EXPECT_EQ(Import("S", "ok|1|2\r\nA|5','6\r\nz|3|4\r\n", mode), refused);
     EXPECT_EQ(SortedRows("S"), (std::vector<std::string>{"old|5|0"}));
   }
+}
+
+TEST_F(VidangeTablesTest, LoneLineFeedsStayInTheirValue) {
+  Exec("CREATE TABLE Notes (N LONG, M MEMO)");
+  // As the original program writes memos holding line feeds: raw, with only
+  // the record ended by CR LF.
+  const std::string file = "1|premi\xE8re ligne\nseconde\r\n2|\nfin\n\r\n3|\r\n";
+  EXPECT_EQ(Import("Notes", file, kClearFirst), "ERR0");
+  EXPECT_EQ(Rows("Notes"),
+            (std::vector<std::string>{"1|première ligne\nseconde", "2|\nfin\n", "3|"}));
+  fs::remove(file_);
+  EXPECT_EQ(Export("Notes"), "ERR0");
+  EXPECT_EQ(ReadBytes(file_), file);
+}
+
+TEST_F(VidangeTablesTest, ImportChecksInTheOrderOfItsMode) {
+  Exec("CREATE TABLE K (A TEXT(10), B LONG)");
+  Exec("INSERT INTO K values('x', 1)");
+  struct Case {
+    std::string table;
+    bool fileThere;
+    std::int16_t mode;
+    int number;
+  } const cases[] = {
+      // Clear first: the file, then the delete, which names the table.
+      {"Absent", false, kClearFirst, 53},
+      {"Absent", true, kClearFirst, 3078},
+      {"K", false, kClearFirst, 53},
+      // Keep existing rows and append: the table definition, then the file.
+      {"Absent", false, kKeepExisting, 3265},
+      {"Absent", true, kKeepExisting, 3265},
+      {"K", false, kKeepExisting, 53},
+      {"Absent", false, kAppend, 3265},
+      {"Absent", true, kAppend, 3265},
+      {"K", false, kAppend, 53},
+  };
+  for (const Case& test : cases) {
+    fs::remove(file_);
+    if (test.fileThere) WriteBytes(file_, "y|2\r\n");
+    std::string separator;
+    const std::string result = ImportTextIntoTable(db_, test.table, file_, test.mode, separator);
+    EXPECT_EQ(result.rfind("ERR" + std::to_string(test.number) + " (TABLE " + test.table + "):", 0),
+              0u)
+        << result << " mode " << test.mode;
+    EXPECT_EQ(Rows("K"), std::vector<std::string>{"x|1"});
+  }
+}
+
+TEST_F(VidangeTablesTest, BracketNamesAreRefusedBeforeAnyStatement) {
+  Exec("CREATE TABLE victim (a TEXT(10), b TEXT(10), CONSTRAINT PrimaryKey PRIMARY KEY (a))");
+  Exec("INSERT INTO victim values('secret', 's')");
+  // The engine refuses such names; another SQLite tool makes them.
+  ExecWithSqlite(
+      "CREATE TABLE \"victim] ORDER BY [a\" (a LONGTEXT, b LONGTEXT, c LONGTEXT);"
+      "INSERT INTO \"victim] ORDER BY [a\" VALUES('1', '2', '3');"
+      "CREATE TABLE Champs (\"a]='x' AND [b\" LONGTEXT, b LONGTEXT);"
+      "INSERT INTO Champs VALUES('kept', 'kept');");
+  const auto storedRows = [&](const std::string& table) {
+    std::vector<std::string> rows;
+    dbengine::Recordset rs = db_.OpenRecordset(table, dbengine::RecordsetType::kTable);
+    for (; !rs.IsEOF(); rs.MoveNext()) {
+      std::string row;
+      for (std::int16_t field = 0; field < rs.FieldCount(); ++field) {
+        dbengine::AppendValueText(rs.FieldValue(field), row.append(field > 0 ? "|" : ""));
+      }
+      rows.push_back(row);
+    }
+    return rows;
+  };
+
+  for (const std::string table : {"victim] ORDER BY [a", "Champs"}) {
+    const std::string refused = "ERR3125 (TABLE " + table + "):";
+    WriteBytes(file_, "earlier\r\n");
+    const std::string exported = Export(table);
+    EXPECT_EQ(exported.rfind(refused, 0), 0u) << exported;
+    EXPECT_FALSE(fs::exists(file_));
+    for (const std::int16_t mode : {kClearFirst, kKeepExisting, kAppend}) {
+      const std::string imported = Import(table, "secret|x|y\r\n", mode);
+      EXPECT_EQ(imported.rfind(refused, 0), 0u) << imported << " mode " << mode;
+    }
+  }
+  EXPECT_EQ(Rows("victim"), std::vector<std::string>{"secret|s"});
+  EXPECT_EQ(storedRows("victim] ORDER BY [a"), std::vector<std::string>{"1|2|3"});
+  EXPECT_EQ(storedRows("Champs"), std::vector<std::string>{"kept|kept"});
+
+  // The key delete refuses them too, whatever the key.
+  const std::vector<FieldDef> fields = {{"a]='x' AND [b", dbengine::kText, 10, false},
+                                        {"b", dbengine::kText, 10, false}};
+  const TableDef keyedOnBracket("Champs", fields, {{"PrimaryKey", true, true, {"b"}}});
+  const TableDef victim = db_.TableDefs("victim");
+  const auto keyDeleteError = [](const std::string& table, const TableDef& tableDef) {
+    try {
+      BuildPrimaryKeyDelete(table, {"'secret'", "'s'"}, 2, tableDef);
+    } catch (const dbengine::EngineError& error) {
+      return error.Number();
+    }
+    return 0;
+  };
+  EXPECT_EQ(keyDeleteError("Champs", keyedOnBracket), 3125);
+  EXPECT_EQ(keyDeleteError("victim]  WHERE [a", victim), 3125);
+  EXPECT_EQ(keyDeleteError("victim", victim), 0);
+}
+
+TEST_F(VidangeTablesTest, KilledExportLeavesNoTemporaryFile) {
+  Exec("CREATE TABLE Gros (N LONG, M MEMO)");
+  const std::string memo(100000, 'm');
+  for (int row = 0; row < 20; ++row) {
+    Exec("INSERT INTO Gros values(" + std::to_string(row) + ", '" + memo + "')");
+  }
+  WriteBytes(file_, "earlier\r\n");
+  const std::string path = db_.Path();
+  db_.Close();
+  // The export is killed (SIGKILL) at its first write past 512 KiB, in the
+  // middle of the first flush of its buffer.
+  const testsupport::ChildResult child = testsupport::RunInChild([&]() -> std::string {
+    struct rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 512 * 1024;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, [](int) { ::raise(SIGKILL); });
+    dbengine::Database database;
+    database.Open(path);
+    std::string separator;
+    return ExportTableToText(database, "Gros", file_, separator);
+  });
+  db_.Open(path);
+  ASSERT_EQ(child.signal, SIGKILL) << child.report;
+  EXPECT_EQ(ReadBytes(file_), "earlier\r\n");
+  const int unnamed = ::open(root_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (unnamed >= 0) {
+    ::close(unnamed);
+    EXPECT_EQ(FileCount(), 1u) << "the earlier file, and no temporary one";
+  }
+  // Where the file system has no unnamed files, the next export removes the
+  // named one of the killed process.
+  EXPECT_EQ(Export("Gros"), "ERR0");
+  EXPECT_EQ(FileCount(), 1u);
+}
+
+TEST_F(VidangeTablesTest, LineBeyondTheLongestEndsTheImportWithError7) {
+  Exec("CREATE TABLE M (A MEMO)");
+  Exec("INSERT INTO M values('kept')");
+  // 320 MiB without a line end: a sparse file, which takes no disk and reads
+  // as NUL bytes.
+  {
+    const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{320} << 20), 0);
+    ::close(fd);
+  }
+  WriteBytes(PathOf("short.txt"), "court\r\n");
+  const std::string path = db_.Path();
+  db_.Close();
+  const auto importInChild = [&](const std::string& file) {
+    return testsupport::RunInChild([&]() -> std::string {
+      dbengine::Database database;
+      database.Open(path);
+      std::string separator;
+      return ImportTextIntoTable(database, "M", file, kAppend, separator);
+    });
+  };
+  const testsupport::ChildResult baseline = importInChild(PathOf("short.txt"));
+  const testsupport::ChildResult measured = importInChild(file_);
+  db_.Open(path);
+  EXPECT_EQ(baseline.report, "ERR0");
+  EXPECT_EQ(measured.report, "ERR7 (TABLE M):Mémoire insuffisante");
+  EXPECT_EQ(SortedRows("M"), (std::vector<std::string>{"court", "kept"}));
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LE(measured.peakKib - baseline.peakKib,
+            static_cast<long>(2 * transfer::kMaxLineBytes / 1024))
+      << "peak " << measured.peakKib << " KiB, baseline " << baseline.peakKib << " KiB";
+#endif
 }
 
 }  // namespace

@@ -2,14 +2,19 @@
 // through a temporary file, buffered line reading, splitting and quoting.
 #include "transfer/transfer_file.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace transfer {
 namespace {
@@ -45,18 +50,85 @@ const char* RuntimeDescription(std::int32_t number) {
   }
 }
 
-bool FolderExists(const std::string& path) {
+std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  std::string folder;
-  if (slash == std::string::npos) {
-    folder = ".";
-  } else if (slash == 0) {
-    folder = "/";
-  } else {
-    folder = path.substr(0, slash);
-  }
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool FolderExists(const std::string& path) {
   struct stat status;
-  return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  return ::stat(FolderOf(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Named temporary files are "<destination>.~<host>.<pid>.<n>". The host
+// keeps a writer from judging, by its own process table, the files that
+// another machine writes into a shared folder.
+constexpr char kLeftoverMark[] = ".~";
+
+const std::string& HostName() {
+  static const std::string name = [] {
+    char buffer[256] = {};
+    if (::gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0') return std::string("-");
+    std::string host(buffer);
+    // A name part of a path: no folder separator in it.
+    std::replace(host.begin(), host.end(), '/', '_');
+    return host;
+  }();
+  return name;
+}
+
+// True when `text` is one or more decimal digits, stored in `number`.
+bool ParseDigits(std::string_view text, long long& number) {
+  if (text.empty() || text.size() > 18) return false;
+  number = 0;
+  for (const char digit : text) {
+    if (digit < '0' || digit > '9') return false;
+    number = number * 10 + (digit - '0');
+  }
+  return true;
+}
+
+// The process that wrote the named temporary file `name` on this host, or
+// 0 when `name` is not such a file.
+pid_t WriterOfLeftover(std::string_view name) {
+  const std::size_t mark = name.rfind(kLeftoverMark);
+  if (mark == std::string_view::npos || mark == 0) return 0;
+  std::string_view rest = name.substr(mark + std::strlen(kLeftoverMark));
+  const std::size_t lastDot = rest.rfind('.');
+  if (lastDot == std::string_view::npos) return 0;
+  long long attempt = 0;
+  if (!ParseDigits(rest.substr(lastDot + 1), attempt)) return 0;
+  rest = rest.substr(0, lastDot);
+  const std::size_t pidDot = rest.rfind('.');
+  long long pid = 0;
+  if (pidDot == std::string_view::npos || !ParseDigits(rest.substr(pidDot + 1), pid) || pid <= 0 ||
+      pid > std::numeric_limits<pid_t>::max() || rest.substr(0, pidDot) != HostName()) {
+    return 0;
+  }
+  return static_cast<pid_t>(pid);
+}
+
+// Removes from `folder` the named temporary files of writers whose process
+// has ended (killed before it could remove them). A file that cannot be
+// removed, or a folder that cannot be listed, is left for a later export:
+// the export itself does not depend on it.
+void RemoveLeftovers(const std::string& folder) {
+  DIR* directory = ::opendir(folder.c_str());
+  if (directory == nullptr) return;
+  const int folderFd = ::dirfd(directory);
+  while (const dirent* entry = ::readdir(directory)) {
+    const pid_t writer = WriterOfLeftover(entry->d_name);
+    if (writer == 0 || writer == ::getpid()) continue;
+    if (::kill(writer, 0) == 0 || errno != ESRCH) continue;  // still running, or not ours to ask
+    struct stat status;
+    if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(status.st_mode)) {
+      ::unlinkat(folderFd, entry->d_name, 0);
+    }
+  }
+  ::closedir(directory);
 }
 
 bool IsUndefinedCp1252Byte(unsigned char byte) {
@@ -311,22 +383,26 @@ void Cp1252Converter::ToUtf8(std::string_view bytes, std::string& out) {
     return;
   }
   out.resize(bytes.size() * 3);  // no Windows-1252 character takes more
+  char* end = AppendUtf8(bytes, out.data());
+  out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+char* Cp1252Converter::AppendUtf8(std::string_view bytes, char* out) {
   const Cp1252Tables* tables = nullptr;
-  char* output = out.data();
   for (const char character : bytes) {
     const auto byte = static_cast<unsigned char>(character);
     if (byte < 0x80) {
-      *output++ = character;
+      *out++ = character;
     } else if (byte >= 0xA0) {
       // Bytes 0xA0 to 0xFF are the characters of their own number.
-      *output++ = static_cast<char>(0xC0 | (byte >> 6));
-      *output++ = static_cast<char>(0x80 | (byte & 0x3F));
+      *out++ = static_cast<char>(0xC0 | (byte >> 6));
+      *out++ = static_cast<char>(0x80 | (byte & 0x3F));
     } else {
       if (tables == nullptr) tables = &Cp1252Tables::Get();
-      output = tables->AppendUtf8(byte, output);
+      out = tables->AppendUtf8(byte, out);
     }
   }
-  out.resize(static_cast<std::size_t>(output - out.data()));
+  return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -334,7 +410,7 @@ void Cp1252Converter::ToUtf8(std::string_view bytes, std::string& out) {
 
 TransferFileWriter::~TransferFileWriter() { Discard(); }
 
-void TransferFileWriter::Open(const std::string& path) {
+void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
   path_ = path;
   if (path.empty()) throw MakeRuntimeError(kErrPathFileAccess);
   struct stat status;
@@ -344,17 +420,37 @@ void TransferFileWriter::Open(const std::string& path) {
     // it as opening that file for output would.
     if (::access(path.c_str(), W_OK) != 0) throw FileError(errno, path);
   }
-  const std::string prefix = path + ".~" + std::to_string(::getpid()) + ".";
-  for (int attempt = 0;; ++attempt) {
-    tempPath_ = prefix + std::to_string(attempt);
-    fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) break;
-    const int error = errno;
-    tempPath_.clear();
-    if (error != EEXIST || attempt >= 100) throw FileError(error, path);
+  const std::string folder = FolderOf(path);
+  RemoveLeftovers(folder);
+  unnamed_ = false;
+  if (temporary == Temporary::kUnnamedWhereOffered) {
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+      unnamed_ = true;
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      // EOPNOTSUPP: a file system without unnamed files; EISDIR, EINVAL: a
+      // kernel that does not know the flag. Any other refusal is the
+      // folder's.
+      throw FileError(errno, path);
+    }
+  }
+  if (!unnamed_) {
+    for (int attempt = 0;; ++attempt) {
+      tempPath_ = NamedTemporaryPath(attempt);
+      fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0) break;
+      const int error = errno;
+      tempPath_.clear();
+      if (error != EEXIST || attempt >= 100) throw FileError(error, path);
+    }
   }
   buffer_.resize(kBufferSize);
   used_ = 0;
+}
+
+std::string TransferFileWriter::NamedTemporaryPath(int attempt) const {
+  return path_ + kLeftoverMark + HostName() + "." + std::to_string(::getpid()) + "." +
+         std::to_string(attempt);
 }
 
 bool TransferFileWriter::WriteLine(std::string_view utf8Line, std::size_t& badOffset) {
@@ -365,6 +461,12 @@ bool TransferFileWriter::WriteLine(std::string_view utf8Line, std::size_t& badOf
   }
   std::size_t written = 0;
   if (!converter_.ToCp1252(utf8Line, buffer_.data() + used_, written, badOffset)) return false;
+  if (written > kMaxLineBytes) {
+    throw dbengine::RuntimeError(
+        kErrInvalidCall, "L'enregistrement dépasse la longueur d'une ligne du fichier de transfert (" +
+                             std::to_string(kMaxLineBytes) +
+                             " octets) : il ne pourrait pas être relu");
+  }
   used_ += written;
   buffer_[used_++] = '\r';
   buffer_[used_++] = '\n';
@@ -386,6 +488,25 @@ void TransferFileWriter::Flush() {
 
 void TransferFileWriter::Commit() {
   Flush();
+  if (unnamed_) {
+    // A link cannot replace an existing file: the unnamed file gets a
+    // temporary name of its own first, which the rename below moves over
+    // the destination in one step.
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0;; ++attempt) {
+      tempPath_ = NamedTemporaryPath(attempt);
+      if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, tempPath_.c_str(), AT_SYMLINK_FOLLOW) ==
+              0 ||
+          (errno == ENOENT &&  // no /proc: the same link by the descriptor itself
+           ::linkat(fd_, "", AT_FDCWD, tempPath_.c_str(), AT_EMPTY_PATH) == 0)) {
+        break;
+      }
+      const int error = errno;
+      tempPath_.clear();
+      if (error != EEXIST || attempt >= 100) throw FileError(error, path_);
+    }
+    unnamed_ = false;
+  }
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) throw FileError(errno, path_);
@@ -394,6 +515,7 @@ void TransferFileWriter::Commit() {
 }
 
 void TransferFileWriter::Discard() noexcept {
+  // An unnamed temporary file goes with its descriptor.
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
@@ -402,6 +524,29 @@ void TransferFileWriter::Discard() noexcept {
 
 // ---------------------------------------------------------------------------
 // TransferFileReader
+
+TransferFileReader::LineMemory::~LineMemory() {
+  if (data_ != nullptr) ::munmap(data_, capacity_);
+}
+
+char* TransferFileReader::LineMemory::RoomFor(std::size_t used, std::size_t extra) {
+  if (capacity_ - used < extra) {
+    // Pages of their own, grown by mremap, which moves the pages rather than
+    // copying them: the line is never held twice while it grows, and the
+    // pages not yet written take no memory.
+    constexpr std::size_t kPage = 4096;
+    std::size_t wanted = std::max(used + extra, capacity_ + capacity_ / 2);
+    wanted = (wanted + kPage - 1) / kPage * kPage;
+    void* grown = data_ == nullptr
+                      ? ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                               -1, 0)
+                      : ::mremap(data_, capacity_, wanted, MREMAP_MAYMOVE);
+    if (grown == MAP_FAILED) throw MakeRuntimeError(kErrOutOfMemory);
+    data_ = static_cast<char*>(grown);
+    capacity_ = wanted;
+  }
+  return data_ + used;
+}
 
 TransferFileReader::~TransferFileReader() {
   if (fd_ >= 0) ::close(fd_);
@@ -438,8 +583,26 @@ bool TransferFileReader::Fill() {
   }
 }
 
-bool TransferFileReader::ReadLine(std::string& utf8Line) {
-  bytes_.clear();
+void TransferFileReader::Append(const char* bytes, std::size_t size) {
+  // In slices, so that the room asked for a text that is not ASCII (three
+  // bytes per byte at most) stays small beside the line.
+  constexpr std::size_t kSlice = std::size_t{64} << 10;
+  for (std::size_t done = 0; done < size;) {
+    const std::string_view slice(bytes + done, std::min(kSlice, size - done));
+    if (IsAscii(slice)) {
+      std::memcpy(line_.RoomFor(lineSize_, slice.size()), slice.data(), slice.size());
+      lineSize_ += slice.size();
+    } else {
+      char* start = line_.RoomFor(lineSize_, 3 * slice.size());
+      lineSize_ += static_cast<std::size_t>(converter_.AppendUtf8(slice, start) - start);
+    }
+    done += slice.size();
+  }
+}
+
+bool TransferFileReader::ReadLine(std::string_view& utf8Line) {
+  lineSize_ = 0;
+  std::size_t lineBytes = 0;
   bool started = false;
   for (;;) {
     if (begin_ == end_ && !Fill()) {
@@ -456,18 +619,21 @@ bool TransferFileReader::ReadLine(std::string& utf8Line) {
     started = true;
     const char* chunk = buffer_.data() + begin_;
     const std::size_t size = end_ - begin_;
-    std::size_t position = 0;
-    while (position < size && chunk[position] != '\r' && chunk[position] != '\n') ++position;
-    bytes_.append(chunk, position);
+    const void* cr = std::memchr(chunk, '\r', size);
+    const std::size_t position =
+        cr == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(cr) - chunk);
+    lineBytes += position;
+    if (lineBytes > maxLineBytes_) throw MakeRuntimeError(kErrOutOfMemory);
+    Append(chunk, position);
     if (position == size) {
       begin_ = end_;
       continue;
     }
-    skipLf_ = chunk[position] == '\r';
+    skipLf_ = true;
     begin_ += position + 1;
     break;
   }
-  converter_.ToUtf8(bytes_, utf8Line);
+  utf8Line = std::string_view(line_.Data() == nullptr ? "" : line_.Data(), lineSize_);
   return true;
 }
 

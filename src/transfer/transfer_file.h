@@ -61,38 +61,63 @@ class Cp1252Converter {
   // Replaces `out` by the UTF-8 form of the Windows-1252 `bytes`. Every byte
   // has a character, so this cannot fail (but for the RuntimeError 51 above).
   void ToUtf8(std::string_view bytes, std::string& out);
+  // Writes the UTF-8 form of `bytes` at `out`, which must have room for
+  // 3 * bytes.size() bytes, and returns the position after it.
+  char* AppendUtf8(std::string_view bytes, char* out);
 };
+
+// The longest line a transfer file may hold, in bytes of the file, its line
+// end not counted: 256 MiB. The export refuses a longer record and the
+// import ends at a longer line with runtime error 7.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{256} << 20;
 
 // True when every byte of `text` is below 0x80.
 bool IsAscii(std::string_view text);
 
 // Writes a transfer file in one pass through a large buffer. The lines go to
-// a new temporary file beside the destination, which Commit renames into
-// place; until then the destination (an existing file included) is left as
-// it was, and a writer destroyed without Commit removes its temporary file.
+// a temporary file in the destination's folder, which Commit puts in place
+// of the destination; until then the destination (an existing file
+// included) is left as it was. Where the file system offers unnamed files
+// (O_TMPFILE) the temporary file has no name until Commit, so that nothing
+// of it survives a process killed before; elsewhere it is a named file
+// "<destination>.~<host>.<pid>.<n>", which a writer destroyed without Commit
+// removes and which the next Open in that folder removes once its process
+// has ended.
 class TransferFileWriter {
  public:
+  enum class Temporary {
+    kUnnamedWhereOffered,
+    kNamed,  // the fallback, chosen by the tests of that path
+  };
+
   TransferFileWriter() = default;
   TransferFileWriter(const TransferFileWriter&) = delete;
   TransferFileWriter& operator=(const TransferFileWriter&) = delete;
   ~TransferFileWriter();
 
-  // Creates the temporary file for `path`. Throws a RuntimeError (76 missing
-  // folder, 70 permission denied, 75 `path` is a folder or not writable...).
-  void Open(const std::string& path);
+  // Removes the named temporary files that writers of ended processes left
+  // in the folder of `path`, then creates the temporary file for `path`.
+  // Throws a RuntimeError (76 missing folder, 70 permission denied, 75
+  // `path` is a folder or not writable...).
+  void Open(const std::string& path, Temporary temporary = Temporary::kUnnamedWhereOffered);
   // Writes `utf8Line` in Windows-1252 followed by CR LF. Returns false, with
   // the offset of the offending character in `badOffset`, when a character
   // cannot be converted; nothing of that line is then written. Throws a
-  // RuntimeError when the disk refuses the data.
+  // RuntimeError 5 for a line longer than kMaxLineBytes, and a RuntimeError
+  // when the disk refuses the data.
   bool WriteLine(std::string_view utf8Line, std::size_t& badOffset);
-  // Flushes, closes and renames the temporary file to the destination.
+  // Flushes and closes the temporary file and puts it in place of the
+  // destination (an unnamed one is first linked under a named temporary
+  // name, then renamed).
   void Commit();
 
  private:
   void Flush();
   void Discard() noexcept;
+  std::string NamedTemporaryPath(int attempt) const;
 
   int fd_ = -1;
+  bool unnamed_ = false;
   std::string path_;
   std::string tempPath_;
   std::vector<char> buffer_;
@@ -101,11 +126,15 @@ class TransferFileWriter {
 };
 
 // Reads a transfer file one line at a time through a large buffer. A line
-// ends at CR LF, at a lone CR or at a lone LF; the text after the last line
-// end, if any, is a last line.
+// ends at a CR, which takes an LF that follows it along; a lone LF is a
+// character of the line. The text after the last line end, if any, is a
+// last line. A line is held once, in UTF-8, in memory that grows with it:
+// reading it takes at most about twice its length.
 class TransferFileReader {
  public:
-  TransferFileReader() = default;
+  // `maxLineBytes`: the longest line accepted, in bytes of the file.
+  explicit TransferFileReader(std::size_t maxLineBytes = kMaxLineBytes)
+      : maxLineBytes_(maxLineBytes) {}
   TransferFileReader(const TransferFileReader&) = delete;
   TransferFileReader& operator=(const TransferFileReader&) = delete;
   ~TransferFileReader();
@@ -113,14 +142,36 @@ class TransferFileReader {
   // Opens `path` for reading. Throws a RuntimeError (53 missing file, 76
   // missing folder, 70 permission denied, 75 a folder...).
   void Open(const std::string& path);
-  // Replaces `utf8Line` by the next line, without its line end, in UTF-8.
-  // Returns false at the end of the file. Throws a RuntimeError on a read
-  // failure.
-  bool ReadLine(std::string& utf8Line);
+  // Points `utf8Line` at the next line, without its line end, in UTF-8; the
+  // text stays valid until the next call or the reader's end. Returns false
+  // at the end of the file. Throws a RuntimeError on a read failure, and 7
+  // ("Mémoire insuffisante") for a line longer than the maximum or one that
+  // memory cannot hold.
+  bool ReadLine(std::string_view& utf8Line);
 
  private:
-  bool Fill();
+  // Memory for the line: pages mapped for it alone, grown in place or moved
+  // by the kernel, never copied.
+  class LineMemory {
+   public:
+    LineMemory() = default;
+    LineMemory(const LineMemory&) = delete;
+    LineMemory& operator=(const LineMemory&) = delete;
+    ~LineMemory();
+    // Makes room for `extra` more bytes after the first `used`; throws 7
+    // when memory is short.
+    char* RoomFor(std::size_t used, std::size_t extra);
+    const char* Data() const { return data_; }
 
+   private:
+    char* data_ = nullptr;
+    std::size_t capacity_ = 0;
+  };
+
+  bool Fill();
+  void Append(const char* bytes, std::size_t size);
+
+  const std::size_t maxLineBytes_;
   int fd_ = -1;
   std::string path_;
   std::vector<char> buffer_;
@@ -128,7 +179,8 @@ class TransferFileReader {
   std::size_t end_ = 0;
   bool atEnd_ = false;
   bool skipLf_ = false;  // the previous line ended with a CR
-  std::string bytes_;
+  LineMemory line_;
+  std::size_t lineSize_ = 0;  // bytes of UTF-8 in line_
   Cp1252Converter converter_;
 };
 

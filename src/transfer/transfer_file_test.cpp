@@ -1,13 +1,20 @@
 #include "transfer/transfer_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
+
+#include "dbengine/child_process_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -39,9 +46,17 @@ class TransferFileTest : public ::testing::Test {
     transfer::TransferFileReader reader;
     reader.Open(path);
     std::vector<std::string> lines;
-    std::string line;
-    while (reader.ReadLine(line)) lines.push_back(line);
+    std::string_view line;
+    while (reader.ReadLine(line)) lines.emplace_back(line);
     return lines;
+  }
+
+  std::set<std::string> Entries() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
   }
 
   fs::path root_;
@@ -56,7 +71,7 @@ int ErrorNumberOf(const std::function<void()>& action) {
   return 0;
 }
 
-TEST_F(TransferFileTest, LinesEndAtCrLfLoneCrOrLoneLf) {
+TEST_F(TransferFileTest, LinesEndAtCrLfOrLoneCrAndKeepLoneLf) {
   using Lines = std::vector<std::string>;
   struct Case {
     std::string bytes;
@@ -65,12 +80,15 @@ TEST_F(TransferFileTest, LinesEndAtCrLfLoneCrOrLoneLf) {
       {"", {}},
       {"abc", {"abc"}},
       {"a\r\nb\r\n", {"a", "b"}},
-      {"a\nb\n", {"a", "b"}},
+      {"a\nb\n", {"a\nb\n"}},
       {"a\rb\r", {"a", "b"}},
       {"a\r\n\r\nb", {"a", "", "b"}},
       {"a\r\r\nb", {"a", "", "b"}},
-      {"\n\r", {"", ""}},
+      {"\n\r", {"\n"}},
+      {"\n", {"\n"}},
+      {"a\n\r\n\nb\r\n", {"a\n", "\nb"}},
       {"\r\n", {""}},
+      {"\r\n\n", {"", "\n"}},
       {"a|b||\r\n", {"a|b||"}},
   };
   for (const Case& test : cases) {
@@ -289,17 +307,135 @@ TEST_F(TransferFileTest, FilesThatCannotBeOpened) {
 }
 
 TEST_F(TransferFileTest, FilesWithoutPermission) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
   const std::string locked = PathOf("locked.txt");
   WriteBytes(locked, "x");
   fs::permissions(locked, fs::perms::none);
   fs::create_directories(root_ / "readonly");
-  fs::permissions(root_ / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileReader().Open(locked); }), 70);
-  EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileWriter().Open(locked); }), 70);
-  EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileWriter().Open(PathOf("readonly/t.txt")); }),
-            70);
+  fs::permissions(root_ / "readonly", fs::perms::owner_read | fs::perms::owner_exec |
+                                          fs::perms::others_read | fs::perms::others_exec);
+  // The checks run in a child that is not the superuser, whom permission
+  // bits do not bind.
+  fs::permissions(root_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  const testsupport::ChildResult child = testsupport::RunInChild([&]() -> std::string {
+    if (std::string why = testsupport::DropPrivileges(); !why.empty()) return why;
+    return std::to_string(ErrorNumberOf([&] { transfer::TransferFileReader().Open(locked); })) +
+           " " +
+           std::to_string(ErrorNumberOf([&] { transfer::TransferFileWriter().Open(locked); })) +
+           " " +
+           std::to_string(ErrorNumberOf(
+               [&] { transfer::TransferFileWriter().Open(PathOf("readonly/t.txt")); }));
+  });
+  EXPECT_EQ(child.report, "70 70 70");
   fs::permissions(root_ / "readonly", fs::perms::owner_all);
+  EXPECT_EQ(Entries(), (std::set<std::string>{"locked.txt", "readonly"}));
+}
+
+TEST_F(TransferFileTest, LineLongerThanTheMaximumIsRefused) {
+  WriteBytes(PathOf("in.txt"), std::string(1000, 'x') + "\r\n" + std::string(999, 'y') + "\xE9" +
+                                   "\r\n" + std::string(1001, 'z'));
+  transfer::TransferFileReader reader(1000);
+  reader.Open(PathOf("in.txt"));
+  std::string_view line;
+  ASSERT_TRUE(reader.ReadLine(line));
+  EXPECT_EQ(line.size(), 1000u);
+  ASSERT_TRUE(reader.ReadLine(line));
+  EXPECT_EQ(line, std::string(999, 'y') + "é");  // 1000 bytes of the file, 1001 of UTF-8
+  EXPECT_EQ(ErrorNumberOf([&] { reader.ReadLine(line); }), 7);
+}
+
+TEST_F(TransferFileTest, ReadingALineTakesAtMostTwiceItsLength) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's allocator holds memory of its own";
+#endif
+  // 24 MiB of the file without a line end, one byte in three an "é": 32 MiB
+  // of UTF-8.
+  const std::size_t fileBytes = std::size_t{24} << 20;
+  const std::size_t utf8Bytes = std::size_t{32} << 20;
+  {
+    std::string bytes(fileBytes, 'x');
+    for (std::size_t at = 0; at < fileBytes; at += 3) bytes[at] = '\xE9';
+    WriteBytes(PathOf("long.txt"), bytes);
+  }
+  WriteBytes(PathOf("short.txt"), "x\xE9\r\n");
+  const auto readAll = [&](const std::string& path) {
+    return testsupport::RunInChild([&]() -> std::string {
+      transfer::TransferFileReader reader;
+      reader.Open(path);
+      std::string_view line;
+      std::size_t total = 0;
+      while (reader.ReadLine(line)) total += line.size();
+      return std::to_string(total);
+    });
+  };
+  const testsupport::ChildResult baseline = readAll(PathOf("short.txt"));
+  const testsupport::ChildResult measured = readAll(PathOf("long.txt"));
+  ASSERT_EQ(baseline.report, "3");
+  ASSERT_EQ(measured.report, std::to_string(utf8Bytes));
+  const long heldKib = measured.peakKib - baseline.peakKib;
+  EXPECT_LE(heldKib, static_cast<long>(2 * utf8Bytes / 1024))
+      << "peak " << measured.peakKib << " KiB, baseline " << baseline.peakKib << " KiB";
+}
+
+// Whether the folder's file system offers unnamed files.
+bool OffersUnnamedFiles(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+TEST_F(TransferFileTest, KilledWriterLeavesNoTemporaryFileForLong) {
+  using Temporary = transfer::TransferFileWriter::Temporary;
+  char host[256] = {};
+  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+  const std::string mark = std::string(".~") + host + ".";
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+
+  for (const Temporary temporary : {Temporary::kUnnamedWhereOffered, Temporary::kNamed}) {
+    const bool unnamed =
+        temporary == Temporary::kUnnamedWhereOffered && OffersUnnamedFiles(root_);
+    WriteBytes(PathOf("t.txt"), "earlier\r\n");
+    // The writer is killed (SIGKILL) at its first write past 512 KiB, in the
+    // middle of the first flush of its buffer.
+    const testsupport::ChildResult child = testsupport::RunInChild([&]() -> std::string {
+      struct rlimit limit {};
+      ::getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = 512 * 1024;
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      ::signal(SIGXFSZ, [](int) { ::raise(SIGKILL); });
+      transfer::TransferFileWriter writer;
+      writer.Open(PathOf("t.txt"), temporary);
+      const std::string line(1000, 'x');
+      std::size_t badOffset = 0;
+      for (int count = 0; count < 2000; ++count) writer.WriteLine(line, badOffset);
+      writer.Commit();
+      return "not killed";
+    });
+    ASSERT_EQ(child.signal, SIGKILL) << child.report;
+    EXPECT_EQ(ReadBytes(PathOf("t.txt")), "earlier\r\n");
+
+    // Leftovers: the killed writer's (named only), one of a process that has
+    // ended and one of this live process.
+    const std::string ofEnded = "u.txt" + mark + std::to_string(ended) + ".0";
+    const std::string ofLive = "u.txt" + mark + std::to_string(::getpid()) + ".3";
+    WriteBytes(PathOf(ofEnded), "x");
+    WriteBytes(PathOf(ofLive), "x");
+    std::size_t killedLeftovers = 0;
+    for (const std::string& name : Entries()) {
+      if (name.rfind("t.txt.~", 0) == 0) ++killedLeftovers;
+    }
+    EXPECT_EQ(killedLeftovers, unnamed ? 0u : 1u);
+
+    // The next writer into the folder removes what ended processes left.
+    transfer::TransferFileWriter next;
+    next.Open(PathOf("v.txt"), Temporary::kNamed);
+    next.Commit();
+    EXPECT_EQ(Entries(), (std::set<std::string>{"t.txt", "v.txt", ofLive}));
+    fs::remove(PathOf(ofLive));
+    fs::remove(PathOf("v.txt"));
+  }
 }
 
 TEST(SplitLineTest, CutsAtEveryOccurrence) {

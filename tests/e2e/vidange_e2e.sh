@@ -48,6 +48,9 @@ check "append of the same rows warns and exits 1" "1 ERR-1:Il est possible que l
 check "missing table" "ERR3078 (TABLE X):" "$("$vidange" export "$db" X "$work/x.txt" | cut -c1-18)"
 check "no file for a failed export" "absent" "$([ -e "$work/x.txt" ] && echo present || echo absent)"
 
+printf "INSERT INTO [T] values('\xe9t\xe9','7',Null)\n" | "$vidange" sql "$db" 2>"$work/err"
+check "a statement that is not UTF-8 is refused" "1 ERR3464:" "$? $(cut -c1-8 "$work/err")"
+check "and nothing of it stored" "$(printf "é'1|5|12,5\nb||")" "$("$vidange" sql "$db" "SELECT * FROM [T]")"
 "$vidange" sql "$db" --transaction "INSERT INTO [T] values('c',3,3)" "INSERT INTO [T] values('b',4,4)" 2>"$work/err"
 check "a transaction's failing statement exits 1" "1 ERR3022:" "$? $(cut -c1-8 "$work/err")"
 check "and undoes the whole call" "$(printf "é'1|5|12,5\nb||")" "$("$vidange" sql "$db" "SELECT * FROM [T]")"
