@@ -53,17 +53,20 @@ class Tokenizer {
     std::size_t end = pos_ + 1;
     if (c == '\'') {
       token.kind = TokenKind::kBadText;
+      // Texts are most of an import's statements: quotes are found with find.
       while (end < text_.size()) {
-        if (text_[end] == '\'') {
-          if (end + 1 < text_.size() && text_[end + 1] == '\'') {
-            end += 2;
-            continue;
-          }
-          ++end;
-          token.kind = TokenKind::kText;
+        end = text_.find('\'', end);
+        if (end == std::string_view::npos) {
+          end = text_.size();
           break;
         }
+        if (end + 1 < text_.size() && text_[end + 1] == '\'') {
+          end += 2;
+          continue;
+        }
         ++end;
+        token.kind = TokenKind::kText;
+        break;
       }
     } else if (c == '[') {
       token.kind = TokenKind::kBadBracket;
@@ -215,9 +218,15 @@ class Parser {
     if (current_.kind == TokenKind::kText) {
       literal.kind = Literal::kText;
       const std::string_view body = current_.text.substr(1, current_.text.size() - 2);
-      for (std::size_t at = 0; at < body.size(); ++at) {
-        literal.text.push_back(body[at]);
-        if (body[at] == '\'') ++at;  // the second quote of a doubled pair
+      // Each doubled quote stands for one: copied up to its first quote.
+      for (std::size_t at = 0; at < body.size();) {
+        const std::size_t quote = body.find('\'', at);
+        if (quote == std::string_view::npos) {
+          literal.text.append(body.substr(at));
+          break;
+        }
+        literal.text.append(body.substr(at, quote + 1 - at));
+        at = quote + 2;
       }
       Advance();
     } else if (current_.kind == TokenKind::kNumber || IsPunct('-') || IsPunct('+')) {

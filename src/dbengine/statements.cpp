@@ -12,7 +12,8 @@ namespace dbengine {
 namespace {
 
 void CheckTextLength(const Value& value, const FieldDef& field) {
-  if (value.isNull) return;
+  // A text has at most as many characters as bytes: most need no count.
+  if (value.isNull || value.text.size() <= static_cast<std::size_t>(field.size)) return;
   const bool tooLong = (field.type == kText && Utf8Length(value.text) > static_cast<std::size_t>(field.size)) ||
                        (field.type == kBinary && value.text.size() > static_cast<std::size_t>(field.size));
   if (tooLong) {
@@ -23,7 +24,7 @@ void CheckTextLength(const Value& value, const FieldDef& field) {
 
 }  // namespace
 
-void BindValue(sqlite3_stmt* statement, int slot, const Value& value) {
+void BindValue(sqlite3_stmt* statement, int slot, const Value& value, sqlite3_destructor_type lifetime) {
   if (value.isNull) {
     sqlite3_bind_null(statement, slot);
     return;
@@ -43,11 +44,10 @@ void BindValue(sqlite3_stmt* statement, int slot, const Value& value) {
       break;
     case kBinary:
     case kLongBinary:
-      sqlite3_bind_blob64(statement, slot, value.text.data(), value.text.size(), SQLITE_TRANSIENT);
+      sqlite3_bind_blob64(statement, slot, value.text.data(), value.text.size(), lifetime);
       break;
     default:
-      sqlite3_bind_text64(statement, slot, value.text.data(), value.text.size(), SQLITE_TRANSIENT,
-                          SQLITE_UTF8);
+      sqlite3_bind_text64(statement, slot, value.text.data(), value.text.size(), lifetime, SQLITE_UTF8);
       break;
   }
 }
@@ -176,7 +176,8 @@ void Storage::InsertRow(TableInfo& table, const std::vector<Value>& row) {
   BeginWrite();
   sqlite3_stmt* insert = table.insertAll;
   for (std::size_t position = 0; position < row.size(); ++position) {
-    BindValue(insert, static_cast<int>(position) + 1, row[position]);
+    // Not copied: every slot is bound again before each step.
+    BindValue(insert, static_cast<int>(position) + 1, row[position], SQLITE_STATIC);
   }
   const int rc = sqlite3_step(insert);
   sqlite3_reset(insert);

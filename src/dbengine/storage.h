@@ -192,7 +192,9 @@ class WriteScope {
   bool open_ = false;
 };
 
-void BindValue(sqlite3_stmt* statement, int slot, const Value& value);
+// Binds `value` to `slot`; SQLITE_STATIC when `value` outlives the step.
+void BindValue(sqlite3_stmt* statement, int slot, const Value& value,
+               sqlite3_destructor_type lifetime = SQLITE_TRANSIENT);
 
 // Converts a statement literal to the type of `field` (3464, 3349, 3163).
 void ConvertLiteral(const Literal& literal, const FieldDef& field, Value& out);
