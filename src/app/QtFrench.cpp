@@ -1,0 +1,18 @@
+// Loading of Qt's French translations.
+#include "app/QtFrench.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+using namespace Qt::StringLiterals;
+
+bool InstallQtFrench(QCoreApplication& application) {
+  auto* translator = new QTranslator(&application);
+  if (!translator->load(u"qtbase_fr"_s, QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    return false;
+  }
+  return true;
+}
