@@ -2,11 +2,13 @@
 # How vidange answers for itself: the usage asked for (--help, -h) on standard output with
 # status 0, the usage as a complaint (no command, unknown command, missing argument) on standard
 # error with status 2, the version, and its manual page: formatted by man without a warning,
-# with its sections, and documenting every command the usage names.
-# usage: vidange_usage_e2e.sh VIDANGE MANUAL_PAGE
+# with its sections, and documenting every command the usage names. Further manual pages given
+# are checked for warnings too.
+# usage: vidange_usage_e2e.sh VIDANGE MANUAL_PAGE [MANUAL_PAGE ...]
 set -uo pipefail
 vidange=$1
 manual=$2
+other_manuals=("${@:3}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -44,9 +46,11 @@ done
 run --version
 check "--version" "0 vidange 1.00" "$status $out"
 
-# man says nothing of its own about the page: every warning it prints is a fault.
-check "the manual page formats without a warning" "" \
-  "$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$manual" 2>&1 >/dev/null)"
+# man says nothing of its own about a page: every warning it prints is a fault.
+for page in "$manual" "${other_manuals[@]}"; do
+  check "$(basename "$page") formats without a warning" "" \
+    "$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)"
+done
 page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$manual" 2>/dev/null)
 for section in NOM SYNOPSIS DESCRIPTION COMMANDES OPTIONS "CODES DE RETOUR" EXEMPLES; do
   check "section $section" "$section" "$(grep -x -m1 "$section" <<<"$page")"
