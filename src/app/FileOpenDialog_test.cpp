@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -95,8 +96,12 @@ void FileOpenDialogTest::builtDialog() {
 // The test binary loads Qt's French as the program does and runs under the C locale: what Qt
 // writes itself in the dialog is French all the same.
 void FileOpenDialogTest::qtTextsAreFrench() {
+  QTemporaryDir folder;
+  const QString database = folder.filePath(u"lexbase.mdb"_s);
+  QVERIFY(Touch(database));
   QtFileOpenDialog adapter;
   adapter.Filter = kFilter;
+  adapter.FileName = database;
   const std::unique_ptr<QFileDialog> dialog = adapter.BuildDialog();
   auto text = [&](const QString& labelName) {
     const auto* label = dialog->findChild<QLabel*>(labelName);
@@ -117,6 +122,11 @@ void FileOpenDialogTest::qtTextsAreFrench() {
     headers << files->model()->headerData(column, Qt::Horizontal).toString();
   }
   QCOMPARE(headers, (QStringList{u"Nom"_s, u"Taille"_s, u"Type"_s, u"Dernière modification"_s}));
+  // The type names come from the MIME database, in Qt's default language.
+  auto* model = dialog->findChild<QFileSystemModel*>();
+  QVERIFY(model != nullptr);
+  QTRY_COMPARE(model->data(model->index(database).siblingAtColumn(2)).toString(),
+               u"base de données JET"_s);
   QCOMPARE(dialog->findChild<QToolButton*>(u"toParentButton"_s)->toolTip(), u"Dossier parent"_s);
   // The file list's context menu.
   QCOMPARE(dialog->findChild<QAction*>(u"qt_new_folder_action"_s)->text().remove(u'&'),

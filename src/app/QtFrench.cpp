@@ -3,11 +3,14 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 using namespace Qt::StringLiterals;
 
 bool InstallQtFrench(QCoreApplication& application) {
+  // Nothing of the installer's own formats its values through QLocale: only Qt's texts change.
+  QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
   auto* translator = new QTranslator(&application);
   if (!translator->load(u"qtbase_fr"_s, QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
       !QCoreApplication::installTranslator(translator)) {

@@ -8,8 +8,11 @@
 class QCoreApplication;
 
 // Loads "qtbase_fr" from Qt's translations folder (QLibraryInfo::TranslationsPath; Debian:
-// qt6-translations-l10n) and installs it in `application`, which owns it from then on. False,
-// with nothing installed, when the file is missing or unreadable: Qt then speaks English.
+// qt6-translations-l10n) and installs it in `application`, which owns it from then on; and makes
+// French (France) Qt's default locale, so that the texts Qt takes from its locale data, such as
+// the file dialog's type names, are French too. Sizes and dates in the file dialog keep the
+// system's locale. False, with no translation installed, when the file is missing or unreadable:
+// Qt's own texts then stay English.
 bool InstallQtFrench(QCoreApplication& application);
 
 #endif  // APP_QTFRENCH_H_
