@@ -65,8 +65,12 @@ void OperatorMessagesTest::boxShowsTextTitleIconAndOk() {
     QString okText;
   } seen;
   AnswerNextModal<QMessageBox>([&seen](QMessageBox* box) {
-    seen = {box->windowTitle(), box->text(),    int(box->icon()),
-            box->textFormat(),  box->buttons(), box->isModal(),
+    seen = {box->windowTitle(),
+            box->text(),
+            int(box->icon()),
+            box->textFormat(),
+            box->buttons(),
+            box->isModal(),
             box->button(QMessageBox::Ok)->text()};
     box->button(QMessageBox::Ok)->click();
   });

@@ -238,12 +238,10 @@ void WindowTest::accessibleNames_data() {
 
   QTest::newRow("txtCheminApplication")
       << u"txtCheminApplication"_s << u"Chemin d'installation de la base Lexbase.mdb"_s;
-  QTest::newRow("CmdParcourir(0)")
-      << u"CmdParcourir0"_s << u"Parcourir pour la base Lexbase.mdb"_s;
+  QTest::newRow("CmdParcourir(0)") << u"CmdParcourir0"_s << u"Parcourir pour la base Lexbase.mdb"_s;
   QTest::newRow("txtCheminMedecin")
       << u"txtCheminMedecin"_s << u"Chemin d'installation de la base Patbase.mdb"_s;
-  QTest::newRow("CmdParcourir(1)")
-      << u"CmdParcourir1"_s << u"Parcourir pour la base Patbase.mdb"_s;
+  QTest::newRow("CmdParcourir(1)") << u"CmdParcourir1"_s << u"Parcourir pour la base Patbase.mdb"_s;
 }
 
 // What a screen reader announces for each folder field and browse button.

@@ -22,12 +22,12 @@ readonly name=installateur-conventions
 expected_contents=(
   ./usr/bin/install-conventions
   ./usr/bin/vidange
-  ./usr/lib/$name/CONVENTIONS_TEST_KVEL.mdb
-  ./usr/lib/$name/install-conventions
-  ./usr/share/applications/$name.desktop
-  ./usr/share/doc/$name/changelog.Debian.gz
-  ./usr/share/doc/$name/copyright
-  ./usr/share/icons/hicolor/16x16/apps/$name.png
+  ./usr/lib/"$name"/CONVENTIONS_TEST_KVEL.mdb
+  ./usr/lib/"$name"/install-conventions
+  ./usr/share/applications/"$name".desktop
+  ./usr/share/doc/"$name"/changelog.Debian.gz
+  ./usr/share/doc/"$name"/copyright
+  ./usr/share/icons/hicolor/16x16/apps/"$name".png
   ./usr/share/man/man1/install-conventions.1.gz
   ./usr/share/man/man1/vidange.1.gz
 )
