@@ -9,7 +9,7 @@
 using namespace Qt::StringLiterals;
 
 bool InstallQtFrench(QCoreApplication& application) {
-  // Nothing of the installer's own formats its values through QLocale: only Qt's texts change.
+  // The installer formats none of its own values through QLocale: only Qt's texts change.
   QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
   auto* translator = new QTranslator(&application);
   if (!translator->load(u"qtbase_fr"_s, QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
