@@ -1,12 +1,20 @@
 // Tests of the file-open dialog adapter: the filter string's translation into Qt name filters,
-// the dialog it builds, and how a choice and a cancel come back from ShowOpen.
+// the dialog it builds, Qt's own texts in it (French, as the program loads them), and how a
+// choice and a cancel come back from ShowOpen.
 #include "app/FileOpenDialog.h"
 
+#include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include "app/app_test_support.h"
 
@@ -30,6 +38,7 @@ class FileOpenDialogTest : public QObject {
   void nameFilters_data();
   void nameFilters();
   void builtDialog();
+  void qtTextsAreFrench();
   void showOpen_data();
   void showOpen();
   void opensAgainInTheLastFolder();
@@ -82,6 +91,46 @@ void FileOpenDialogTest::builtDialog() {
   QVERIFY(types != nullptr);
   QCOMPARE(types->itemText(0), u"Base de données Access (*.mdb)"_s);
   QCOMPARE(types->itemText(1), u"Tous les Fichiers (*.*)"_s);
+}
+
+// The test binary loads Qt's French as the program does and runs under the C locale: what Qt
+// writes itself in the dialog is French all the same.
+void FileOpenDialogTest::qtTextsAreFrench() {
+  QTemporaryDir folder;
+  const QString database = folder.filePath(u"lexbase.mdb"_s);
+  QVERIFY(Touch(database));
+  QtFileOpenDialog adapter;
+  adapter.Filter = kFilter;
+  adapter.FileName = database;
+  const std::unique_ptr<QFileDialog> dialog = adapter.BuildDialog();
+  auto text = [&](const QString& labelName) {
+    const auto* label = dialog->findChild<QLabel*>(labelName);
+    return label != nullptr ? label->text().remove(u'&') : u"<absent>"_s;
+  };
+  const auto* buttons = dialog->findChild<QDialogButtonBox*>(u"buttonBox"_s);
+  QVERIFY(buttons != nullptr);
+  QCOMPARE(buttons->button(QDialogButtonBox::Open)->text().remove(u'&'), u"Ouvrir"_s);
+  QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text().remove(u'&'), u"Annuler"_s);
+  QCOMPARE(text(u"lookInLabel"_s), u"Voir dans :"_s);
+  QCOMPARE(text(u"fileNameLabel"_s), u"Nom de fichier :"_s);
+  QCOMPARE(text(u"fileTypeLabel"_s), u"Fichiers de type :"_s);
+
+  const auto* files = dialog->findChild<QAbstractItemView*>(u"treeView"_s);
+  QVERIFY(files != nullptr);
+  QStringList headers;
+  for (int column = 0; column < files->model()->columnCount(); ++column) {
+    headers << files->model()->headerData(column, Qt::Horizontal).toString();
+  }
+  QCOMPARE(headers, (QStringList{u"Nom"_s, u"Taille"_s, u"Type"_s, u"Dernière modification"_s}));
+  // The type names come from the MIME database, in Qt's default language.
+  auto* model = dialog->findChild<QFileSystemModel*>();
+  QVERIFY(model != nullptr);
+  QTRY_COMPARE(model->data(model->index(database).siblingAtColumn(2)).toString(),
+               u"base de données JET"_s);
+  QCOMPARE(dialog->findChild<QToolButton*>(u"toParentButton"_s)->toolTip(), u"Dossier parent"_s);
+  // The file list's context menu.
+  QCOMPARE(dialog->findChild<QAction*>(u"qt_new_folder_action"_s)->text().remove(u'&'),
+           u"Nouveau dossier"_s);
 }
 
 void FileOpenDialogTest::showOpen_data() {

@@ -62,10 +62,16 @@ void OperatorMessagesTest::boxShowsTextTitleIconAndOk() {
     Qt::TextFormat format = Qt::AutoText;
     QList<QAbstractButton*> buttons;
     bool modal = false;
+    QString okText;
   } seen;
   AnswerNextModal<QMessageBox>([&seen](QMessageBox* box) {
-    seen = {box->windowTitle(), box->text(),    int(box->icon()),
-            box->textFormat(),  box->buttons(), box->isModal()};
+    seen = {box->windowTitle(),
+            box->text(),
+            int(box->icon()),
+            box->textFormat(),
+            box->buttons(),
+            box->isModal(),
+            box->button(QMessageBox::Ok)->text()};
     box->button(QMessageBox::Ok)->click();
   });
   MessageBoxes boxes;
@@ -76,6 +82,8 @@ void OperatorMessagesTest::boxShowsTextTitleIconAndOk() {
   QCOMPARE(seen.format, Qt::PlainText);
   QCOMPARE(seen.icon, icon);
   QCOMPARE(seen.buttons.size(), 1);
+  // Qt's French leaves the button as it is.
+  QCOMPARE(seen.okText, u"OK"_s);
   QVERIFY(seen.modal);
 }
 

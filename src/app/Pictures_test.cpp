@@ -1,5 +1,6 @@
 // Tests of the window's four pictures as the program carries them: file sizes, dimensions,
-// bit depths, and a progressive JPEG for the banner.
+// bit depths, and a progressive JPEG for the banner; and the package's menu icon, which must be
+// the application icon.
 #include <QFile>
 #include <QIcon>
 #include <QImage>
@@ -40,6 +41,7 @@ class PicturesTest : public QObject {
   void icons();
   void bannerIconAndBrowseIconDiffer();
   void applicationIcon();
+  void menuIconIsTheApplicationIcon();
 };
 
 void PicturesTest::banner() {
@@ -115,6 +117,16 @@ void PicturesTest::bannerIconAndBrowseIconDiffer() {
 void PicturesTest::applicationIcon() {
   const QIcon icon = ApplicationIcon();
   QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(16, 16)});
+}
+
+void PicturesTest::menuIconIsTheApplicationIcon() {
+  QImage menuIcon(u"" PACKAGE_ICON ""_s);
+  QCOMPARE(menuIcon.size(), QSize(16, 16));
+  QImage windowIcon;
+  QVERIFY(windowIcon.loadFromData(ReadResource(u":/pictures/window-icon.ico"_s), "ICO"));
+  // Premultiplied, so that the colour hidden under a transparent pixel does not count.
+  QCOMPARE(menuIcon.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+           windowIcon.convertToFormat(QImage::Format_ARGB32_Premultiplied));
 }
 
 static const bool registered = RegisterTest<PicturesTest>();

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QTest>
 
+#include "app/QtFrench.h"
 #include "app/app_test_support.h"
 
 std::vector<TestFactory>& RegisteredTests() {
@@ -11,6 +12,8 @@ std::vector<TestFactory>& RegisteredTests() {
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
+  // As the program does at start-up, so that the dialogs are seen as the operator sees them.
+  InstallQtFrench(application);
   // Closing a window in one test must not end the application under the next ones.
   QApplication::setQuitOnLastWindowClosed(false);
   int failedClasses = 0;

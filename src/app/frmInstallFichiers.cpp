@@ -195,6 +195,13 @@ void frmInstallFichiers::BuildControls() {
     drawn->lower();
   }
 
+  // A screen reader names each folder field after the label above it, and each browse button
+  // after the database it looks for. No access key comes with the labels: their texts hold none.
+  labelEmplacement->setBuddy(txtCheminApplication_);
+  label4->setBuddy(txtCheminMedecin_);
+  cmdParcourir_[0]->setAccessibleName(u"Parcourir pour la base Lexbase.mdb"_s);
+  cmdParcourir_[1]->setAccessibleName(u"Parcourir pour la base Patbase.mdb"_s);
+
   const QIcon browseIcon(u":/pictures/browse.ico"_s);
   for (int index = 0; index < 2; ++index) {
     QPushButton* button = cmdParcourir_[index];

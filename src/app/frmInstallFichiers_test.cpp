@@ -2,6 +2,7 @@
 // check, the browse buttons, the cancel button, and what it offers the installation run.
 #include "app/frmInstallFichiers.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -59,6 +60,8 @@ class WindowTest : public QObject {
   void coloursAndPictures();
   void bannerIsClippedAndSeparatorsDrawn();
   void textBoxesLieOverTheirLabels();
+  void accessibleNames_data();
+  void accessibleNames();
 
   void focusStartsInTheDictionaryField();
   void tabOrder_data();
@@ -227,6 +230,29 @@ void WindowTest::textBoxesLieOverTheirLabels() {
   QCOMPARE(client->childAt(100, 144)->objectName(), u"txtCheminMedecin"_s);
   QCOMPARE(client->childAt(100, 80)->objectName(), u"LabelEmplacement"_s);
   QCOMPARE(client->childAt(100, 130)->objectName(), u"Label4"_s);
+}
+
+void WindowTest::accessibleNames_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("spoken");
+
+  QTest::newRow("txtCheminApplication")
+      << u"txtCheminApplication"_s << u"Chemin d'installation de la base Lexbase.mdb"_s;
+  QTest::newRow("CmdParcourir(0)") << u"CmdParcourir0"_s << u"Parcourir pour la base Lexbase.mdb"_s;
+  QTest::newRow("txtCheminMedecin")
+      << u"txtCheminMedecin"_s << u"Chemin d'installation de la base Patbase.mdb"_s;
+  QTest::newRow("CmdParcourir(1)") << u"CmdParcourir1"_s << u"Parcourir pour la base Patbase.mdb"_s;
+}
+
+// What a screen reader announces for each folder field and browse button.
+void WindowTest::accessibleNames() {
+  QFETCH(QString, name);
+  QFETCH(QString, spoken);
+
+  ScriptedWindow scripted;
+  QAccessibleInterface* control = QAccessible::queryAccessibleInterface(scripted.Control(name));
+  QVERIFY(control != nullptr);
+  QCOMPARE(control->text(QAccessible::Name), spoken);
 }
 
 void WindowTest::focusStartsInTheDictionaryField() {

@@ -4,6 +4,7 @@
 // reads no command line, environment variable or configuration.
 #include <QApplication>
 
+#include "app/QtFrench.h"
 #include "app/StartupCheck.h"
 #include "app/frmInstallFichiers.h"
 
@@ -15,6 +16,8 @@ int main(int argc, char* argv[]) {
   QApplication application(qtArgumentCount, argv);
   QCoreApplication::setApplicationVersion(u"1.00"_s);
   QApplication::setWindowIcon(ApplicationIcon());
+  // Without the translations, Qt's own texts stay English; the installer works all the same.
+  InstallQtFrench(application);
 
   frmInstallFichiers window;
   if (!window.Form_Load(ProgramFolder())) return 1;

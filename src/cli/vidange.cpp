@@ -21,8 +21,15 @@ constexpr char kUsage[] =
     "  vidange export BASE TABLE FICHIER [--separator S]\n"
     "  vidange import BASE TABLE FICHIER [--mode clear|keep|append] [--separator S]\n";
 
+// The commands, then the two informative options.
+void PrintUsage(std::FILE* stream) {
+  std::fputs(kUsage, stream);
+  std::fputs("  vidange --help | -h\n  vidange --version\n", stream);
+}
+
+// A call the tool cannot understand: the usage on standard error, status 2.
 int Usage() {
-  std::fputs(kUsage, stderr);
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -183,6 +190,15 @@ int Transfer(const std::vector<std::string>& args, bool isExport) {
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
+  // Asked for, the usage is an answer rather than a complaint: standard output, status 0.
+  if (command == "--help" || command == "-h") {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::puts("vidange " VIDANGE_VERSION);
+    return 0;
+  }
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "sql") return Sql(args);
   if (command == "schema") return Schema(args);

@@ -5,16 +5,19 @@
 #      window shown, and Enter ends the program with status 1;
 #   2. with CONVENTIONS_TEST_KVEL.mdb beside it, the window is 513 x 237 pixels in all (a
 #      507 x 231 client area in a 3-pixel frame), centred on the screen; its picture is saved;
-#      Alt+A (Annuler) ends the program with status 0.
-# Usage: window_e2e.sh PROGRAM [SCREENSHOT.png]. Exit status 77 when a tool is missing.
+#      Alt+A (Annuler) ends the program with status 0. Given a reference picture, the window's
+#      picture must match it pixel for pixel.
+# Usage: window_e2e.sh PROGRAM [SCREENSHOT.png [REFERENCE.png]]. Exit status 77 when a tool is
+# missing.
 set -u
 
-program=${1:?usage: window_e2e.sh PROGRAM [SCREENSHOT.png]}
+program=${1:?usage: window_e2e.sh PROGRAM [SCREENSHOT.png [REFERENCE.png]]}
 screenshot=${2:-$PWD/window.png}
+reference=${3:-}
 readonly screen_width=1024 screen_height=768
 readonly wait_seconds=20
 
-for tool in Xvfb xdotool xwininfo import identify; do
+for tool in Xvfb xdotool xwininfo import identify compare; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed"
     exit 77
@@ -87,6 +90,11 @@ poll painted || fail "the window was never painted"
 mkdir -p "$(dirname "$screenshot")"
 cp "$work/window.png" "$screenshot"
 echo "ok: picture saved as $screenshot"
+if [[ -n $reference ]]; then
+  differing=$(compare -metric AE "$screenshot" "$reference" null: 2>&1)
+  [[ $differing == 0 ]] || fail "the window's picture differs from $reference: $differing pixels"
+  echo "ok: the picture matches $reference pixel for pixel"
+fi
 
 xdotool windowfocus --sync "$window"
 xdotool key --clearmodifiers alt+a

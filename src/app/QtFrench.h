@@ -1,0 +1,18 @@
+// Qt's own French: the translations Qt ships for the texts it makes itself (the file dialog's
+// labels, buttons, column headers, tool tips and context menu, the standard buttons, the text
+// boxes' context menu). The installer loads them at start-up so that every text it shows is
+// French, whatever the process's locale; the window's own texts are never translated.
+#ifndef APP_QTFRENCH_H_
+#define APP_QTFRENCH_H_
+
+class QCoreApplication;
+
+// Loads "qtbase_fr" from Qt's translations folder (QLibraryInfo::TranslationsPath; Debian:
+// qt6-translations-l10n) and installs it in `application`, which owns it from then on; and makes
+// French (France) Qt's default locale, so that the texts Qt takes from its locale data, such as
+// the file dialog's type names, are French too. Sizes and dates in the file dialog keep the
+// system's locale. False, with no translation installed, when the file is missing or unreadable:
+// Qt's own texts then stay English.
+bool InstallQtFrench(QCoreApplication& application);
+
+#endif  // APP_QTFRENCH_H_

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The Debian package as scripts/package builds it:
+#   1. its contents are exactly the program folder (installer and source database), the
+#      launcher link, vidange, the desktop entry, the icon, the two manual pages and the
+#      documents Debian asks for: nothing more (no build or test file), nothing less;
+#   2. its control data: name, version, Qt's French translations among the dependencies;
+#   3. unpacked with dpkg-deb -x into a temporary root, the unpacked vidange answers
+#      --version, and the unpacked installer started through its launcher finds its database
+#      beside itself and shows its window (513 x 237) on a private Xvfb; Alt+A ends it, status 0;
+#   4. lintian finds no error in it.
+# Usage: package_e2e.sh PACKAGE.deb
+set -u
+
+package=${1:?usage: package_e2e.sh PACKAGE.deb}
+readonly screen_width=1024 screen_height=768
+readonly wait_seconds=20
+
+# shellcheck source=x_session.sh
+source "$(dirname "$0")/x_session.sh"
+
+readonly name=installateur-conventions
+expected_contents=(
+  ./usr/bin/install-conventions
+  ./usr/bin/vidange
+  ./usr/lib/"$name"/CONVENTIONS_TEST_KVEL.mdb
+  ./usr/lib/"$name"/install-conventions
+  ./usr/share/applications/"$name".desktop
+  ./usr/share/doc/"$name"/changelog.Debian.gz
+  ./usr/share/doc/"$name"/copyright
+  ./usr/share/icons/hicolor/16x16/apps/"$name".png
+  ./usr/share/man/man1/install-conventions.1.gz
+  ./usr/share/man/man1/vidange.1.gz
+)
+
+# 1. Contents: every entry that is not a folder, sorted.
+contents=$(dpkg-deb --fsys-tarfile "$package" | tar -t | grep -v '/$' | sort) ||
+  fail "cannot read $package"
+[[ $contents == "$(printf '%s\n' "${expected_contents[@]}")" ]] ||
+  fail "contents differ from the expected list:
+$(diff <(printf '%s\n' "${expected_contents[@]}") <(echo "$contents"))"
+echo "ok: contents are the ${#expected_contents[@]} expected files"
+
+# 2. Control data.
+[[ $(dpkg-deb -f "$package" Package) == "$name" ]] || fail "package name"
+[[ $(dpkg-deb -f "$package" Version) == 1.00-1 ]] || fail "version $(dpkg-deb -f "$package" Version)"
+depends=$(dpkg-deb -f "$package" Depends)
+for dependency in qt6-translations-l10n libqt6widgets6 libsqlite3-0; do
+  [[ ", $depends," == *", $dependency "* || ", $depends," == *", $dependency,"* ]] ||
+    fail "$dependency missing from Depends: $depends"
+done
+echo "ok: control data ($depends)"
+
+# 3. The unpacked programs.
+root=$work/root
+dpkg-deb -x "$package" "$root" || fail "dpkg-deb -x failed"
+[[ $(readlink "$root/usr/bin/install-conventions") == ../lib/$name/install-conventions ]] ||
+  fail "the launcher points to $(readlink "$root/usr/bin/install-conventions")"
+version=$("$root/usr/bin/vidange" --version) || fail "vidange --version failed"
+[[ $version == "vidange 1.00" ]] || fail "vidange --version printed '$version'"
+echo "ok: the unpacked vidange answers '$version'"
+
+start_xvfb
+(cd / && exec "$root/usr/bin/install-conventions") >"$work/program.log" 2>&1 &
+app_pid=$!
+visible_windows() { xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null; }
+poll visible_windows >/dev/null || fail "no window appeared ($(cat "$work/program.log"))"
+window=$(visible_windows)
+[[ $(wc -l <<<"$window") -eq 1 ]] || fail "more than one window is shown: $window"
+title=$(xdotool getwindowname "$window")
+[[ $title != "Installation impossible " ]] || fail "the installer did not find its database"
+size=$(xwininfo -id "$window" | awk -F: '/Width|Height/ { gsub(/ /, "", $2); printf "%s ", $2 }')
+[[ $size == "513 237 " ]] || fail "the window is ${size}, expected 513 x 237"
+echo "ok: the unpacked installer shows its window"
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers alt+a
+poll eval '! kill -0 "$app_pid" 2>/dev/null' || fail "the installer did not end"
+wait "$app_pid"
+status=$?
+app_pid=
+((status == 0)) || fail "the installer ended with status $status"
+echo "ok: Alt+A closed it, status 0"
+
+# 4. lintian; its warnings are listed in docs/packaging.md.
+lintian --fail-on error "$package" || fail "lintian reports an error"
+echo "ok: lintian reports no error"
