@@ -335,6 +335,12 @@ void Storage::BeginTrans() {
     ExecSql("BEGIN IMMEDIATE");
   }
   depth_ = 1;
+  SetCacheKiB(kTransactionCacheKiB);
+}
+
+void Storage::SetCacheKiB(int kib) {
+  // Only the cache's size: a failure here changes no data and is not reported.
+  sqlite3_exec(db_, ("PRAGMA cache_size=-" + std::to_string(kib)).c_str(), nullptr, nullptr, nullptr);
 }
 
 void Storage::CommitTrans() {
@@ -352,6 +358,7 @@ void Storage::CommitTrans() {
   const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) {
     depth_ = 0;
+    SetCacheKiB(kDefaultCacheKiB);
     return;
   }
   // Nothing of a transaction that cannot be committed is kept.
@@ -360,6 +367,7 @@ void Storage::CommitTrans() {
   } catch (const EngineError&) {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     depth_ = 0;
+    SetCacheKiB(kDefaultCacheKiB);
     ClearCaches();
     throw;
   }
@@ -373,6 +381,7 @@ void Storage::Rollback() {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     depth_ = 0;
     lost_.reset();
+    SetCacheKiB(kDefaultCacheKiB);
     return;
   }
   --depth_;

@@ -26,6 +26,12 @@ namespace dbengine {
 // 3050. Readers never wait, and a writer never waits for readers (WAL).
 constexpr int kLockWaitMilliseconds = 5000;
 
+// The page cache of a connection inside an explicit transaction, in KiB
+// (SQLite's default of 2,000 KiB outside one). A bulk load into an indexed
+// table otherwise evicts and reads back the same index pages over and over.
+constexpr int kTransactionCacheKiB = 32768;
+constexpr int kDefaultCacheKiB = 2000;
+
 // Explicit transactions nest at most this deep (3003 beyond).
 constexpr int kMaxTransactionDepth = 5;
 
@@ -110,6 +116,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
   void BeginWrite();
   void TryWal();
   bool AskWal(const char* sql);
+  void SetCacheKiB(int kib);
   // Called with the error of a failed write: when SQLite has rolled the
   // whole explicit transaction back (disk full, I/O error), the transaction
   // is marked lost with that error.
