@@ -358,9 +358,13 @@ TEST_F(VidangeTablesTest, TooManyPiecesEndTheImport) {
   Exec("CREATE TABLE K (A TEXT(10), B LONG)");
   const std::string beyondLastField = ErrorFormOf("K", [&] { db_.TableDefs("K").Fields(2); });
   ASSERT_EQ(beyondLastField.rfind("ERR3265 (TABLE K):", 0), 0u);
-  // The error ends the import and undoes it whole: the line before it goes too.
-  EXPECT_EQ(Import("K", "x|1\r\ny|2|extra\r\nz|3\r\n", kAppend), beyondLastField);
-  EXPECT_EQ(Rows("K"), std::vector<std::string>{});
+  // The error ends the import and undoes it whole, in every mode: the line
+  // before it goes too, and the clear-first delete with it.
+  Exec("INSERT INTO K values('ancien', 9)");
+  for (std::int16_t mode : {kAppend, kKeepExisting, kClearFirst}) {
+    EXPECT_EQ(Import("K", "x|1\r\ny|2|extra\r\nz|3\r\n", mode), beyondLastField);
+    EXPECT_EQ(Rows("K"), std::vector<std::string>{"ancien|9"}) << mode;
+  }
 
   // 32768 pieces are more than a 16-bit count holds; 32767 are not.
   const std::string wide(32767, '|');
