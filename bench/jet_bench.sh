@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Benchmark of reading an Access file: `vidange export` of `Order Details`
+# (2,155 rows) from the Northwind sample (Jet 3), against the same export
+# from an engine database holding the same rows (made by `vidange copy`).
+# Each command runs R times (default 10), alternating; prints the best and
+# the median seconds and the peak resident memory (KiB) of each.
+#
+# usage: bench/jet_bench.sh [R]
+# needs: a built build/ (vidange), /usr/bin/time
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+vidange=build/vidange
+runs=${1:-10}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+jet=tests/data/jet/nwind.mdb
+engine="$work/nwind.db"
+"$vidange" copy "$jet" "$engine"
+
+for run in $(seq "$runs"); do
+  for side in jet engine; do
+    source=$jet
+    [ "$side" = engine ] && source=$engine
+    /usr/bin/time -f "%e %M" -o "$work/time" "$vidange" export "$source" "Order Details" "$work/$side.txt" >/dev/null
+    echo "$side $(cat "$work/time")" >>"$work/times"
+  done
+done
+cmp "$work/jet.txt" "$work/engine.txt"
+printf "%-8s %8s %8s %10s\n" source best median "peak KiB"
+for side in jet engine; do
+  grep "^$side " "$work/times" | sort -k2 -n | awk -v side="$side" '
+    { seconds[NR] = $2; if ($3 > peak) peak = $3 }
+    END { printf "%-8s %8.3f %8.3f %10d\n", side, seconds[1], seconds[int((NR + 1) / 2)], peak }'
+done
