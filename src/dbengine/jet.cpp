@@ -265,6 +265,7 @@ struct JetReader::State {
   std::size_t rowIndex = 0;
   std::size_t rowsOnPage = 0;
   std::uint32_t rowsRead = 0;
+  std::uint64_t longBytes = 0;  // read from long-value pages for the open table
   std::vector<unsigned char> overflow;  // the page of a row moved from its place
   std::vector<unsigned char> longPage;  // a page of a long value
   std::vector<Slice> slices;
@@ -660,9 +661,16 @@ struct JetReader::State {
       return std::string(reinterpret_cast<const char*>(slice.bytes + kLongValueHeader), length);
     }
     std::uint32_t pointer = Le32(slice.bytes + 4);
+    // Each row of a long-value page belongs to one value: what a table reads
+    // from them together cannot exceed the file, however the rows point.
+    auto count = [&](std::size_t size) {
+      longBytes += size;
+      if (longBytes > fileSize) Damaged("valeurs longues plus grandes que le fichier" + Where());
+    };
     if (header & 0x40000000u) {
       const auto [bytes, size] = PointedRow(pointer, longPage);
       if (size < length) Damaged("valeur longue tronquée" + Where());
+      count(length);
       return std::string(reinterpret_cast<const char*>(bytes), length);
     }
     std::string value;
@@ -671,7 +679,8 @@ struct JetReader::State {
       if (pointer == 0) Damaged("valeur longue tronquée" + Where());
       if (!visited.insert(pointer).second) Damaged("valeur longue en boucle" + Where());
       const auto [bytes, size] = PointedRow(pointer, longPage);
-      if (size < 4) Damaged("valeur longue tronquée" + Where());
+      if (size <= 4) Damaged("valeur longue tronquée" + Where());
+      count(size);
       pointer = Le32(bytes);
       value.append(reinterpret_cast<const char*>(bytes + 4), std::min(size - 4, length - value.size()));
     }
@@ -819,6 +828,7 @@ struct JetReader::State {
     rowIndex = 0;
     rowsOnPage = 0;
     rowsRead = 0;
+    longBytes = 0;
   }
 
   // The next row of the open table as slices; false after the last one, once
@@ -892,6 +902,10 @@ struct JetReader::State {
       Decode(table.columns[name], kText, slices[name], nameValue);
       if (idValue.isNull || nameValue.isNull || nameValue.text.empty()) Damaged("catalogue illisible");
       tables.emplace_back(nameValue.text, static_cast<std::uint32_t>(idValue.integer) & 0xFFFFFF);
+    }
+    std::set<std::uint32_t> definitions;
+    for (const auto& [tableName, page] : tables) {
+      if (!definitions.insert(page).second) Damaged("deux tables de même définition dans le catalogue");
     }
   }
 };
