@@ -316,25 +316,25 @@ TEST_F(JetDamageTest, FlippedBytesReadOrFailWithANumber) {
     const std::string bytes = ReadBytes(kCorpus / file);
     const std::size_t pageSize = bytes[0x14] == 0 ? 2048 : 4096;
     std::vector<std::size_t> offsets;
-    for (std::size_t page = 1; page * pageSize < bytes.size() && page < 12; ++page) {
+    for (std::size_t page = 1; page * pageSize < bytes.size() && page < 6; ++page) {
       for (const std::size_t offset : inPage) offsets.push_back(page * pageSize + offset);
       offsets.push_back(page * pageSize + pageSize - 2);
     }
-    for (std::uint64_t at = 7919; offsets.size() < 400; at = at * 6364136223846793005u + 1442695040888963407u) {
+    for (std::uint64_t at = 7919; offsets.size() < 200; at = at * 6364136223846793005u + 1442695040888963407u) {
       offsets.push_back(static_cast<std::size_t>((at >> 33) % bytes.size()));
     }
-    for (const std::size_t offset : offsets) {
-      for (const unsigned char mask : {0xFF, 0x80}) {
-        SCOPED_TRACE(file + " byte " + std::to_string(offset) + " ^ " + std::to_string(mask));
-        std::string damaged = bytes;
-        damaged[offset] = static_cast<char>(damaged[offset] ^ mask);
-        const std::string outcome = ReadAll(damaged);
-        if (outcome.rfind("EngineError ", 0) == 0) {
-          EXPECT_TRUE(IsRefusal(outcome) || outcome == "EngineError 3031") << outcome;
-          ++refused;
-        } else {
-          ++read;
-        }
+    for (std::size_t index = 0; index < offsets.size(); ++index) {
+      // Every bit of the byte, or only its top one (a small number made large).
+      const unsigned char mask = index % 2 == 0 ? 0xFF : 0x80;
+      SCOPED_TRACE(file + " byte " + std::to_string(offsets[index]) + " ^ " + std::to_string(mask));
+      std::string damaged = bytes;
+      damaged[offsets[index]] = static_cast<char>(damaged[offsets[index]] ^ mask);
+      const std::string outcome = ReadAll(damaged);
+      if (outcome.rfind("EngineError ", 0) == 0) {
+        EXPECT_TRUE(IsRefusal(outcome) || outcome == "EngineError 3031") << outcome;
+        ++refused;
+      } else {
+        ++read;
       }
     }
   }
