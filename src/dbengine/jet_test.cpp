@@ -1,9 +1,9 @@
-// Tests of reading Access files: two real files (nwind.mdb, Jet 3 with code
-// page 1252; DateTestDatabase.mdb, Jet 4), copied into a folder of each
-// test's own, read through the engine's public handle. The values are
-// checked against what mdb-export printed for them (dates, which mdb-export
-// cannot print before 1900 or in the year 9999, against the stored day
-// numbers).
+// Tests of reading Access files: two real files of tests/data/jet (nwind.mdb,
+// Jet 3 with code page 1252; DateTestDatabase.mdb, Jet 4), copied into a
+// folder of each test's own, read through the engine's public handle. The
+// values are checked against what mdb-export printed for them (dates, which
+// mdb-export cannot print before 1900 or in the year 9999, against the stored
+// day numbers).
 #include <stdlib.h>
 
 #include <gtest/gtest.h>
@@ -75,9 +75,8 @@ std::vector<std::vector<Value>> AllValues(Database& database, const std::string&
 class JetTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::is_regular_file(kFixtures / kNwind) || !fs::is_regular_file(kFixtures / kDates)) {
-      GTEST_SKIP() << "the Access fixtures are not at " << kFixtures;
-    }
+    ASSERT_TRUE(fs::is_regular_file(kFixtures / kNwind) && fs::is_regular_file(kFixtures / kDates))
+        << "the Access test files are not at " << kFixtures;
     std::string pattern = (fs::temp_directory_path() / "dbengine-jet-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     folder_ = pattern;
