@@ -253,7 +253,12 @@ struct JetReader::State {
   std::uint32_t pageCount = 0;
   std::uint64_t fileSize = 0;
   iconv_t codePage = reinterpret_cast<iconv_t>(-1);  // Jet 3 text other than Windows-1252
-  std::vector<std::pair<std::string, std::uint32_t>> tables;  // name, definition page
+  struct CatalogEntry {
+    std::string name;
+    std::uint32_t definitionPage = 0;
+    std::string properties;  // the catalog's LvProp: the table's and its fields' properties
+  };
+  std::vector<CatalogEntry> tables;
 
   // The open table and where its reading stands.
   Table table;
@@ -890,8 +895,12 @@ struct JetReader::State {
     const std::size_t name = find("Name");
     const std::size_t type = find("Type");
     const std::size_t flags = find("Flags");
+    std::size_t properties = table.columns.size();
+    for (std::size_t position = 0; position < table.columns.size(); ++position) {
+      if (table.columns[position].name == "LvProp" && table.columns[position].type == kJetOle) properties = position;
+    }
     Rewind();
-    Value idValue, nameValue, typeValue, flagsValue;
+    Value idValue, nameValue, typeValue, flagsValue, propertiesValue;
     while (NextSlices()) {
       Decode(table.columns[type], kInteger, slices[type], typeValue);
       Decode(table.columns[flags], kLong, slices[flags], flagsValue);
@@ -901,12 +910,72 @@ struct JetReader::State {
       Decode(table.columns[id], kLong, slices[id], idValue);
       Decode(table.columns[name], kText, slices[name], nameValue);
       if (idValue.isNull || nameValue.isNull || nameValue.text.empty()) Damaged("catalogue illisible");
-      tables.emplace_back(nameValue.text, static_cast<std::uint32_t>(idValue.integer) & 0xFFFFFF);
+      if (properties < table.columns.size()) {
+        Decode(table.columns[properties], kLongBinary, slices[properties], propertiesValue);
+      }
+      tables.push_back({nameValue.text, static_cast<std::uint32_t>(idValue.integer) & 0xFFFFFF,
+                        properties < table.columns.size() ? std::move(propertiesValue.text) : std::string()});
     }
     std::set<std::uint32_t> definitions;
-    for (const auto& [tableName, page] : tables) {
-      if (!definitions.insert(page).second) Damaged("deux tables de même définition dans le catalogue");
+    for (const CatalogEntry& entry : tables) {
+      if (!definitions.insert(entry.definitionPage).second) Damaged("deux tables de même définition dans le catalogue");
     }
+  }
+
+  // The fields whose property Required is true, from a table's properties:
+  // after "KKD\0" (Jet 3) or "MR2\0" (Jet 4), blocks of a 32-bit length and a
+  // 16-bit type. Type 0x80 lists the property names (16-bit length, name);
+  // types 0 (the table) and 1 (one field) give a 32-bit length, the object's
+  // name, then its properties: 16-bit length, DDL flag, data type, 16-bit
+  // index of the name, 16-bit value size, value.
+  std::set<std::string> RequiredFields(const std::string& blob, const std::string& tableName) const {
+    std::set<std::string> required;
+    if (blob.empty()) return required;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(blob.data());
+    const std::size_t size = blob.size();
+    auto damaged = [&] { Damaged("propriétés de la table « " + tableName + " » illisibles"); };
+    if (size < 4 || (blob.compare(0, 4, std::string_view("KKD\0", 4)) != 0 &&
+                     blob.compare(0, 4, std::string_view("MR2\0", 4)) != 0)) {
+      damaged();
+    }
+    std::vector<std::string> names;
+    for (std::size_t block = 4; block < size;) {
+      if (size - block < 6) damaged();
+      const std::size_t blockSize = Le32(bytes + block);
+      const std::uint16_t type = Le16(bytes + block + 4);
+      if (blockSize < 6 || blockSize > size - block) damaged();
+      const std::size_t end = block + blockSize;
+      std::size_t at = block + 6;
+      if (type == 0x80) {
+        while (at < end) {
+          if (end - at < 2) damaged();
+          const std::size_t nameSize = Le16(bytes + at);
+          if (end - at - 2 < nameSize) damaged();
+          names.push_back(Text(bytes + at + 2, nameSize));
+          at += 2 + nameSize;
+        }
+      } else if (type == 0x00 || type == 0x01) {
+        if (end - at < 6) damaged();
+        const std::size_t nameSize = Le16(bytes + at + 4);
+        if (end - at - 6 < nameSize) damaged();
+        const std::string object = Text(bytes + at + 6, nameSize);
+        at += 6 + nameSize;
+        while (at < end) {
+          if (end - at < 8) damaged();
+          const std::size_t entrySize = Le16(bytes + at);
+          const std::size_t nameIndex = Le16(bytes + at + 4);
+          const std::size_t valueSize = Le16(bytes + at + 6);
+          if (entrySize < 8 || entrySize > end - at || valueSize > entrySize - 8) damaged();
+          if (type == 0x01 && nameIndex < names.size() && names[nameIndex] == "Required" && valueSize >= 1 &&
+              bytes[at + 8] != 0) {
+            required.insert(object);
+          }
+          at += entrySize;
+        }
+      }
+      block = end;
+    }
+    return required;
   }
 };
 
@@ -927,14 +996,19 @@ std::size_t JetReader::TableCount() const { return state_->tables.size(); }
 
 const JetTableDef& JetReader::OpenTable(std::size_t position) {
   State& state = *state_;
-  const auto& [name, page] = state.tables.at(position);
+  const State::CatalogEntry& entry = state.tables.at(position);
+  const std::string& name = entry.name;
   state.open = false;
-  state.table = state.ReadDefinition(page, name);
+  state.table = state.ReadDefinition(entry.definitionPage, name);
   state.open = true;
   state.def = JetTableDef{};
   state.def.name = name;
   state.def.storedRowCount = state.table.rowCount;
-  for (const Column& column : state.table.columns) state.def.fields.push_back(state.FieldOf(column, name));
+  const std::set<std::string> required = state.RequiredFields(entry.properties, name);
+  for (const Column& column : state.table.columns) {
+    state.def.fields.push_back(state.FieldOf(column, name));
+    state.def.fields.back().required = required.count(column.name) != 0;
+  }
   state.def.indexes = state.table.indexes;
   state.Rewind();
   return state.def;

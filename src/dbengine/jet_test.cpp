@@ -104,23 +104,23 @@ TEST_F(JetTest, TableNamesInCatalogOrder) {
   EXPECT_EQ(dates.TableNames(), std::vector<std::string>{"DateTest"});
 }
 
-TEST_F(JetTest, FieldsKeepNamesOrderTypesAndSizes) {
+TEST_F(JetTest, FieldsKeepNamesOrderTypesSizesAndRequired) {
   struct Case {
     std::string file, table;
     std::vector<FieldDef> fields;
   };
   const std::vector<Case> cases = {
       {kNwind, "Order Details",
-       {{"OrderID", kLong, 4}, {"ProductID", kLong, 4}, {"UnitPrice", kCurrency, 8}, {"Quantity", kInteger, 2},
-        {"Discount", kSingle, 4}}},
+       {{"OrderID", kLong, 4}, {"ProductID", kLong, 4, true}, {"UnitPrice", kCurrency, 8, true},
+        {"Quantity", kInteger, 2, true}, {"Discount", kSingle, 4, true}}},
       {kNwind, "Products",
-       {{"ProductID", kLong, 4}, {"ProductName", kText, 40}, {"SupplierID", kLong, 4}, {"CategoryID", kLong, 4},
+       {{"ProductID", kLong, 4}, {"ProductName", kText, 40, true}, {"SupplierID", kLong, 4}, {"CategoryID", kLong, 4},
         {"QuantityPerUnit", kText, 20}, {"UnitPrice", kCurrency, 8}, {"UnitsInStock", kInteger, 2},
         {"UnitsOnOrder", kInteger, 2}, {"ReorderLevel", kInteger, 2}, {"Discontinued", kBoolean, 1}}},
       {kNwind, "Categories",
-       {{"CategoryID", kLong, 4}, {"CategoryName", kText, 15}, {"Description", kMemo, 0},
+       {{"CategoryID", kLong, 4}, {"CategoryName", kText, 15, true}, {"Description", kMemo, 0},
         {"Picture", kLongBinary, 0}}},
-      {kNwind, "Shippers", {{"ShipperID", kLong, 4}, {"CompanyName", kText, 40}, {"Phone", kText, 24}}},
+      {kNwind, "Shippers", {{"ShipperID", kLong, 4}, {"CompanyName", kText, 40, true}, {"Phone", kText, 24}}},
       // Jet 4 keeps text sizes in bytes of UTF-16: 510 bytes are 255 characters.
       {kDates, "DateTest",
        {{"IDCol", kLong, 4}, {"DateTimeCol", kDate, 8}, {"DateCol", kDate, 8}, {"TimeCol", kDate, 8},
@@ -138,7 +138,8 @@ TEST_F(JetTest, FieldsKeepNamesOrderTypesAndSizes) {
       EXPECT_EQ(field.name, expected.name);
       EXPECT_EQ(field.type, expected.type) << field.name;
       EXPECT_EQ(field.size, expected.size) << field.name;
-      EXPECT_FALSE(field.required) << field.name;
+      // Required comes from the fields' properties, kept apart from the table's definition.
+      EXPECT_EQ(field.required, expected.required) << field.name;
     }
   }
 }

@@ -39,6 +39,9 @@ for source in nwind.mdb DateTestDatabase.mdb corpus/V1997_testV1997.mdb corpus/V
   same_content "$source" "$data/$source" "$target"
 done
 
+"$vidange" sql "$work/nwind.copy" "INSERT INTO Shippers (ShipperID) values(9)" 2>"$work/err"
+check "a field Access requires is required in the copy" "ERR3314:" "$(cut -c1-8 "$work/err")"
+
 # An engine database copies too, keeping required fields required.
 "$vidange" sql "$work/engine.db" --create \
   "CREATE TABLE T (A TEXT(10), B DOUBLE NOT NULL, C SINGLE, CONSTRAINT PrimaryKey PRIMARY KEY (A))" \
