@@ -1005,12 +1005,25 @@ const JetTableDef& JetReader::OpenTable(std::size_t position) {
   state.def.name = name;
   state.def.storedRowCount = state.table.rowCount;
   const std::set<std::string> required = state.RequiredFields(entry.properties, name);
+  bool anyRequired = false;
   for (const Column& column : state.table.columns) {
     state.def.fields.push_back(state.FieldOf(column, name));
-    state.def.fields.back().required = required.count(column.name) != 0;
+    state.def.fields.back().required = column.type != kJetBoolean && required.count(column.name) != 0;
+    anyRequired = anyRequired || state.def.fields.back().required;
   }
   state.def.indexes = state.table.indexes;
   state.Rewind();
+  if (anyRequired) {
+    // Access lets a field become required without checking the rows already
+    // there: one holding a Null keeps the field not required, so that every
+    // row can still be read as it is.
+    while (state.NextSlices()) {
+      for (std::size_t position = 0; position < state.slices.size(); ++position) {
+        if (state.slices[position].isNull) state.def.fields[position].required = false;
+      }
+    }
+    state.Rewind();
+  }
   return state.def;
 }
 

@@ -208,6 +208,31 @@ TEST(JetCorpusTest, AnEmptyTextIsNotNull) {
   fs::remove_all(pattern);
 }
 
+TEST(JetCorpusTest, AFieldWithANullInARowIsNotRequired) {
+  // Every field of users is required; with the null bit of c_user_name
+  // cleared in the first row (its mask is the two last bytes of page 23),
+  // that field holds a Null and reads as not required, the others still are.
+  std::string bytes = ReadBytes(kCorpus / "V2000_fixedTextTestV2000.mdb");
+  ASSERT_EQ(static_cast<unsigned char>(bytes[98302]), 0xFF);
+  bytes[98302] = static_cast<char>(0xEF);
+  std::string pattern = (fs::temp_directory_path() / "dbengine-jet-required-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path path = fs::path(pattern) / "null.mdb";
+  WriteBytes(path, bytes);
+  {
+    Database database;
+    database.Open(path.string());
+    const TableDef def = database.TableDefs("users");
+    for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
+      EXPECT_EQ(def.Fields(position).required, def.Fields(position).name != "c_user_name") << def.Fields(position).name;
+    }
+    Recordset rows = database.OpenRecordset("SELECT * FROM users");
+    ASSERT_FALSE(rows.IsEOF());
+    EXPECT_TRUE(rows.FieldValue(static_cast<std::int16_t>(def.FieldPosition("c_user_name"))).isNull);
+  }
+  fs::remove_all(pattern);
+}
+
 TEST(JetCorpusTest, DecimalsTakeTheirScaleFromTheColumn) {
   // Columns col2 and col6 of the file are Decimal(18, 0) holding 1 and -1;
   // given a scale of 3 and 2 in their definitions (page 26), they read 0,001 and -0,01.
