@@ -615,15 +615,15 @@ struct JetReader::State {
         std::size_t jumps = (size - 1) / 256;
         if (tableStart < countSize + 1 + jumps + varCount + 1) damaged();
         const std::size_t offsetsAt = tableStart - 1 - jumps;  // one past the first offset
-        const std::size_t fixedEnd = offsetsAt - (varCount + 1);
-        if ((fixedEnd) / 256 < jumps) --jumps;
+        const std::size_t offsetsStart = offsetsAt - (varCount + 1);
+        if (offsetsStart / 256 < jumps) --jumps;  // the last entry was a filler
         std::size_t jumpsUsed = 0;
         varOffsets.resize(varCount + 1);
         for (std::size_t index = 0; index <= varCount; ++index) {
           while (jumpsUsed < jumps && row[tableStart - 2 - jumpsUsed] == index) ++jumpsUsed;
           varOffsets[index] = row[offsetsAt - 1 - index] + 256 * jumpsUsed;
         }
-        tableStart = fixedEnd;
+        tableStart = offsetsStart;
       }
       for (std::size_t index = 0; index < varOffsets.size(); ++index) {
         if (varOffsets[index] > tableStart || (index > 0 && varOffsets[index] < varOffsets[index - 1])) damaged();
@@ -826,7 +826,7 @@ struct JetReader::State {
     return field;
   }
 
-  // Starts reading the rows of `t` from its first data page.
+  // Starts reading the rows of the open table from its first data page.
   void Rewind() {
     pages = UsedPages(table.usedPages);
     pageIndex = 0;
