@@ -1,7 +1,7 @@
 // Reading Jet 3 and Jet 4 files page by page.
 //
 // The file is a sequence of pages of one size (2048 bytes for Jet 3, 4096 for
-// Jet 4). Page 0 holds the header, part of it encoded with a fixed RC4 key;
+// Jet 4). Page 0 holds the header, an area of it encoded with a fixed RC4 key;
 // page 2 holds the definition of the catalog table MSysObjects, whose rows name
 // every object and give each table's definition page. A table definition may
 // run over several pages; its usage map lists the data pages holding its rows.
@@ -12,7 +12,7 @@
 //
 // Every page number, offset and length is checked before it is followed, and
 // every chain is walked with a record of what it has visited: a damaged file
-// fails with 3049, never loops, and never yields part of its rows as success,
+// fails with 3049, never loops, and never yields some of its rows as success,
 // since the rows read must match the count the table's definition keeps.
 #include "dbengine/jet.h"
 
@@ -187,8 +187,8 @@ struct Layout {
   std::size_t tdefColumnCount;     // number of columns
   std::size_t tdefLogicalIndexes;  // number of logical indexes, then of real ones
   std::size_t tdefUsedPages;       // pointer to the usage map of the table's pages
-  std::size_t tdefEnd;             // first byte after the fixed part
-  std::size_t realIndexEntry;      // per real index, right after the fixed part
+  std::size_t tdefEnd;             // first byte after the fixed block
+  std::size_t realIndexEntry;      // per real index, right after the fixed block
   std::size_t columnEntry;         // per column
   std::size_t columnNumber, columnVarIndex, columnMisc, columnFlags, columnFixedOffset, columnLength;
   std::size_t realIndexDefinition;  // per real index: [unknown], 10 columns, pages, flags

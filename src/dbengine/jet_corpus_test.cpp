@@ -318,7 +318,7 @@ TEST_F(JetDamageTest, TruncatedAtEveryPageBoundaryReadsWholeOrFails) {
       if (IsRefusal(outcome)) {
         ++refused;
       } else {
-        EXPECT_EQ(outcome, whole) << "part of the data read as success";
+        EXPECT_EQ(outcome, whole) << "some of the data read as success";
       }
       ++cases;
     }
