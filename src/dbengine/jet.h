@@ -5,8 +5,8 @@
 // then its rows, one at a time, as engine values decoded from the stored
 // bytes. It checks every page number, offset and length against the file
 // before following it, so a damaged file fails with an EngineError and never
-// hangs or yields some of a table's rows as success; it prints nothing. What is read
-// and what is refused is written in docs/jet-sources.md.
+// hangs or yields some of a table's rows as success; it prints nothing. What
+// is read and what is refused is written in docs/jet-sources.md.
 #ifndef DBENGINE_JET_H_
 #define DBENGINE_JET_H_
 
