@@ -1,11 +1,12 @@
 // Reading Access database files (internal): Jet 3 (Access 97) and Jet 4
-// (Access 2000 to 2003) files, through libmdb, opened read-only.
+// (Access 2000 to 2003) files, read page by page, never written.
 //
 // The reader gives each user table's definition in the engine's terms and
 // then its rows, one at a time, as engine values decoded from the stored
-// bytes (never through libmdb's text formatting, which follows the process
-// locale and cannot write every date). What is read and what is refused is
-// written in docs/jet-sources.md.
+// bytes. It checks every page number, offset and length against the file
+// before following it, so a damaged file fails with an EngineError and never
+// hangs or yields some of a table's rows as success; it prints nothing. What
+// is read and what is refused is written in docs/jet-sources.md.
 #ifndef DBENGINE_JET_H_
 #define DBENGINE_JET_H_
 
@@ -21,8 +22,8 @@ namespace dbengine {
 
 enum class FileFormat {
   kSqlite,     // "SQLite format 3"
-  kJet,        // "Standard Jet DB", version byte 0 (Jet 3) or 1 (Jet 4)
-  kOther,      // anything else, Access 2007 and later files included
+  kJet,        // "Standard Jet DB" or "Standard ACE DB": an Access file, for JetReader to accept or refuse
+  kOther,      // anything else
 };
 
 // The format announced by the first bytes of a file (at least 32 given when
@@ -38,8 +39,10 @@ struct JetTableDef {
 
 class JetReader {
  public:
-  // Opens `path` read-only. Throws EngineError 3343 when libmdb cannot read it
-  // as a Jet 3 or Jet 4 database and 3051 when it cannot be opened at all.
+  // Opens `path` read-only and reads its catalog. Throws EngineError 3051 when
+  // the file cannot be opened, 3343 when it is no Jet 3 or Jet 4 database
+  // (Access 2007 and later files among them), 3031 when it is encrypted or
+  // protected by a password, and 3049 when it is damaged.
   explicit JetReader(const std::string& path);
   ~JetReader();
   JetReader(const JetReader&) = delete;
@@ -49,11 +52,13 @@ class JetReader {
   std::size_t TableCount() const;
   // Reads the definition of user table `position` (catalog order) and gets
   // ready to read its rows. The reference stays valid until the next call.
-  // Throws 3343 for a table libmdb cannot read or a field type the engine has
-  // no counterpart for.
+  // Throws 3049 for a damaged definition and 3343 for a field type the engine
+  // has no counterpart for.
   const JetTableDef& OpenTable(std::size_t position);
   // Reads the next row of the open table into `row` (one value per field, of
-  // the field's type); false after the last row.
+  // the field's type); false after the last row. Throws 3049 when a row is
+  // damaged, and at the end when the rows read are not as many as the
+  // table's definition counts.
   bool NextRow(std::vector<Value>& row);
 
  private:

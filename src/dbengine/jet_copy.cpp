@@ -116,7 +116,8 @@ void Storage::ImportJet(JetReader& reader) {
     std::string insert = "INSERT INTO " + Quote(jet.name) + " VALUES(";
     for (const FieldDef& field : jet.fields) {
       const bool first = &field == &jet.fields.front();
-      create += (first ? "" : ", ") + Quote(field.name) + " " + DeclaredTypeOf(field.type, field.size);
+      create += (first ? "" : ", ") + Quote(field.name) + " " + DeclaredTypeOf(field.type, field.size) +
+                (field.required ? " NOT NULL" : "");
       insert += first ? "?" : ",?";
     }
     ExecSql(create + ")");

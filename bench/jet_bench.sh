@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Benchmark of reading an Access file: `vidange export` of `Order Details`
+# (2,155 rows) from the Northwind sample (Jet 3), against the same export
+# from an engine database holding the same rows (made by `vidange copy`).
+# Each command runs R times (default 10), alternating; prints the best and
+# the median wall-clock milliseconds (measured around /usr/bin/time) and the peak resident memory (KiB) of each.
+#
+# usage: bench/jet_bench.sh [R]
+# needs: a built build/ (vidange), /usr/bin/time
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+vidange=build/vidange
+runs=${1:-10}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+jet=tests/data/jet/nwind.mdb
+engine="$work/nwind.db"
+"$vidange" copy "$jet" "$engine"
+
+for run in $(seq "$runs"); do
+  for side in jet engine; do
+    source=$jet
+    [ "$side" = engine ] && source=$engine
+    start=$(date +%s%N)
+    /usr/bin/time -f "%M" -o "$work/time" "$vidange" export "$source" "Order Details" "$work/$side.txt" >/dev/null
+    end=$(date +%s%N)
+    echo "$side $(( (end - start) / 1000 )) $(cat "$work/time")" >>"$work/times"
+  done
+done
+cmp "$work/jet.txt" "$work/engine.txt"
+printf "%-8s %8s %8s %10s\n" source "best ms" "median" "peak KiB"
+for side in jet engine; do
+  grep "^$side " "$work/times" | sort -k2 -n | awk -v side="$side" '
+    { seconds[NR] = $2; if ($3 > peak) peak = $3 }
+    END { printf "%-8s %8.1f %8.1f %10d\n", side, seconds[1] / 1000, seconds[int((NR + 1) / 2)] / 1000, peak }'
+done

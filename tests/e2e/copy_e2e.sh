@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# `vidange copy` as a site uses it to bring Access databases into the engine's
+# format: the copy of an Access file (Jet 3 and Jet 4) and of an engine
+# database shows the same schema and the same rows as its source; a table
+# that cannot be carried leaves no target; an existing target is refused.
+# usage: copy_e2e.sh VIDANGE DATA   (DATA: the repository's tests/data/jet)
+set -uo pipefail
+vidange=$1
+data=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passes=0
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"; passes=$((passes + 1))
+  else
+    echo "FAILED: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
+  fi
+}
+
+# Same schema and same rows, table by table, in source and target.
+same_content() {  # same_content DESCRIPTION SOURCE TARGET
+  check "$1: schema" "$("$vidange" schema "$2")" "$("$vidange" schema "$3")"
+  local differing="" table
+  while IFS=$'\t' read -r kind table; do
+    [ "$kind" = table ] || continue
+    if ! cmp -s <("$vidange" sql "$2" "SELECT * FROM [$table]") <("$vidange" sql "$3" "SELECT * FROM [$table]"); then
+      differing+="$table "
+    fi
+  done < <("$vidange" schema "$2")
+  check "$1: rows of every table" "" "$differing"
+}
+
+for source in nwind.mdb DateTestDatabase.mdb corpus/V1997_testV1997.mdb corpus/V2000_testIndexPropertiesV2000.mdb; do
+  target="$work/$(basename "$source" .mdb).copy"
+  "$vidange" copy "$data/$source" "$target" 2>"$work/err"
+  check "copy of $source" "0 " "$? $(cat "$work/err")"
+  same_content "$source" "$data/$source" "$target"
+done
+
+"$vidange" sql "$work/nwind.copy" "INSERT INTO Shippers (ShipperID) values(9)" 2>"$work/err"
+check "a field Access requires is required in the copy" "ERR3314:" "$(cut -c1-8 "$work/err")"
+
+# An engine database copies too, keeping required fields required.
+"$vidange" sql "$work/engine.db" --create \
+  "CREATE TABLE T (A TEXT(10), B DOUBLE NOT NULL, C SINGLE, CONSTRAINT PrimaryKey PRIMARY KEY (A))" \
+  "INSERT INTO T values('a', 0.1, 0.3)" "INSERT INTO T values('b', 1.0000000000000002, 16777217)"
+"$vidange" copy "$work/engine.db" "$work/engine.copy"
+check "copy of an engine database" 0 $?
+same_content "engine database" "$work/engine.db" "$work/engine.copy"
+"$vidange" sql "$work/engine.copy" "INSERT INTO T (A) values('c')" 2>"$work/err"
+check "a required field stays required" "ERR3314:" "$(cut -c1-8 "$work/err")"
+
+"$vidange" copy "$data/nwind.mdb" "$work/two.copy" Shippers "order details" 2>"$work/err"
+check "named tables only, in the order given" "$(printf 'Shippers\nOrder Details')" \
+  "$("$vidange" schema "$work/two.copy" | awk -F'\t' '$1 == "table" {print $2}')"
+
+before=$(od -An -tx1 "$work/engine.copy" | md5sum)
+"$vidange" copy "$data/nwind.mdb" "$work/engine.copy" 2>"$work/err"
+check "an existing target is refused" "1 ERR3204:" "$? $(cut -c1-8 "$work/err")"
+check "and left as it was" "$before" "$(od -An -tx1 "$work/engine.copy" | md5sum)"
+"$vidange" copy "$data/nwind.mdb" "$work/absent.copy" Absente 2>"$work/err"
+check "a missing table" "1 ERR3265: absent" \
+  "$? $(cut -c1-8 "$work/err") $([ -e "$work/absent.copy" ] && echo present || echo absent)"
+
+# A field named "]" (written over the name "A" in Table1's definition) has no
+# name in the statement dialect: the table cannot be carried, it is named,
+# and no target is left, though the other tables were copied first.
+cp "$data/corpus/V1997_testV1997.mdb" "$work/bracket.mdb"
+printf ']' | dd of="$work/bracket.mdb" bs=1 seek=59614 conv=notrunc status=none
+"$vidange" copy "$work/bracket.mdb" "$work/bracket.copy" Table2 Table1 Table3 2>"$work/err"
+check "a table that cannot be carried fails the copy" 1 $?
+check "it is named on standard error" "table « Table1 » non copiée : ERR3290" "$(head -1 "$work/err" | cut -d: -f1-2)"
+check "no target is left" "absent" "$(ls "$work" | grep -c '^bracket.copy' | sed 's/^0$/absent/')"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
