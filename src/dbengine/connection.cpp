@@ -317,6 +317,15 @@ void Storage::NoteFailure(const EngineError& error) {
   }
 }
 
+void Storage::FailWrite(int rc) {
+  try {
+    Fail(rc);
+  } catch (const EngineError& error) {
+    NoteFailure(error);
+    throw;
+  }
+}
+
 void Storage::BeginTrans() {
   if (depth_ >= kMaxTransactionDepth) {
     throw EngineError(3003, "Impossible de démarrer la transaction ; trop de transactions déjà imbriquées.");

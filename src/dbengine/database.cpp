@@ -18,34 +18,6 @@ void CloseQuietly(const std::shared_ptr<Storage>& storage) noexcept {
   }
 }
 
-// The length of the UTF-8 character, not ASCII, at the start of `text`, of
-// which `size` bytes are available; 0 when none starts there.
-std::size_t Utf8CharacterLength(const unsigned char* text, std::size_t size) {
-  const unsigned char lead = text[0];
-  std::size_t length = 0;
-  char32_t codePoint = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    codePoint = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    codePoint = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    codePoint = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (size < length) return 0;
-  for (std::size_t index = 1; index < length; ++index) {
-    if ((text[index] & 0xC0) != 0x80) return 0;
-    codePoint = codePoint << 6 | (text[index] & 0x3F);
-  }
-  if (length == 3 && (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) return 0;
-  if (length == 4 && (codePoint < 0x10000 || codePoint > 0x10FFFF)) return 0;
-  return length;
-}
-
 [[noreturn]] void NoSuchItem(std::string_view what, int position) {
   throw EngineError(3265, "Élément non trouvé dans cette collection : aucun " + std::string(what) +
                               " à la position " + std::to_string(position) + ".");
@@ -219,7 +191,8 @@ bool IsValidUtf8(std::string_view text) {
       ++position;
       continue;
     }
-    const std::size_t length = Utf8CharacterLength(bytes + position, size - position);
+    char32_t codePoint = 0;
+    const std::size_t length = DecodeUtf8(bytes + position, size - position, codePoint);
     if (length == 0) return false;
     position += length;
   }

@@ -181,14 +181,7 @@ void Storage::InsertRow(TableInfo& table, const std::vector<Value>& row) {
   }
   const int rc = sqlite3_step(insert);
   sqlite3_reset(insert);
-  if (rc != SQLITE_DONE) {
-    try {
-      Fail(rc);
-    } catch (const EngineError& error) {
-      NoteFailure(error);
-      throw;
-    }
-  }
+  if (rc != SQLITE_DONE) FailWrite(rc);
 }
 
 std::string Storage::BuildWhere(TableInfo& table, const std::vector<Condition>& where,
@@ -263,14 +256,7 @@ void Storage::Execute(std::string_view text) {
       for (std::size_t slot = 0; slot < bound.size(); ++slot) BindValue(remove, static_cast<int>(slot) + 1, bound[slot]);
       const int rc = sqlite3_step(remove);
       sqlite3_reset(remove);
-      if (rc != SQLITE_DONE) {
-        try {
-          Fail(rc);
-        } catch (const EngineError& error) {
-          NoteFailure(error);
-          throw;
-        }
-      }
+      if (rc != SQLITE_DONE) FailWrite(rc);
       return;
     }
     default:

@@ -121,6 +121,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // whole explicit transaction back (disk full, I/O error), the transaction
   // is marked lost with that error.
   void NoteFailure(const EngineError& error);
+  // Fail for a write: notes the failure, then throws it.
+  [[noreturn]] void FailWrite(int rc);
   sqlite3_stmt* Cached(const std::string& sql);
   void ClearCaches();
   void LoadTable(const std::string& realName, TableInfo& info);

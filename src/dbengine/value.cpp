@@ -595,4 +595,29 @@ double DateSerial(int year, int month, int day, int hour, int minute, int second
   return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
 }
 
+std::size_t DecodeUtf8(const unsigned char* text, std::size_t size, char32_t& codePoint) {
+  const unsigned char lead = text[0];
+  std::size_t length = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    codePoint = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    codePoint = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    codePoint = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (size < length) return 0;
+  for (std::size_t index = 1; index < length; ++index) {
+    if ((text[index] & 0xC0) != 0x80) return 0;
+    codePoint = codePoint << 6 | (text[index] & 0x3F);
+  }
+  if (length == 3 && (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) return 0;
+  if (length == 4 && (codePoint < 0x10000 || codePoint > 0x10FFFF)) return 0;
+  return length;
+}
+
 }  // namespace dbengine

@@ -84,6 +84,12 @@ enum class Conversion { kOk, kMismatch, kOverflow };
 void AppendValueText(const Value& value, std::string& out);
 std::string ValueToText(const Value& value);
 
+// The code point of the UTF-8 character, not ASCII, at the start of `text`,
+// of which `size` bytes are available. Returns its length in bytes, or 0
+// when no character starts there: malformed, truncated, overlong, a
+// surrogate or beyond U+10FFFF.
+std::size_t DecodeUtf8(const unsigned char* text, std::size_t size, char32_t& codePoint);
+
 // Reads `text` as a value of `type` into `out`. Returns kMismatch when the text
 // is not of the type's form and kOverflow when it is out of the type's range;
 // `out` is then unspecified. Text lengths are not checked here.

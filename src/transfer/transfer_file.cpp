@@ -16,6 +16,8 @@
 #include <cstring>
 #include <limits>
 
+#include "dbengine/value.h"
+
 namespace transfer {
 namespace {
 
@@ -135,34 +137,6 @@ bool IsUndefinedCp1252Byte(unsigned char byte) {
   return byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
 }
 
-// The code point of the UTF-8 character, not ASCII, at the start of `text`,
-// of which `size` bytes are available. Returns its length in bytes, or 0
-// when no character starts there: malformed, truncated, overlong, a
-// surrogate or beyond U+10FFFF.
-std::size_t DecodeUtf8(const unsigned char* text, std::size_t size, char32_t& codePoint) {
-  const unsigned char lead = text[0];
-  std::size_t length = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    codePoint = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    codePoint = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    codePoint = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (size < length) return 0;
-  for (std::size_t index = 1; index < length; ++index) {
-    if ((text[index] & 0xC0) != 0x80) return 0;
-    codePoint = codePoint << 6 | (text[index] & 0x3F);
-  }
-  if (length == 3 && (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF))) return 0;
-  if (length == 4 && (codePoint < 0x10000 || codePoint > 0x10FFFF)) return 0;
-  return length;
-}
 
 // An iconv descriptor, closed on destruction.
 class IconvDescriptor {
@@ -255,7 +229,7 @@ class Cp1252Tables {
       // U+00FF, which are converted by hand.
       char32_t codePoint = 0;
       if (length < 2 || length > 3 ||
-          DecodeUtf8(reinterpret_cast<const unsigned char*>(output),
+          dbengine::DecodeUtf8(reinterpret_cast<const unsigned char*>(output),
                      static_cast<std::size_t>(length),
                      codePoint) != static_cast<std::size_t>(length) ||
           (codePoint >= 0xA0 && codePoint <= 0xFF)) {
@@ -350,7 +324,7 @@ bool Cp1252Converter::ToCp1252(std::string_view utf8, char* out, std::size_t& wr
       continue;
     }
     char32_t codePoint = 0;
-    const std::size_t length = DecodeUtf8(text + position, size - position, codePoint);
+    const std::size_t length = dbengine::DecodeUtf8(text + position, size - position, codePoint);
     int byte = -1;
     if (length == 0) {
       // not UTF-8: no byte
