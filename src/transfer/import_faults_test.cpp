@@ -1,7 +1,8 @@
 // The import under faults, with real processes and files: another program
 // reading the target, two imports into one table at once, a full disk, and
 // the importing process killed. Each must end with the table holding either
-// its old rows or the whole file, and a result that says which.
+// its old rows or the whole file, and a result that says which. And the
+// export beside another program's write: all of that write or none of it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -224,6 +225,44 @@ TEST_F(ImportFaultsTest, FullDiskLeavesTheTableAsItWasAndSaysSo) {
   }
   EXPECT_EQ(StoredRows(database), kOldRows) << result;
   EXPECT_EQ(IntegrityOf(database), "ok");
+}
+
+TEST_F(ImportFaultsTest, ExportReadsOneStateOfTheSource) {
+  ASSERT_EQ(ImportAlone(database_, WriteFile("TB_T.txt", 200000, "source")), "ERR0");
+  // Another program adds 1,000 rows in one transaction while the export runs.
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t writer = fork();
+  if (writer == 0) {
+    char byte = 0;
+    if (read(go[0], &byte, 1) != 1) _exit(1);
+    dbengine::Database db;
+    db.Open(database_);
+    db.BeginTrans();
+    for (int key = 300001; key <= 301000; ++key) {
+      db.Execute("INSERT INTO T values(" + std::to_string(key) + ", 'ajout')");
+    }
+    db.CommitTrans();
+    db.Close();
+    _exit(0);
+  }
+  dbengine::Database db;
+  db.Open(database_);
+  std::string separator;
+  const std::string file = (root_ / "TB_export.txt").string();
+  // The writer starts once the export has begun reading: the recordset's
+  // first row is read when it opens, inside the export's first step.
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  EXPECT_EQ(ExportTableToText(db, "T", file, separator), "ERR0");
+  int status = 0;
+  waitpid(writer, &status, 0);
+  EXPECT_EQ(status, 0);
+  db.Close();
+  std::ifstream in(file, std::ios::binary);
+  std::size_t lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  EXPECT_TRUE(lines == 200000 || lines == 201000) << lines;
+  EXPECT_EQ(StoredRows(database_).size(), 201000u);
 }
 
 // The size of the WAL file beside `database` (0 when there is none).
