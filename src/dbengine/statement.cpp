@@ -29,8 +29,13 @@ struct Token {
   std::size_t offset = 0;
 };
 
+// Character classes in ASCII terms, whatever the process's locale.
+bool IsBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
 bool IsWordByte(unsigned char c) {
-  return std::isalnum(c) || c == '_' || c >= 0x80;
+  const unsigned char lower = c | 0x20;
+  return IsDigit(c) || (lower >= 'a' && lower <= 'z') || c == '_' || c >= 0x80;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -45,7 +50,7 @@ class Tokenizer {
   explicit Tokenizer(std::string_view text) : text_(text) {}
 
   Token Next() {
-    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    while (pos_ < text_.size() && IsBlank(static_cast<unsigned char>(text_[pos_]))) ++pos_;
     Token token;
     token.offset = pos_;
     if (pos_ >= text_.size()) return token;
@@ -75,8 +80,8 @@ class Tokenizer {
         ++end;
         token.kind = TokenKind::kBracketName;
       }
-    } else if (std::isdigit(c) || (c == '.' && pos_ + 1 < text_.size() &&
-                                   std::isdigit(static_cast<unsigned char>(text_[pos_ + 1])))) {
+    } else if (IsDigit(c) || (c == '.' && pos_ + 1 < text_.size() &&
+                                   IsDigit(static_cast<unsigned char>(text_[pos_ + 1])))) {
       token.kind = TokenKind::kNumber;
       end = ScanNumber(pos_);
     } else if (IsWordByte(c)) {
@@ -98,7 +103,7 @@ class Tokenizer {
   std::size_t ScanNumber(std::size_t at) const {
     std::size_t end = at;
     auto digits = [&] {
-      while (end < text_.size() && std::isdigit(static_cast<unsigned char>(text_[end]))) ++end;
+      while (end < text_.size() && IsDigit(static_cast<unsigned char>(text_[end]))) ++end;
     };
     digits();
     if (end < text_.size() && text_[end] == '.') {
@@ -108,7 +113,7 @@ class Tokenizer {
     if (end < text_.size() && (text_[end] == 'e' || text_[end] == 'E')) {
       std::size_t mark = end + 1;
       if (mark < text_.size() && (text_[mark] == '+' || text_[mark] == '-')) ++mark;
-      if (mark < text_.size() && std::isdigit(static_cast<unsigned char>(text_[mark]))) {
+      if (mark < text_.size() && IsDigit(static_cast<unsigned char>(text_[mark]))) {
         end = mark;
         digits();
       }
@@ -240,17 +245,17 @@ class Parser {
       // A number token swallows glued letters; only a well-formed number passes.
       std::size_t at = 0;
       bool any = false;
-      while (at < digits.size() && std::isdigit(static_cast<unsigned char>(digits[at]))) ++at, any = true;
+      while (at < digits.size() && IsDigit(static_cast<unsigned char>(digits[at]))) ++at, any = true;
       if (at < digits.size() && digits[at] == '.') {
         ++at;
-        while (at < digits.size() && std::isdigit(static_cast<unsigned char>(digits[at]))) ++at, any = true;
+        while (at < digits.size() && IsDigit(static_cast<unsigned char>(digits[at]))) ++at, any = true;
       }
       if (any && at < digits.size() && (digits[at] == 'e' || digits[at] == 'E')) {
         std::size_t mark = at + 1;
         if (mark < digits.size() && (digits[mark] == '+' || digits[mark] == '-')) ++mark;
-        if (mark < digits.size() && std::isdigit(static_cast<unsigned char>(digits[mark]))) {
+        if (mark < digits.size() && IsDigit(static_cast<unsigned char>(digits[mark]))) {
           at = mark;
-          while (at < digits.size() && std::isdigit(static_cast<unsigned char>(digits[at]))) ++at;
+          while (at < digits.size() && IsDigit(static_cast<unsigned char>(digits[at]))) ++at;
         }
       }
       if (!any || at != digits.size()) bad();
@@ -581,7 +586,7 @@ FieldType FieldTypeOfDeclared(std::string_view declared, std::int32_t& size) {
   if (const std::size_t open = declared.find('('); open != std::string_view::npos) {
     base = declared.substr(0, open);
     given = 0;
-    for (std::size_t at = open + 1; at < declared.size() && std::isdigit(static_cast<unsigned char>(declared[at])); ++at) {
+    for (std::size_t at = open + 1; at < declared.size() && IsDigit(static_cast<unsigned char>(declared[at])); ++at) {
       given = given * 10 + (declared[at] - '0');
       if (given > 255) break;
     }
