@@ -265,16 +265,16 @@ bool ParseDecimal(std::string_view text, Decimal& number) {
     number.negative = text[position] == '-';
     ++position;
   }
-  std::string mantissa;
-  std::int64_t integerDigits = 0;
-  while (atDigit()) {
-    mantissa.push_back(text[position++]);
-    ++integerDigits;
-  }
+  const std::size_t integerStart = position;
+  while (atDigit()) ++position;
+  const auto integerDigits = static_cast<std::int64_t>(position - integerStart);
+  std::string mantissa(text.substr(integerStart, position - integerStart));
   if (position < text.size() && text[position] == ',') {
     ++position;
     if (!atDigit()) return false;
-    while (atDigit()) mantissa.push_back(text[position++]);
+    const std::size_t fractionStart = position;
+    while (atDigit()) ++position;
+    mantissa.append(text.substr(fractionStart, position - fractionStart));
   }
   if (mantissa.empty()) return false;
   std::int64_t exponent = 0;

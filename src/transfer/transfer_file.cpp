@@ -631,7 +631,8 @@ bool SplitLine(std::string_view line, std::string_view separator,
   std::size_t position = 0;
   for (;;) {
     if (pieces.size() == maxPieces) return false;
-    const std::size_t found = line.find(separator, position);
+    const std::size_t found =
+        separator.size() == 1 ? line.find(separator[0], position) : line.find(separator, position);
     if (found == std::string_view::npos) {
       pieces.push_back(line.substr(position));
       return true;
