@@ -33,20 +33,10 @@ EngineError NoTransaction() {
 // Whether this process may write `path` and create files beside it (the
 // journal or the WAL's companions). A file that may not be written, or a
 // folder where nothing may be created, is opened for reading only.
-bool FolderWritable(const std::string& path) {
+bool Writable(const std::string& path) {
   std::filesystem::path folder = std::filesystem::path(path).parent_path();
   if (folder.empty()) folder = ".";
-  return ::access(folder.c_str(), W_OK) == 0;
-}
-
-bool Writable(const std::string& path) { return ::access(path.c_str(), W_OK) == 0 && FolderWritable(path); }
-
-// Whether the header of the SQLite file at `path` says WAL mode.
-bool HeaderSaysWal(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  char header[20] = {};
-  in.read(header, sizeof header);
-  return in.gcount() == sizeof header && header[18] == 2 && header[19] == 2;
+  return ::access(path.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
 }
 
 // The URI naming `path` as a file nobody can change while it is read.
@@ -160,6 +150,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
   if (!S_ISREG(attributes.st_mode)) {
     throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
   }
+  bool headerSaysWal = false;
   {
     std::ifstream probe(path, std::ios::binary);
     if (!probe) {
@@ -170,6 +161,8 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
     // Anything but a SQLite or Jet file is refused before SQLite may write to it.
     switch (FormatOfHeader(std::string_view(header, static_cast<std::size_t>(probe.gcount())))) {
       case FileFormat::kSqlite:
+        // Bytes 18 and 19 of a SQLite header are 2 for a file in WAL mode.
+        headerSaysWal = header[18] == 2 && header[19] == 2;
         break;
       case FileFormat::kJet:
         probe.close();
@@ -191,7 +184,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
   // through; elsewhere it would leave -wal and -shm behind, since a
   // read-only connection cannot remove them when it closes.
   std::error_code ignored;
-  const bool immutable = !writable && HeaderSaysWal(path) && !std::filesystem::exists(path + "-wal", ignored);
+  const bool immutable = !writable && headerSaysWal && !std::filesystem::exists(path + "-wal", ignored);
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(immutable ? ImmutableUri(path).c_str() : path.c_str(), &db,
                                  (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX |

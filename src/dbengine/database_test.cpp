@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/child_process_test_support.h"
+#include "support/child_process.h"
 
 namespace dbengine {
 // Readable failure messages (defined in value_test.cpp, linked in the same binary).

@@ -13,7 +13,7 @@
 #include <functional>
 #include <iterator>
 
-#include "dbengine/child_process_test_support.h"
+#include "support/child_process.h"
 #include "transfer/transfer_file.h"
 
 namespace fs = std::filesystem;
@@ -551,11 +551,7 @@ TEST_F(VidangeTablesTest, KilledExportLeavesNoTemporaryFile) {
   // The export is killed (SIGKILL) at its first write past 512 KiB, in the
   // middle of the first flush of its buffer.
   const testsupport::ChildResult child = testsupport::RunInChild([&]() -> std::string {
-    struct rlimit limit {};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = 512 * 1024;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    ::signal(SIGXFSZ, [](int) { ::raise(SIGKILL); });
+    testsupport::LimitFileSize(512 * 1024, true);
     dbengine::Database database;
     database.Open(path);
     std::string separator;

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/held_reader.h"
 #include "transfer/VidangeTables.h"
 
@@ -85,11 +86,7 @@ class ImportProcess {
     pid_ = fork();
     if (pid_ == 0) {
       close(channel[0]);
-      if (fileSizeLimit != RLIM_INFINITY) {
-        signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG, as on a full disk
-        const struct rlimit limit = {fileSizeLimit, fileSizeLimit};
-        setrlimit(RLIMIT_FSIZE, &limit);
-      }
+      if (fileSizeLimit != RLIM_INFINITY) testsupport::LimitFileSize(fileSizeLimit, false);
       const std::string result = ImportAlone(database, file);
       const bool sent = write(channel[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
       _exit(sent ? 0 : 1);

@@ -14,7 +14,7 @@
 #include <iterator>
 #include <set>
 
-#include "dbengine/child_process_test_support.h"
+#include "support/child_process.h"
 
 namespace fs = std::filesystem;
 
@@ -400,11 +400,7 @@ TEST_F(TransferFileTest, KilledWriterLeavesNoTemporaryFileForLong) {
     // The writer is killed (SIGKILL) at its first write past 512 KiB, in the
     // middle of the first flush of its buffer.
     const testsupport::ChildResult child = testsupport::RunInChild([&]() -> std::string {
-      struct rlimit limit {};
-      ::getrlimit(RLIMIT_FSIZE, &limit);
-      limit.rlim_cur = 512 * 1024;
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-      ::signal(SIGXFSZ, [](int) { ::raise(SIGKILL); });
+      testsupport::LimitFileSize(512 * 1024, true);
       transfer::TransferFileWriter writer;
       writer.Open(PathOf("t.txt"), temporary);
       const std::string line(1000, 'x');

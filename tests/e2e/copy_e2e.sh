@@ -9,15 +9,8 @@ vidange=$1
 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passes=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"; passes=$((passes + 1))
-  else
-    echo "FAILED: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
-  fi
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 # Same schema and same rows, table by table, in source and target.
 same_content() {  # same_content DESCRIPTION SOURCE TARGET
@@ -74,5 +67,4 @@ check "a table that cannot be carried fails the copy" 1 $?
 check "it is named on standard error" "table « Table1 » non copiée : ERR3290" "$(head -1 "$work/err" | cut -d: -f1-2)"
 check "no target is left" "absent" "$(ls "$work" | grep -c '^bracket.copy' | sed 's/^0$/absent/')"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+end_checks

@@ -8,15 +8,8 @@ set -uo pipefail
 vidange=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passes=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"; passes=$((passes + 1))
-  else
-    echo "FAILED: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
-  fi
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 db="$work/base.mdb"
 "$vidange" sql "$db" --create "CREATE TABLE T (A TEXT(10) NOT NULL, B LONG, C CURRENCY, CONSTRAINT PrimaryKey PRIMARY KEY (A))"
@@ -66,5 +59,4 @@ check "an import refused by another writer exits 1" 1 $?
 check "with one result line, the lock's" "1 ERR3050 (TABLE T):" "$(wc -l <"$work/out") $(cut -c1-18 "$work/out")"
 check "and the table keeps its rows" 4 "$("$vidange" sql "$db" "SELECT * FROM [T]" | wc -l)"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+end_checks

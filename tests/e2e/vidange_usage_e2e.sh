@@ -11,15 +11,8 @@ manual=$2
 other_manuals=("${@:3}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passes=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"; passes=$((passes + 1))
-  else
-    echo "FAILED: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
-  fi
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 # run ARGUMENTS...: sets status, out and err.
 run() {
@@ -62,5 +55,4 @@ while read -r command; do
     "$(grep -o -m1 -- "vidange $command\b" <<<"$synopsis" | cut -d' ' -f2)"
 done < <(grep -o '^  vidange [a-z-]*' <<<"$usage" | cut -d' ' -f4 | sort -u)
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+end_checks

@@ -1,10 +1,10 @@
 // Test support, header only, shared by the test programs of the engine and of
-// the transfer module: runs a piece of a test in a child process, to measure
+// the transfer module (tests/support/ is on their include path): runs a piece of a test in a child process, to measure
 // that piece's peak memory, to kill it at a chosen point, or to run it as an
 // unprivileged user (permission bits do not bind the superuser, and the
 // tests run as root on the build machines).
-#ifndef DBENGINE_CHILD_PROCESS_TEST_SUPPORT_H_
-#define DBENGINE_CHILD_PROCESS_TEST_SUPPORT_H_
+#ifndef TESTS_SUPPORT_CHILD_PROCESS_H_
+#define TESTS_SUPPORT_CHILD_PROCESS_H_
 
 #include <grp.h>
 #include <pwd.h>
@@ -101,6 +101,21 @@ inline std::string DropPrivileges() {
   return {};
 }
 
+// In a child: a write that would take a file past `bytes` fails there (EFBIG
+// or a short write, as on a full disk), or with `killThere` ends the process
+// with SIGKILL at that write.
+inline void LimitFileSize(rlim_t bytes, bool killThere) {
+  if (killThere) {
+    ::signal(SIGXFSZ, [](int) { ::raise(SIGKILL); });
+  } else {
+    ::signal(SIGXFSZ, SIG_IGN);
+  }
+  struct rlimit limit {};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = bytes;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
 }  // namespace testsupport
 
-#endif  // DBENGINE_CHILD_PROCESS_TEST_SUPPORT_H_
+#endif  // TESTS_SUPPORT_CHILD_PROCESS_H_
