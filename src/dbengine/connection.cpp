@@ -235,6 +235,28 @@ void Storage::Create(const std::string& path) {
   }
 }
 
+std::shared_ptr<Storage> Storage::CreatePrivate(const std::string& path, const std::string& shownPath) {
+  std::shared_ptr<Storage> storage(new Storage());
+  storage->path_ = shownPath;
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  storage->db_ = db;
+  if (rc != SQLITE_OK) storage->Fail(rc);
+  sqlite3_extended_result_codes(db, 1);
+  storage->private_ = true;
+  // A new file's pages are not journaled: the journal in memory holds only
+  // what a failing statement must undo.
+  storage->ExecSql("PRAGMA journal_mode=MEMORY");
+  storage->ExecSql("PRAGMA synchronous=OFF");
+  storage->EnsureIndexCatalog();
+  return storage;
+}
+
+void Storage::FinishPrivate() {
+  wal_ = AskWal("PRAGMA journal_mode=WAL");
+  if (!wal_) Fail(SQLITE_IOERR);
+}
+
 Storage::~Storage() {
   try {
     Close();
@@ -292,7 +314,7 @@ void Storage::TryWal() {
   // The switch needs the file to itself for a moment: it is tried without
   // waiting, outside any transaction, before each write until it is had. A
   // database another program is reading meanwhile keeps its rollback journal.
-  if (wal_ || readOnly_ || !sqlite3_get_autocommit(db_) || !cursors_.empty()) return;
+  if (wal_ || private_ || readOnly_ || !sqlite3_get_autocommit(db_) || !cursors_.empty()) return;
   sqlite3_busy_timeout(db_, 0);
   wal_ = AskWal("PRAGMA journal_mode=WAL");
   sqlite3_busy_timeout(db_, kLockWaitMilliseconds);

@@ -72,6 +72,15 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // temporary SQLite file that stays read-only (docs/jet-sources.md).
   static std::shared_ptr<Storage> Open(const std::string& path);
   static void Create(const std::string& path);
+  // Makes the empty file `path` a new engine database that this connection
+  // alone uses until it is renamed into place (a copy being built): its
+  // journal is kept in memory and nothing is flushed, since the file is
+  // thrown away unless complete and flushed by its maker. Errors name
+  // `shownPath`, the name the file will have.
+  static std::shared_ptr<Storage> CreatePrivate(const std::string& path, const std::string& shownPath);
+  // Ends the building of such a file: it is put in WAL mode, as every
+  // written database is.
+  void FinishPrivate();
   ~Storage();
 
   bool IsClosed() const { return db_ == nullptr; }
@@ -140,6 +149,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::string tempPath_;  // the private copy of a Jet file, removed at Close
   bool readOnly_ = false;
   bool wal_ = false;  // the file is in WAL mode
+  bool private_ = false;  // a file being built, no journal on disk (CreatePrivate)
   int depth_ = 0;                       // explicit transaction levels open
   std::optional<EngineError> lost_;     // why the explicit transaction ended early
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> tables_;  // by upper-cased name
