@@ -19,6 +19,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include "dbengine/storage.h"
@@ -169,6 +170,54 @@ class TemporaryTarget {
   std::string path_;
 };
 
+// While a copy is built, SIGINT, SIGTERM and SIGHUP (Ctrl-C, kill, a closed
+// terminal) remove its temporary file before ending the process as they
+// would have; a process that handles or ignores them itself keeps its way.
+// Only what may be called in a signal handler is used there: the names are
+// written beforehand.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+char removedOnSignal[4][PATH_MAX + 16];
+
+extern "C" void RemoveTemporaryAndEnd(int signal) {
+  for (const char* path : removedOnSignal) {
+    if (path[0] != '\0') ::unlink(path);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+class RemovalOnSignal {
+ public:
+  explicit RemovalOnSignal(const std::string& path) {
+    if (path.size() + 16 > PATH_MAX) return;
+    const char* suffixes[] = {"", "-journal", "-wal", "-shm"};
+    for (std::size_t index = 0; index < 4; ++index) {
+      std::snprintf(removedOnSignal[index], sizeof removedOnSignal[index], "%s%s", path.c_str(), suffixes[index]);
+    }
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      struct sigaction action {};
+      action.sa_handler = RemoveTemporaryAndEnd;
+      sigemptyset(&action.sa_mask);
+      for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
+      installed_[index] = ::sigaction(kEndingSignals[index], nullptr, &previous_[index]) == 0 &&
+                          previous_[index].sa_handler == SIG_DFL &&
+                          ::sigaction(kEndingSignals[index], &action, nullptr) == 0;
+    }
+  }
+  RemovalOnSignal(const RemovalOnSignal&) = delete;
+  RemovalOnSignal& operator=(const RemovalOnSignal&) = delete;
+  ~RemovalOnSignal() {
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      if (installed_[index]) ::sigaction(kEndingSignals[index], &previous_[index], nullptr);
+    }
+    for (auto& path : removedOnSignal) path[0] = '\0';
+  }
+
+ private:
+  struct sigaction previous_[std::size(kEndingSignals)] {};
+  bool installed_[std::size(kEndingSignals)] = {};
+};
+
 std::string Bracketed(const std::string& name) { return "[" + name + "]"; }
 
 // Makes `def`'s table in `target` through the statement dialect (so that a
@@ -242,6 +291,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
 
   TemporaryTarget temporary(targetPath);
   {
+    const RemovalOnSignal removal(temporary.Path());
     std::shared_ptr<Storage> target = Storage::CreatePrivate(temporary.Path(), targetPath);
     target->BeginTrans();
     for (std::size_t position = 0; position < defs.size(); ++position) {
@@ -257,9 +307,9 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     target->CommitTrans();
     target->FinishPrivate();
     target->Close();
+    source->Close();
+    temporary.Publish();
   }
-  source->Close();
-  temporary.Publish();
 }
 
 }  // namespace dbengine

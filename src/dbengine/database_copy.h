@@ -28,9 +28,12 @@ struct CopyProgress {
 // `TARGET.~vc.HOST.PID.N`, in one transaction with each table's indexes made
 // after its rows, then flushed, renamed to `targetPath` (never over a file
 // that appeared there meanwhile) and the folder flushed. A copy that fails
-// removes its temporary file; one that is killed leaves it, and the next
-// copy into that folder removes those of processes that have ended. So
-// `targetPath` is either absent or complete.
+// removes its temporary file, and so does one ended by SIGINT, SIGTERM or
+// SIGHUP where the process leaves those signals to their default action
+// (the copy handles them while it runs, then ends the process by the same
+// signal); one killed otherwise (SIGKILL) leaves it, and the next copy into
+// that folder removes those of processes that have ended. So `targetPath`
+// is either absent or complete. One copy at a time in a process.
 //
 // Throws the EngineError of the failure: 3204 when something (a file, a
 // link, even a dangling one) is at `targetPath`, 3044 when its folder is

@@ -1,7 +1,7 @@
-// The copy into a new engine database is all or nothing: a copy killed in
-// the middle, by any of the signals that end a command, leaves no target,
-// and the next copy into the folder removes what it left; a full disk ends
-// the copy with 3026 and leaves nothing.
+// The copy into a new engine database is all or nothing: a copy ended in
+// the middle, by any of the signals that end a command, leaves no target
+// (and what SIGKILL leaves, the next copy into the folder removes); a full
+// disk ends the copy with 3026 and leaves nothing.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -94,7 +94,8 @@ TEST_F(DatabaseCopyTest, InterruptedCopyLeavesNoTargetAndTheNextCopyRemovesWhatI
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
 
     EXPECT_FALSE(fs::exists(fs::symlink_status(target_)));
-    ASSERT_EQ(FolderNames().size(), 1u) << "its temporary file is left";
+    // Only SIGKILL leaves the temporary file; the others let the copy remove it.
+    ASSERT_EQ(FolderNames().size(), signal == SIGKILL ? 1u : 0u);
 
     dbengine::CopyDatabase(source_, target_, {});
     EXPECT_EQ(FolderNames(), std::vector<std::string>{"copie.mdb"});
