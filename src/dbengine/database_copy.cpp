@@ -93,7 +93,7 @@ EngineError WriteFailure(int error, const std::string& path) {
   if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
     return EngineError(3026, "Espace disque insuffisant pour écrire dans la base de données « " + path + " ».");
   }
-  return EngineError(3043, "Erreur de disque ou de réseau sur « " + path + " » (" + std::strerror(error) + ").");
+  return EngineError(3043, "Erreur de disque ou de réseau sur « " + path + " ».");
 }
 
 // Flushes the file or folder at `path` to the disk; the errno of a failure, or 0.
@@ -128,8 +128,7 @@ class TemporaryTarget {
       if (error != EEXIST || attempt >= 100) {
         path_.clear();
         if (error == ENOSPC || error == EDQUOT) throw WriteFailure(error, targetPath);
-        throw EngineError(3051, "Impossible de créer la base de données « " + targetPath + " » (" +
-                                    std::strerror(error) + ").");
+        throw EngineError(3051, "Impossible de créer la base de données « " + targetPath + " ».");
       }
     }
   }
