@@ -179,7 +179,8 @@ TEST_F(InstallationTest, TargetHeldByAnotherProgramsWriteCostsTheRunOneWait) {
   ExpectEndsWithCompletion();
   EXPECT_EQ(writer.Release(), held);
   for (const char* table : {"CentreServicesAMC", "CORRESPONDANCE_MUTNUM_AMC"}) {
-    EXPECT_EQ(Rows(Dictionary(), table).size(), Rows(Source(), table).size()) << "the dictionary, not held, is installed";
+    EXPECT_EQ(Rows(Dictionary(), table).size(), Rows(Source(), table).size())
+        << "the dictionary, not held, is installed";
   }
 }
 

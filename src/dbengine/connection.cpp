@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -343,8 +343,9 @@ int Storage::WaitForLock(void* opaque, int attempts) {
       // SQLite cannot carry an exception through its step; the wait goes on.
     }
   }
-  const auto nap = std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(kLockWaitStepMilliseconds));
-  sqlite3_sleep(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(nap).count()) + 1);
+  const auto nap = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(kLockWaitStepMilliseconds)));
+  sqlite3_sleep(static_cast<int>(nap.count()) + 1);
   return 1;
 }
 
