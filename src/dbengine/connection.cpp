@@ -252,6 +252,7 @@ void Storage::Close() {
   for (Cursor* cursor : cursors_) cursor->Detach();
   cursors_.clear();
   ClearCaches();
+  schemaVersion_ = -1;
   // A transaction never committed is undone, as a connection's end undoes it.
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   depth_ = 0;
@@ -448,6 +449,8 @@ void Storage::ClearCaches() {
   statements_.clear();
   for (auto& entry : tables_) sqlite3_finalize(entry.second->insertAll);
   tables_.clear();
+  sqlite3_finalize(schemaProbe_);
+  schemaProbe_ = nullptr;
   lastTable_ = nullptr;
 }
 

@@ -283,6 +283,50 @@ TEST_F(VidangeTablesTest, KeepExistingRowsWithoutPrimaryKeyOnlyAdds) {
   EXPECT_EQ(Rows("Libre"), (std::vector<std::string>{"a|1", "b|2", "c|3"}));
 }
 
+TEST_F(VidangeTablesTest, KeepExistingRefusedLineLeavesTheStoredRow) {
+  Exec("CREATE TABLE K (A TEXT(10), B LONG, V TEXT(3), N LONG, CONSTRAINT PrimaryKey PRIMARY KEY (A, B))");
+  const std::vector<std::string> stored = {"x|1|old|1", "x|2|old|2"};
+  struct Case {
+    const char* line;
+    std::string result;
+    std::vector<std::string> rows;  // sorted
+  } const cases[] = {
+      {"x|1|trop long|5", kTransferWarning, stored},              // text too long for V
+      {"x|2|new|deux", kTransferWarning, stored},                 // a word in a number field
+      {"x", kTransferWarning, stored},                            // no value for B: no delete on A alone
+      {"x|2|new|3", "ERR0", {"x|1|old|1", "x|2|new|3"}},          // the line replaces its row
+  };
+  for (const Case& test : cases) {
+    Exec("DELETE * FROM [K]");
+    Exec("INSERT INTO K values('x', 1, 'old', 1)");
+    Exec("INSERT INTO K values('x', 2, 'old', 2)");
+    EXPECT_EQ(Import("K", std::string(test.line) + "\r\n", kKeepExisting), test.result) << test.line;
+    EXPECT_EQ(SortedRows("K"), test.rows) << test.line;
+  }
+}
+
+TEST_F(VidangeTablesTest, ImportReadsTheDefinitionAnotherProgramMadeAgain) {
+  // Another connection drops the table and makes it again with its fields in
+  // the other order, after this handle has read the definition: the import,
+  // in every mode, reads the lines against the new fields.
+  for (const std::int16_t mode : {kClearFirst, kKeepExisting, kAppend}) {
+    Exec("CREATE TABLE S (N LONG, T TEXT(10), CONSTRAINT PrimaryKey PRIMARY KEY (N))");
+    ASSERT_EQ(db_.TableDefs("S").Fields(0).name, "N");
+    {
+      dbengine::Database other;
+      other.Open(db_.Path());
+      other.BeginTrans();
+      other.Execute("DROP TABLE S");
+      other.Execute("CREATE TABLE S (T TEXT(10), N LONG, CONSTRAINT PrimaryKey PRIMARY KEY (N))");
+      other.CommitTrans();
+    }
+    EXPECT_EQ(Import("S", "un|1\r\n", mode), "ERR0") << mode;
+    EXPECT_EQ(Rows("S"), (std::vector<std::string>{"un|1"})) << mode;
+    EXPECT_EQ(db_.TableDefs("S").Fields(1).type, dbengine::kLong) << mode;
+    Exec("DROP TABLE S");
+  }
+}
+
 TEST(BuildPrimaryKeyDeleteTest, StatementsByKey) {
   const std::vector<FieldDef> fields = {{"A", dbengine::kText, 10, false},
                                         {"B", dbengine::kLong, 4, false},
