@@ -211,7 +211,14 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
 
 void Storage::Create(const std::string& path) {
   std::error_code ignored;
-  if (std::filesystem::exists(path, ignored)) {
+  struct stat entry {};
+  if (::lstat(path.c_str(), &entry) == 0) {
+    if (S_ISLNK(entry.st_mode)) {
+      // Even a link to nothing: the database would be made where it points.
+      throw EngineError(3204, "La base de données « " + path +
+                                  " » n'est pas créée : ce nom est un lien symbolique, et la base serait "
+                                  "créée à l'endroit où il mène.");
+    }
     throw EngineError(3204, "La base de données « " + path + " » existe déjà.");
   }
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
@@ -219,7 +226,8 @@ void Storage::Create(const std::string& path) {
     throw EngineError(3044, "« " + parent.string() + " » n'est pas un chemin d'accès valide.");
   }
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                           nullptr);
   if (rc == SQLITE_OK) {
     // WAL is recorded in the file's header: the database stays in it.
     rc = sqlite3_exec(db,
