@@ -153,10 +153,10 @@ void CheckFieldNames(const dbengine::TableDef& tableDef) {
 
 // After a failed export the file at `filePath` would still hold the rows of
 // an earlier one; it is removed, unless the export could not have replaced
-// it either (a folder, a file it may not write).
+// it either (a folder, a device or a pipe, a file it may not write).
 void RemoveEarlierFile(const std::string& filePath) {
   struct stat status;
-  if (filePath.empty() || ::lstat(filePath.c_str(), &status) != 0 || S_ISDIR(status.st_mode) ||
+  if (filePath.empty() || ::stat(filePath.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
       ::access(filePath.c_str(), W_OK) != 0) {
     return;
   }
@@ -378,7 +378,12 @@ class Importer {
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
                               const std::string& filePath, std::string& separator) {
   if (separator.empty()) separator = "|";
+  bool destinationAccepted = false;
   std::string result = TrapErrors(tableName, [&]() -> std::string {
+    // Before anything else: a destination the export may not replace is not
+    // removed after a failure either.
+    transfer::CheckExportDestination(filePath, database.IsOpen() ? database.Path() : std::string());
+    destinationAccepted = true;
     dbengine::CheckName(tableName);
     dbengine::Recordset rows = database.OpenRecordset("SELECT * FROM [" + tableName + "]");
     const dbengine::TableDef tableDef = database.TableDefs(tableName);
@@ -391,7 +396,7 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
     writer.Commit();
     return kTransferSuccess;
   });
-  if (result != kTransferSuccess) RemoveEarlierFile(filePath);
+  if (result != kTransferSuccess && destinationAccepted) RemoveEarlierFile(filePath);
   return result;
 }
 

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -325,6 +326,61 @@ TEST_F(VidangeTablesTest, ImportReadsTheDefinitionAnotherProgramMadeAgain) {
     EXPECT_EQ(db_.TableDefs("S").Fields(1).type, dbengine::kLong) << mode;
     Exec("DROP TABLE S");
   }
+}
+
+TEST_F(VidangeTablesTest, ExportReplacesOnlyARegularFileAndKeepsItsPermissions) {
+  Exec("CREATE TABLE T (N LONG)");
+  Exec("INSERT INTO T values(1)");
+  const std::string base = db_.Path();
+  fs::create_directory(root_ / "sub");
+  fs::create_symlink(base, PathOf("link.mdb"));
+  const std::string fifo = PathOf("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink(fifo, PathOf("link-to-pipe"));
+  struct Case {
+    std::string destination;
+    std::string table;
+    std::string resultStart;
+  } const cases[] = {
+      // The open database and its companions, by any name: 55, nothing changed,
+      // also when the table is mistyped (a failed export removes its destination).
+      {base, "T", "ERR55 (TABLE T):Fichier déjà ouvert : « " + base + " » est la base"},
+      {PathOf("sub/../base.mdb"), "T", "ERR55 "},
+      {PathOf("link.mdb"), "Tx", "ERR55 "},
+      {base + "-wal", "T", "ERR55 "},
+      {base + "-journal", "Tx", "ERR55 "},
+      // Not regular files: 75, left as they are.
+      {fifo, "T", "ERR75 (TABLE T):Erreur d'accès chemin/fichier : « " + fifo +
+                      " » n'est pas un fichier ordinaire"},
+      {PathOf("link-to-pipe"), "Tx", "ERR75 "},
+  };
+  for (const Case& test : cases) {
+    std::string separator;
+    const std::string result = ExportTableToText(db_, test.table, test.destination, separator);
+    EXPECT_EQ(result.rfind(test.resultStart, 0), 0u) << test.destination << ": " << result;
+  }
+  EXPECT_EQ(Rows("T"), std::vector<std::string>{"1"});
+  db_.Close();
+  EXPECT_EQ(ReadBytes(base).rfind("SQLite format 3", 0), 0u);
+  EXPECT_FALSE(fs::exists(base + "-journal"));
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo)));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(PathOf("link-to-pipe"))));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(PathOf("link.mdb"))));
+  db_.Open(base);
+
+  // A replaced file keeps its mode; a new one gets the usual one under the umask.
+  const std::string secret = PathOf("secret.txt");
+  WriteBytes(secret, "earlier\r\n");
+  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+  std::string separator;
+  EXPECT_EQ(ExportTableToText(db_, "T", secret, separator), "ERR0");
+  EXPECT_EQ(ReadBytes(secret), "1\r\n");
+  EXPECT_EQ(fs::status(secret).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  const mode_t mask = ::umask(027);
+  EXPECT_EQ(ExportTableToText(db_, "T", PathOf("new.txt"), separator), "ERR0");
+  ::umask(mask);
+  EXPECT_EQ(fs::status(PathOf("new.txt")).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST(BuildPrimaryKeyDeleteTest, StatementsByKey) {
