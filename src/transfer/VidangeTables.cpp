@@ -410,6 +410,12 @@ std::string ImportTextIntoTable(dbengine::Database& database, const std::string&
   });
 }
 
+void RemoveTransferFile(const std::string& filePath) {
+  if (filePath.empty()) return;
+  ::unlink(filePath.c_str());
+  transfer::RemoveNamedTemporariesOf(filePath);
+}
+
 std::optional<std::string> BuildPrimaryKeyDelete(const std::string& tableName,
                                                  const std::vector<std::string>& keyValues,
                                                  std::int16_t valueCount,

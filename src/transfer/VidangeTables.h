@@ -46,6 +46,13 @@ std::string ImportTextIntoTable(dbengine::Database& database, const std::string&
                                 const std::string& filePath, std::int16_t deleteMode,
                                 std::string& separator);
 
+// Removes the transfer file at `filePath` and every copy of it that an
+// export killed before renaming it left beside it ("<file>.~<host>.<pid>.<n>",
+// whoever wrote it): for a caller that owns the name and has ended its own
+// transfers. What cannot be removed (never written, or refused) is passed
+// over without a report.
+void RemoveTransferFile(const std::string& filePath);
+
 // The statement deleting the stored rows whose primary-key fields (among the
 // first `valueCount` fields) equal the line's `keyValues`, or nothing when no
 // primary-key field lies among them. Throws EngineError 3125 when the table

@@ -115,6 +115,22 @@ pid_t WriterOfLeftover(std::string_view name) {
   return static_cast<pid_t>(pid);
 }
 
+// True when `name` is a named temporary file of `base`: "<base>.~<host>.<pid>.<n>".
+bool IsNamedTemporaryOf(std::string_view name, std::string_view base) {
+  if (name.size() <= base.size() + 2 || name.substr(0, base.size()) != base ||
+      name.substr(base.size(), 2) != kLeftoverMark) {
+    return false;
+  }
+  std::string_view rest = name.substr(base.size() + 2);
+  long long number = 0;
+  for (int part = 0; part < 2; ++part) {
+    const std::size_t dot = rest.rfind('.');
+    if (dot == std::string_view::npos || !ParseDigits(rest.substr(dot + 1), number)) return false;
+    rest = rest.substr(0, dot);
+  }
+  return !rest.empty();  // the host
+}
+
 // Removes from `folder` the named temporary files of writers whose process
 // has ended (killed before it could remove them). A file that cannot be
 // removed, or a folder that cannot be listed, is left for a later export:
@@ -440,6 +456,22 @@ void CheckExportDestination(const std::string& destination, const std::string& d
                                    "tient à côté d'elle ; l'exportation ne le remplace pas");
     }
   }
+}
+
+void RemoveNamedTemporariesOf(const std::string& path) {
+  DIR* directory = ::opendir(FolderOf(path).c_str());
+  if (directory == nullptr) return;
+  const std::string base = NameOf(path);
+  const int folderFd = ::dirfd(directory);
+  while (const dirent* entry = ::readdir(directory)) {
+    if (!IsNamedTemporaryOf(entry->d_name, base)) continue;
+    struct stat status;
+    if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(status.st_mode)) {
+      ::unlinkat(folderFd, entry->d_name, 0);
+    }
+  }
+  ::closedir(directory);
 }
 
 // ---------------------------------------------------------------------------

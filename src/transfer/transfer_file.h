@@ -85,6 +85,12 @@ bool IsAscii(std::string_view text);
 // regular file or a link to one (a pipe, a device).
 void CheckExportDestination(const std::string& destination, const std::string& databasePath);
 
+// Removes every named temporary file of `path` ("<path>.~<host>.<pid>.<n>",
+// a full copy an export killed between naming it and renaming it leaves
+// behind) whoever wrote it: for the owner of the name `path`, who knows no
+// export of it is running. Entries that cannot be removed are left.
+void RemoveNamedTemporariesOf(const std::string& path);
+
 // Writes a transfer file in one pass through a large buffer. The lines go to
 // a temporary file in the destination's folder, which Commit puts in place
 // of the destination; until then the destination (an existing file
