@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
+#include "dbengine/durable.h"
 #include "dbengine/statement.h"
 #include "transfer/VidangeTables.h"
 
@@ -288,6 +289,8 @@ int Copy(const std::vector<std::string>& args) {
     if (progress) std::fputs("\r\033[K", stderr);
     try {
       if (target.IsOpen()) target.Close();
+      // Complete only once on the disk, its name included.
+      if (!failed) dbengine::MakeDurable(targetPath);
     } catch (const dbengine::Error& error) {
       Report(error);
       failed = true;

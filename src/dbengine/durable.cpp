@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "dbengine/error.h"
+
 namespace dbengine {
 namespace {
 
@@ -39,6 +41,15 @@ int SyncFileAndFolder(const std::string& path) noexcept {
   const int error = SyncFile(fd);
   ::close(fd);
   return error != 0 ? error : SyncFolderOf(path);
+}
+
+void MakeDurable(const std::string& path) {
+  const int error = SyncFileAndFolder(path);
+  if (error == 0) return;
+  if (error == ENOSPC || error == EDQUOT) {
+    throw EngineError(3026, "Espace disque insuffisant pour écrire dans la base de données « " + path + " ».");
+  }
+  throw EngineError(3043, "Erreur de disque ou de réseau sur « " + path + " ».");
 }
 
 }  // namespace dbengine

@@ -23,6 +23,11 @@ int SyncFolderOf(const std::string& path) noexcept;
 // errno of the first failure.
 int SyncFileAndFolder(const std::string& path) noexcept;
 
+// SyncFileAndFolder for a database file just completed and closed (a copy's
+// target, once in place): throws EngineError 3026 when the disk is full, and
+// 3043 for any other failure the disk reports.
+void MakeDurable(const std::string& path);
+
 }  // namespace dbengine
 
 #endif  // DBENGINE_DURABLE_H_
