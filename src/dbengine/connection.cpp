@@ -274,6 +274,13 @@ void Storage::Close() {
 // ---------------------------------------------------------------------------
 // Transactions.
 
+void Storage::StepCached(const std::string& sql) {
+  sqlite3_stmt* statement = Cached(sql);
+  const int rc = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(rc);
+}
+
 void Storage::ExecSql(const std::string& sql) {
   char* error = nullptr;
   const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
@@ -334,7 +341,8 @@ void Storage::BeginTrans() {
   }
   if (depth_ > 0) {
     if (lost_) throw *lost_;
-    ExecSql("SAVEPOINT trans" + std::to_string(depth_));
+    // Prepared once: an import opens and releases one per line in keep mode.
+    StepCached("SAVEPOINT trans" + std::to_string(depth_));
     ++depth_;
     return;
   }
@@ -363,7 +371,7 @@ void Storage::CommitTrans() {
   }
   if (depth_ > 1) {
     --depth_;
-    ExecSql("RELEASE trans" + std::to_string(depth_));
+    StepCached("RELEASE trans" + std::to_string(depth_));
     return;
   }
   const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);

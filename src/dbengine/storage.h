@@ -133,6 +133,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
   void LoadTable(const std::string& realName, TableInfo& info);
   void RunDefinition(const Statement& statement);
   void ExecSql(const std::string& sql);
+  void StepCached(const std::string& sql);  // one statement, prepared once
   void EnsureIndexCatalog();
   void AddIndex(TableInfo& table, const std::string& name, const std::vector<std::string>& columns,
                 bool primary, bool unique);
