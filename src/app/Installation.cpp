@@ -110,8 +110,9 @@ class WorkingPhase {
     }
     for (const TransferEntry& entry : kTransfers) {
       // A transfer file that was never written, or cannot be removed, is
-      // passed over: the installation itself is done.
-      std::remove((dataFolder + entry.fileName).c_str());
+      // passed over: the installation itself is done. Copies that a killed
+      // run's exports left under temporary names go with it.
+      RemoveTransferFile(dataFolder + entry.fileName);
     }
   }
 

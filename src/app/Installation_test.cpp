@@ -218,6 +218,16 @@ TEST_F(InstallationTest, ChecksStopAtTheFirstProblemWithItsMessage) {
 
 TEST_F(InstallationTest, FullRunCopiesEveryRowAndRebuildsTheKeys) {
   const std::string sourceBytes = Bytes(Source());
+  // Full copies that exports of a killed run left under temporary names,
+  // whichever process or machine wrote them, go with the transfer files.
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  const fs::path dataFolder = root_ / "donnees";
+  const std::vector<fs::path> leftovers = {
+      dataFolder / ("TB_Conventions.txt.~" + std::string(host) + "." + std::to_string(::getpid()) + ".0"),
+      dataFolder / "TB_CorrespondanceMutnum.txt.~autre-poste.4242.1"};
+  for (const fs::path& leftover : leftovers) std::ofstream(leftover) << "copie complète\r\n";
+  std::ofstream(dataFolder / "notes.txt.~autre-poste.4242.1") << "pas à nous\r\n";
   InstallationFailure failure;
   EXPECT_EQ(RunInstallationSteps(host_, &failure), InstallationOutcome::kCompleted)
       << failure.number << " " << failure.description;
@@ -245,6 +255,8 @@ TEST_F(InstallationTest, FullRunCopiesEveryRowAndRebuildsTheKeys) {
   data.Close();
 
   for (const char* file : kTransferFiles) EXPECT_FALSE(fs::exists(root_ / "donnees" / file)) << file;
+  for (const fs::path& leftover : leftovers) EXPECT_FALSE(fs::exists(leftover)) << leftover;
+  EXPECT_TRUE(fs::exists(dataFolder / "notes.txt.~autre-poste.4242.1"));
   EXPECT_EQ(Bytes(Source()), sourceBytes) << "the source database is only read";
 }
 

@@ -11,7 +11,32 @@
 
 namespace dbengine {
 
+void Storage::ForgetStaleDefinitions() {
+  unsigned int dataVersion = 0;
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &dataVersion);
+  const bool inTransaction = !sqlite3_get_autocommit(db_);
+  if (inTransaction && schemaVersion_ >= 0 && dataVersion == dataVersion_) return;
+  if (schemaProbe_ == nullptr) {
+    const int rc = sqlite3_prepare_v3(db_, "PRAGMA schema_version", -1, SQLITE_PREPARE_PERSISTENT,
+                                      &schemaProbe_, nullptr);
+    if (rc != SQLITE_OK) Fail(rc);
+  }
+  const int rc = sqlite3_step(schemaProbe_);
+  const long long schemaVersion = rc == SQLITE_ROW ? sqlite3_column_int64(schemaProbe_, 0) : -1;
+  sqlite3_reset(schemaProbe_);
+  if (rc != SQLITE_ROW) Fail(rc);
+  // Reading the schema version outside a transaction has read the file anew.
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &dataVersion_);
+  if (schemaVersion != schemaVersion_) {
+    // A definition another program changed would put values in the wrong
+    // fields: every cached definition and insert is read again.
+    ClearCaches();
+    schemaVersion_ = schemaVersion;
+  }
+}
+
 TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
+  ForgetStaleDefinitions();
   // Statements of a row-by-row import name the same table each time.
   if (lastTable_ != nullptr && name == lastName_) return *lastTable_;
   std::string key = Upper(name);

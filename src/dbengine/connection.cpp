@@ -212,7 +212,14 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
 
 void Storage::Create(const std::string& path) {
   std::error_code ignored;
-  if (std::filesystem::exists(path, ignored)) {
+  struct stat entry {};
+  if (::lstat(path.c_str(), &entry) == 0) {
+    if (S_ISLNK(entry.st_mode)) {
+      // Even a link to nothing: the database would be made where it points.
+      throw EngineError(3204, "La base de données « " + path +
+                                  " » n'est pas créée : ce nom est un lien symbolique, et la base serait "
+                                  "créée à l'endroit où il mène.");
+    }
     throw EngineError(3204, "La base de données « " + path + " » existe déjà.");
   }
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
@@ -220,7 +227,8 @@ void Storage::Create(const std::string& path) {
     throw EngineError(3044, "« " + parent.string() + " » n'est pas un chemin d'accès valide.");
   }
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                           nullptr);
   if (rc == SQLITE_OK) {
     // WAL is recorded in the file's header: the database stays in it.
     rc = sqlite3_exec(db,
@@ -275,6 +283,7 @@ void Storage::Close() {
   for (Cursor* cursor : cursors_) cursor->Detach();
   cursors_.clear();
   ClearCaches();
+  schemaVersion_ = -1;
   // A transaction never committed is undone, as a connection's end undoes it.
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   depth_ = 0;
@@ -287,6 +296,13 @@ void Storage::Close() {
 
 // ---------------------------------------------------------------------------
 // Transactions.
+
+void Storage::StepCached(const std::string& sql) {
+  sqlite3_stmt* statement = Cached(sql);
+  const int rc = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(rc);
+}
 
 void Storage::ExecSql(const std::string& sql) {
   char* error = nullptr;
@@ -376,7 +392,8 @@ void Storage::BeginTrans() {
   }
   if (depth_ > 0) {
     if (lost_) throw *lost_;
-    ExecSql("SAVEPOINT trans" + std::to_string(depth_));
+    // Prepared once: an import opens and releases one per line in keep mode.
+    StepCached("SAVEPOINT trans" + std::to_string(depth_));
     ++depth_;
     return;
   }
@@ -405,7 +422,7 @@ void Storage::CommitTrans() {
   }
   if (depth_ > 1) {
     --depth_;
-    ExecSql("RELEASE trans" + std::to_string(depth_));
+    StepCached("RELEASE trans" + std::to_string(depth_));
     return;
   }
   const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
@@ -499,6 +516,8 @@ void Storage::ClearCaches() {
   statements_.clear();
   for (auto& entry : tables_) sqlite3_finalize(entry.second->insertAll);
   tables_.clear();
+  sqlite3_finalize(schemaProbe_);
+  schemaProbe_ = nullptr;
   lastTable_ = nullptr;
 }
 

@@ -7,6 +7,7 @@
 // temporary left by a killed copy carries the host and process that made it,
 // so that the next copy into the folder can tell it is nobody's any more.
 #include "dbengine/database_copy.h"
+#include "dbengine/durable.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -89,28 +90,6 @@ void RemoveLeftovers(const std::string& folder) {
   ::closedir(directory);
 }
 
-EngineError WriteFailure(int error, const std::string& path) {
-  if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
-    return EngineError(3026, "Espace disque insuffisant pour écrire dans la base de données « " + path + " ».");
-  }
-  return EngineError(3043, "Erreur de disque ou de réseau sur « " + path + " ».");
-}
-
-// Flushes the file or folder at `path` to the disk; the errno of a failure, or 0.
-int Flush(const std::string& path, bool folder) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
-  if (fd < 0) return errno;
-  int error = 0;
-  while (::fsync(fd) != 0) {
-    if (errno != EINTR) {
-      error = errno;
-      break;
-    }
-  }
-  ::close(fd);
-  return error;
-}
-
 // The temporary file a copy is built in: created empty under a name of its
 // own, removed with its companions unless published.
 class TemporaryTarget {
@@ -127,7 +106,7 @@ class TemporaryTarget {
       const int error = errno;
       if (error != EEXIST || attempt >= 100) {
         path_.clear();
-        if (error == ENOSPC || error == EDQUOT) throw WriteFailure(error, targetPath);
+        if (error == ENOSPC || error == EDQUOT) throw DiskWriteError(error, targetPath);
         throw EngineError(3051, "Impossible de créer la base de données « " + targetPath + " ».");
       }
     }
@@ -144,7 +123,7 @@ class TemporaryTarget {
   // Flushes the complete file, gives it the target's name (never replacing
   // a file that appeared there) and flushes the folder that records it.
   void Publish() {
-    if (const int error = Flush(path_, false)) throw WriteFailure(error, target_);
+    if (const int error = SyncPath(path_)) throw DiskWriteError(error, target_);
     if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
       int error = errno;
       if (error == EINVAL || error == ENOSYS) {
@@ -154,13 +133,13 @@ class TemporaryTarget {
         if (error == 0) ::unlink(path_.c_str());
       }
       if (error == EEXIST) throw EngineError(3204, "La base de données « " + target_ + " » existe déjà.");
-      if (error != 0) throw WriteFailure(error, target_);
+      if (error != 0) throw DiskWriteError(error, target_);
     }
     path_.clear();
-    if (const int error = Flush(FolderOf(target_), true)) {
+    if (const int error = SyncFolderOf(target_)) {
       // Its name may not survive a power cut: the copy is not done.
       ::unlink(target_.c_str());
-      throw WriteFailure(error, target_);
+      throw DiskWriteError(error, target_);
     }
   }
 

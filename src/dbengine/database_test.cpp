@@ -243,7 +243,13 @@ TEST_F(DatabaseTest, CreateMakesAnEmptyDatabaseAndRefusesAnExistingFile) {
   EXPECT_EQ(ReadBytes(text), "du texte");
 
   EXPECT_EQ(Outcome([&] { Database::Create(folder_.File("missing/base.mdb")); }), Engine(3044));
-  EXPECT_EQ(folder_.Entries(), (std::set<std::string>{"new.mdb", "text.mdb"}));
+
+  // A link, even one to nothing yet, is not followed to make a database elsewhere.
+  fs::create_directory(folder_.File("elsewhere"));
+  fs::create_symlink("elsewhere/x.mdb", folder_.File("link.mdb"));
+  EXPECT_EQ(Outcome([&] { Database::Create(folder_.File("link.mdb")); }), Engine(3204));
+  EXPECT_TRUE(fs::is_empty(folder_.File("elsewhere")));
+  EXPECT_EQ(folder_.Entries(), (std::set<std::string>{"elsewhere", "link.mdb", "new.mdb", "text.mdb"}));
 }
 
 TEST_F(DatabaseTest, ReadOnlyFileOpensForReadingAndRefusesWrites) {

@@ -148,9 +148,15 @@ class Storage : public std::enable_shared_from_this<Storage> {
   [[noreturn]] void FailWrite(int rc);
   sqlite3_stmt* Cached(const std::string& sql);
   void ClearCaches();
+  // Empties the caches when another connection has changed the schema since
+  // they were filled (PRAGMA schema_version). Inside a transaction the
+  // schema is the transaction's, and is read again only when the file's data
+  // version has moved; outside one it is read each time.
+  void ForgetStaleDefinitions();
   void LoadTable(const std::string& realName, TableInfo& info);
   void RunDefinition(const Statement& statement);
   void ExecSql(const std::string& sql);
+  void StepCached(const std::string& sql);  // one statement, prepared once
   void EnsureIndexCatalog();
   void AddIndex(TableInfo& table, const std::string& name, const std::vector<std::string>& columns,
                 bool primary, bool unique);
@@ -173,6 +179,9 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::optional<EngineError> lost_;     // why the explicit transaction ended early
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> tables_;  // by upper-cased name
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  sqlite3_stmt* schemaProbe_ = nullptr;  // PRAGMA schema_version, finalized with the caches
+  long long schemaVersion_ = -1;         // the schema the caches were filled from
+  unsigned int dataVersion_ = 0;         // the file's data version when it was read
   std::string lastName_;  // the name last given to Table(), and its table
   TableInfo* lastTable_ = nullptr;
   std::set<Cursor*> cursors_;

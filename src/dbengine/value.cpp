@@ -354,6 +354,24 @@ Conversion DecimalToFloating(const Decimal& number, Float& result) {
   return Conversion::kOk;
 }
 
+// Whether `number` lies between the largest Double and its 15-digit text
+// (1,79769313486232E+308), which is past it: the exported form of the
+// largest Double, read back as that Double.
+bool WithinWrittenLargestDouble(const Decimal& number) {
+  static_assert(std::numeric_limits<double>::max_exponent10 == 308);
+  constexpr std::string_view kWrittenDigits = "179769313486232";
+  if (number.pointPosition != 309) return false;
+  std::string_view digits = number.digits;  // no leading or trailing zeros
+  // Compared as fractions 0.digits: the shorter one padded with zeros.
+  const std::size_t length = std::max(digits.size(), kWrittenDigits.size());
+  for (std::size_t index = 0; index < length; ++index) {
+    const char mine = index < digits.size() ? digits[index] : '0';
+    const char written = index < kWrittenDigits.size() ? kWrittenDigits[index] : '0';
+    if (mine != written) return mine < written;
+  }
+  return true;
+}
+
 // Reads 1 or 2 digits at `position`.
 bool ReadSmallNumber(std::string_view text, std::size_t& position, int& number) {
   if (position >= text.size() || !IsDigit(text[position])) return false;
@@ -476,7 +494,11 @@ Conversion ReadNumber(std::string_view text, FieldType type, Value& out) {
     }
     default: {
       double value = 0;
-      const Conversion result = DecimalToFloating(number, value);
+      Conversion result = DecimalToFloating(number, value);
+      if (result == Conversion::kOverflow && WithinWrittenLargestDouble(number)) {
+        value = number.negative ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+        result = Conversion::kOk;
+      }
       out.real = value;
       return result;
     }

@@ -153,10 +153,10 @@ void CheckFieldNames(const dbengine::TableDef& tableDef) {
 
 // After a failed export the file at `filePath` would still hold the rows of
 // an earlier one; it is removed, unless the export could not have replaced
-// it either (a folder, a file it may not write).
+// it either (a folder, a device or a pipe, a file it may not write).
 void RemoveEarlierFile(const std::string& filePath) {
   struct stat status;
-  if (filePath.empty() || ::lstat(filePath.c_str(), &status) != 0 || S_ISDIR(status.st_mode) ||
+  if (filePath.empty() || ::stat(filePath.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
       ::access(filePath.c_str(), W_OK) != 0) {
     return;
   }
@@ -209,10 +209,10 @@ class Importer {
     // ends the import leaves the table exactly as it was.
     database_.BeginTrans();
     try {
-      if (deleteMode_ == kClearFirst) {
-        database_.Execute("DELETE * FROM [" + tableName_ + "]");
-        tableDef_ = database_.TableDefs(tableName_);
-      }
+      if (deleteMode_ == kClearFirst) database_.Execute("DELETE * FROM [" + tableName_ + "]");
+      // The definition the transaction sees: another program may have made
+      // the table again, its fields in another order, since it was read.
+      tableDef_ = database_.TableDefs(tableName_);
       std::string_view line;
       while (reader.ReadLine(line)) {
         if (!line.empty()) ImportLine(line);
@@ -290,22 +290,64 @@ class Importer {
       AddThroughRecordset(valueCount);
       return;
     }
+    std::optional<std::string> keyDelete;
     if (keepExisting) {
-      if (auto keyDelete = BuildPrimaryKeyDelete(tableName_, keyValues_, valueCount, tableDef_)) {
-        database_.Execute(*keyDelete);
+      if (!GivesEveryKeyField(valueCount)) {
+        // Its key delete would match on part of the key only.
+        accepted_ = false;
+        return;
       }
+      keyDelete = BuildPrimaryKeyDelete(tableName_, keyValues_, valueCount, tableDef_);
     }
+    if (!keyDelete) {
+      AddLine(valueCount);
+      return;
+    }
+    // The key delete and the line's row are one unit: a refused line leaves
+    // the stored row with its key in place.
+    database_.BeginTrans();
+    try {
+      database_.Execute(*keyDelete);
+      if (AddLine(valueCount)) {
+        database_.CommitTrans();
+      } else {
+        database_.Rollback();
+      }
+    } catch (...) {
+      fallback_.reset();
+      try {
+        database_.Rollback();
+      } catch (const dbengine::Error&) {
+        // The import's own rollback follows and reports the first error.
+      }
+      throw;
+    }
+  }
+
+  // Stores the line's row; false when the engine refused it (the line is
+  // passed over with the warning).
+  bool AddLine(std::int16_t valueCount) {
     try {
       database_.Execute(statement_);
+      return true;
     } catch (const dbengine::Error& error) {
       if (error.Number() == kErrExpressionSyntax) {
         AddThroughRecordset(valueCount);
-      } else if (EndsImport(error.Number())) {
-        throw;
-      } else {
-        accepted_ = false;
+        return true;
       }
+      if (EndsImport(error.Number())) throw;
+      accepted_ = false;
+      return false;
     }
+  }
+
+  bool GivesEveryKeyField(std::int16_t valueCount) const {
+    const dbengine::IndexDef* primary = tableDef_.PrimaryIndex();
+    if (primary == nullptr) return true;
+    for (const std::string& name : primary->fields) {
+      if (tableDef_.FieldPosition(name) >= valueCount) return false;
+    }
+    return true;
   }
 
   void AddThroughRecordset(std::int16_t valueCount) {
@@ -336,7 +378,12 @@ class Importer {
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
                               const std::string& filePath, std::string& separator) {
   if (separator.empty()) separator = "|";
+  bool destinationAccepted = false;
   std::string result = TrapErrors(tableName, [&]() -> std::string {
+    // Before anything else: a destination the export may not replace is not
+    // removed after a failure either.
+    transfer::CheckExportDestination(filePath, database.IsOpen() ? database.Path() : std::string());
+    destinationAccepted = true;
     dbengine::CheckName(tableName);
     dbengine::Recordset rows = database.OpenRecordset("SELECT * FROM [" + tableName + "]");
     const dbengine::TableDef tableDef = database.TableDefs(tableName);
@@ -349,7 +396,7 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
     writer.Commit();
     return kTransferSuccess;
   });
-  if (result != kTransferSuccess) RemoveEarlierFile(filePath);
+  if (result != kTransferSuccess && destinationAccepted) RemoveEarlierFile(filePath);
   return result;
 }
 
@@ -361,6 +408,12 @@ std::string ImportTextIntoTable(dbengine::Database& database, const std::string&
     Importer importer(database, tableName, deleteMode, separator);
     return importer.Run(filePath);
   });
+}
+
+void RemoveTransferFile(const std::string& filePath) {
+  if (filePath.empty()) return;
+  ::unlink(filePath.c_str());
+  transfer::RemoveNamedTemporariesOf(filePath);
 }
 
 std::optional<std::string> BuildPrimaryKeyDelete(const std::string& tableName,

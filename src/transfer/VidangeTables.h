@@ -24,17 +24,25 @@ inline constexpr char kTransferWarning[] =
     "ERR-1:Il est possible que la table exportée soit incomplète ou comporte des erreurs";
 
 // Writes every row of `tableName` into the file at `filePath` (replaced), one
-// line per row. The database stays open. When the export fails, a file left
-// at `filePath` by an earlier export is removed (but for a file the export
-// may not write), so that no stale rows are found there.
+// line per row. The database stays open. The destination is refused, left as
+// it is, when it is the database itself or one of its companion files (55)
+// or exists and is not a regular file (75); a replaced file keeps its
+// permissions; success is reported once the file and its name are on disk.
+// When the export fails, a file left at `filePath` by an earlier export is
+// removed (but for a file the export may not write), so that no stale rows
+// are found there.
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
                               const std::string& filePath, std::string& separator);
 
 // Loads the lines of the file at `filePath` into `tableName`. `deleteMode`:
 // -1 empties the table first, 0 deletes per line the stored row with the same
-// primary key, any other value only adds rows. With -1 the file is opened
+// primary key (the delete and the line's row as one unit: a refused line
+// leaves the stored row; a line short of a key field is refused before any
+// delete), any other value only adds rows. With -1 the file is opened
 // before the table is cleared and its definition read; otherwise the
-// definition is read first, then the file opened. The import is one
+// definition is read first, then the file opened; in every mode the
+// definition is read again inside the transaction, which sees another
+// program's changes to the table. The import is one
 // transaction of `database` (which must not be inside one already), begun
 // once the file is open: the refused lines are passed over and the rest is
 // committed together; an error that ends the import, a failed commit
@@ -45,6 +53,13 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
                                 const std::string& filePath, std::int16_t deleteMode,
                                 std::string& separator);
+
+// Removes the transfer file at `filePath` and every copy of it that an
+// export killed before renaming it left beside it ("<file>.~<host>.<pid>.<n>",
+// whoever wrote it): for a caller that owns the name and has ended its own
+// transfers. What cannot be removed (never written, or refused) is passed
+// over without a report.
+void RemoveTransferFile(const std::string& filePath);
 
 // The statement deleting the stored rows whose primary-key fields (among the
 // first `valueCount` fields) equal the line's `keyValues`, or nothing when no

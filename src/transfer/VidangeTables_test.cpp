@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -281,6 +282,105 @@ TEST_F(VidangeTablesTest, KeepExistingRowsWithoutPrimaryKeyOnlyAdds) {
   Exec("INSERT INTO Libre values('b', 2)");
   EXPECT_EQ(Import("Libre", "c|3\r\n", kKeepExisting), "ERR0");
   EXPECT_EQ(Rows("Libre"), (std::vector<std::string>{"a|1", "b|2", "c|3"}));
+}
+
+TEST_F(VidangeTablesTest, KeepExistingRefusedLineLeavesTheStoredRow) {
+  Exec("CREATE TABLE K (A TEXT(10), B LONG, V TEXT(3), N LONG, CONSTRAINT PrimaryKey PRIMARY KEY (A, B))");
+  const std::vector<std::string> stored = {"x|1|old|1", "x|2|old|2"};
+  struct Case {
+    const char* line;
+    std::string result;
+    std::vector<std::string> rows;  // sorted
+  } const cases[] = {
+      {"x|1|trop long|5", kTransferWarning, stored},              // text too long for V
+      {"x|2|new|deux", kTransferWarning, stored},                 // a word in a number field
+      {"x", kTransferWarning, stored},                            // no value for B: no delete on A alone
+      {"x|2|new|3", "ERR0", {"x|1|old|1", "x|2|new|3"}},          // the line replaces its row
+  };
+  for (const Case& test : cases) {
+    Exec("DELETE * FROM [K]");
+    Exec("INSERT INTO K values('x', 1, 'old', 1)");
+    Exec("INSERT INTO K values('x', 2, 'old', 2)");
+    EXPECT_EQ(Import("K", std::string(test.line) + "\r\n", kKeepExisting), test.result) << test.line;
+    EXPECT_EQ(SortedRows("K"), test.rows) << test.line;
+  }
+}
+
+TEST_F(VidangeTablesTest, ImportReadsTheDefinitionAnotherProgramMadeAgain) {
+  // Another connection drops the table and makes it again with its fields in
+  // the other order, after this handle has read the definition: the import,
+  // in every mode, reads the lines against the new fields.
+  for (const std::int16_t mode : {kClearFirst, kKeepExisting, kAppend}) {
+    Exec("CREATE TABLE S (N LONG, T TEXT(10), CONSTRAINT PrimaryKey PRIMARY KEY (N))");
+    ASSERT_EQ(db_.TableDefs("S").Fields(0).name, "N");
+    {
+      dbengine::Database other;
+      other.Open(db_.Path());
+      other.BeginTrans();
+      other.Execute("DROP TABLE S");
+      other.Execute("CREATE TABLE S (T TEXT(10), N LONG, CONSTRAINT PrimaryKey PRIMARY KEY (N))");
+      other.CommitTrans();
+    }
+    EXPECT_EQ(Import("S", "un|1\r\n", mode), "ERR0") << mode;
+    EXPECT_EQ(Rows("S"), (std::vector<std::string>{"un|1"})) << mode;
+    EXPECT_EQ(db_.TableDefs("S").Fields(1).type, dbengine::kLong) << mode;
+    Exec("DROP TABLE S");
+  }
+}
+
+TEST_F(VidangeTablesTest, ExportReplacesOnlyARegularFileAndKeepsItsPermissions) {
+  Exec("CREATE TABLE T (N LONG)");
+  Exec("INSERT INTO T values(1)");
+  const std::string base = db_.Path();
+  fs::create_directory(root_ / "sub");
+  fs::create_symlink(base, PathOf("link.mdb"));
+  const std::string fifo = PathOf("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink(fifo, PathOf("link-to-pipe"));
+  struct Case {
+    std::string destination;
+    std::string table;
+    std::string resultStart;
+  } const cases[] = {
+      // The open database and its companions, by any name: 55, nothing changed,
+      // also when the table is mistyped (a failed export removes its destination).
+      {base, "T", "ERR55 (TABLE T):Fichier déjà ouvert : « " + base + " » est la base"},
+      {PathOf("sub/../base.mdb"), "T", "ERR55 "},
+      {PathOf("link.mdb"), "Tx", "ERR55 "},
+      {base + "-wal", "T", "ERR55 "},
+      {base + "-journal", "Tx", "ERR55 "},
+      // Not regular files: 75, left as they are.
+      {fifo, "T", "ERR75 (TABLE T):Erreur d'accès chemin/fichier : « " + fifo +
+                      " » n'est pas un fichier ordinaire"},
+      {PathOf("link-to-pipe"), "Tx", "ERR75 "},
+  };
+  for (const Case& test : cases) {
+    std::string separator;
+    const std::string result = ExportTableToText(db_, test.table, test.destination, separator);
+    EXPECT_EQ(result.rfind(test.resultStart, 0), 0u) << test.destination << ": " << result;
+  }
+  EXPECT_EQ(Rows("T"), std::vector<std::string>{"1"});
+  db_.Close();
+  EXPECT_EQ(ReadBytes(base).rfind("SQLite format 3", 0), 0u);
+  EXPECT_FALSE(fs::exists(base + "-journal"));
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo)));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(PathOf("link-to-pipe"))));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(PathOf("link.mdb"))));
+  db_.Open(base);
+
+  // A replaced file keeps its mode; a new one gets the usual one under the umask.
+  const std::string secret = PathOf("secret.txt");
+  WriteBytes(secret, "earlier\r\n");
+  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+  std::string separator;
+  EXPECT_EQ(ExportTableToText(db_, "T", secret, separator), "ERR0");
+  EXPECT_EQ(ReadBytes(secret), "1\r\n");
+  EXPECT_EQ(fs::status(secret).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  const mode_t mask = ::umask(027);
+  EXPECT_EQ(ExportTableToText(db_, "T", PathOf("new.txt"), separator), "ERR0");
+  ::umask(mask);
+  EXPECT_EQ(fs::status(PathOf("new.txt")).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST(BuildPrimaryKeyDeleteTest, StatementsByKey) {

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <limits>
 
+#include "dbengine/durable.h"
 #include "dbengine/value.h"
 
 namespace transfer {
@@ -35,6 +36,8 @@ const char* RuntimeDescription(std::int32_t number) {
       return "L'indice n'appartient pas à la sélection";
     case kErrFileNotFound:
       return "Fichier introuvable";
+    case kErrFileAlreadyOpen:
+      return "Fichier déjà ouvert";
     case kErrDeviceIo:
       return "Erreur d'entrée/sortie de périphérique";
     case kErrDiskFull:
@@ -112,6 +115,22 @@ pid_t WriterOfLeftover(std::string_view name) {
   return static_cast<pid_t>(pid);
 }
 
+// True when `name` is a named temporary file of `base`: "<base>.~<host>.<pid>.<n>".
+bool IsNamedTemporaryOf(std::string_view name, std::string_view base) {
+  if (name.size() <= base.size() + 2 || name.substr(0, base.size()) != base ||
+      name.substr(base.size(), 2) != kLeftoverMark) {
+    return false;
+  }
+  std::string_view rest = name.substr(base.size() + 2);
+  long long number = 0;
+  for (int part = 0; part < 2; ++part) {
+    const std::size_t dot = rest.rfind('.');
+    if (dot == std::string_view::npos || !ParseDigits(rest.substr(dot + 1), number)) return false;
+    rest = rest.substr(0, dot);
+  }
+  return !rest.empty();  // the host
+}
+
 // Removes from `folder` the named temporary files of writers whose process
 // has ended (killed before it could remove them). A file that cannot be
 // removed, or a folder that cannot be listed, is left for a later export:
@@ -131,6 +150,15 @@ void RemoveLeftovers(const std::string& folder) {
     }
   }
   ::closedir(directory);
+}
+
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 bool IsUndefinedCp1252Byte(unsigned char byte) {
@@ -390,6 +418,62 @@ char* Cp1252Converter::AppendUtf8(std::string_view bytes, char* out) {
   return out;
 }
 
+namespace {
+
+dbengine::RuntimeError NotARegularFile(const std::string& path) {
+  return dbengine::RuntimeError(kErrPathFileAccess, std::string(RuntimeDescription(kErrPathFileAccess)) +
+                                                        " : « " + path +
+                                                        " » n'est pas un fichier ordinaire ; "
+                                                        "l'exportation ne le remplace pas");
+}
+
+}  // namespace
+
+void CheckExportDestination(const std::string& destination, const std::string& databasePath) {
+  if (destination.empty()) return;
+  struct stat target;
+  const bool targetExists = ::stat(destination.c_str(), &target) == 0;
+  // A pipe, a device or a socket (or a link to one) would be replaced by a
+  // regular file in the folder: the system's /dev/full, as the superuser.
+  if (targetExists && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode)) {
+    throw NotARegularFile(destination);
+  }
+  if (databasePath.empty()) return;
+  struct stat destinationFolder;
+  struct stat databaseFolder;
+  const bool sameFolder = ::stat(FolderOf(destination).c_str(), &destinationFolder) == 0 &&
+                          ::stat(FolderOf(databasePath).c_str(), &databaseFolder) == 0 &&
+                          SameFile(destinationFolder, databaseFolder);
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    const std::string companion = databasePath + suffix;
+    struct stat file;
+    if ((targetExists && ::stat(companion.c_str(), &file) == 0 && SameFile(file, target)) ||
+        (sameFolder && NameOf(destination) == NameOf(companion))) {
+      throw dbengine::RuntimeError(
+          kErrFileAlreadyOpen, std::string(RuntimeDescription(kErrFileAlreadyOpen)) + " : « " +
+                                   destination +
+                                   " » est la base de données exportée, ou un fichier que SQLite "
+                                   "tient à côté d'elle ; l'exportation ne le remplace pas");
+    }
+  }
+}
+
+void RemoveNamedTemporariesOf(const std::string& path) {
+  DIR* directory = ::opendir(FolderOf(path).c_str());
+  if (directory == nullptr) return;
+  const std::string base = NameOf(path);
+  const int folderFd = ::dirfd(directory);
+  while (const dirent* entry = ::readdir(directory)) {
+    if (!IsNamedTemporaryOf(entry->d_name, base)) continue;
+    struct stat status;
+    if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(status.st_mode)) {
+      ::unlinkat(folderFd, entry->d_name, 0);
+    }
+  }
+  ::closedir(directory);
+}
+
 // ---------------------------------------------------------------------------
 // TransferFileWriter
 
@@ -399,8 +483,10 @@ void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
   path_ = path;
   if (path.empty()) throw MakeRuntimeError(kErrPathFileAccess);
   struct stat status;
-  if (::stat(path.c_str(), &status) == 0) {
+  const bool replacing = ::stat(path.c_str(), &status) == 0;
+  if (replacing) {
     if (S_ISDIR(status.st_mode)) throw MakeRuntimeError(kErrPathFileAccess);
+    if (!S_ISREG(status.st_mode)) throw NotARegularFile(path);
     // The rename would replace a file the operator made read-only; refuse
     // it as opening that file for output would.
     if (::access(path.c_str(), W_OK) != 0) throw FileError(errno, path);
@@ -427,6 +513,19 @@ void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
       const int error = errno;
       tempPath_.clear();
       if (error != EEXIST || attempt >= 100) throw FileError(error, path);
+    }
+  }
+  if (replacing) {
+    // The new file must not be readable by more than the one it replaces;
+    // set before anything is written to it.
+    if (::fchmod(fd_, status.st_mode & 07777) != 0) {
+      const int error = errno;
+      Discard();
+      throw FileError(error, path);
+    }
+    if (::fchown(fd_, static_cast<uid_t>(-1), status.st_gid) != 0) {
+      // Only a member of the group (or the superuser) may give the file
+      // that group; elsewhere it keeps the process's, as any new file does.
     }
   }
   buffer_.resize(kBufferSize);
@@ -473,6 +572,9 @@ void TransferFileWriter::Flush() {
 
 void TransferFileWriter::Commit() {
   Flush();
+  // On the disk before it takes the destination's name: after a power cut
+  // the name never stands for an empty or partial file.
+  if (const int error = dbengine::SyncFile(fd_); error != 0) throw FileError(error, path_);
   if (unnamed_) {
     // A link cannot replace an existing file: the unnamed file gets a
     // temporary name of its own first, which the rename below moves over
@@ -497,6 +599,8 @@ void TransferFileWriter::Commit() {
   if (::close(fd) != 0) throw FileError(errno, path_);
   if (::rename(tempPath_.c_str(), path_.c_str()) != 0) throw FileError(errno, path_);
   tempPath_.clear();
+  // The rename itself lasts once the folder is on the disk.
+  if (const int error = dbengine::SyncFolderOf(path_); error != 0) throw FileError(error, path_);
 }
 
 void TransferFileWriter::Discard() noexcept {

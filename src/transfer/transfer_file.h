@@ -23,6 +23,7 @@ inline constexpr std::int32_t kErrOutOfMemory = 7;
 inline constexpr std::int32_t kErrSubscript = 9;  // a list read beyond its end
 inline constexpr std::int32_t kErrInternal = 51;
 inline constexpr std::int32_t kErrFileNotFound = 53;
+inline constexpr std::int32_t kErrFileAlreadyOpen = 55;  // the destination is the open database
 inline constexpr std::int32_t kErrDeviceIo = 57;
 inline constexpr std::int32_t kErrDiskFull = 61;
 inline constexpr std::int32_t kErrTooManyFiles = 67;
@@ -74,6 +75,22 @@ inline constexpr std::size_t kMaxLineBytes = std::size_t{256} << 20;
 // True when every byte of `text` is below 0x80.
 bool IsAscii(std::string_view text);
 
+// Checks, before an export reads anything, that it may replace
+// `destination`. Throws a RuntimeError 55 when `destination` names the
+// database file at `databasePath` or one of the files SQLite keeps beside it
+// ("-wal", "-shm", "-journal"), through whatever path or link: replacing it
+// would destroy the database. Both are compared by device and inode where
+// they exist, and by folder and name where a companion is not there at the
+// moment. Throws a RuntimeError 75 when `destination` exists and is not a
+// regular file or a link to one (a pipe, a device).
+void CheckExportDestination(const std::string& destination, const std::string& databasePath);
+
+// Removes every named temporary file of `path` ("<path>.~<host>.<pid>.<n>",
+// a full copy an export killed between naming it and renaming it leaves
+// behind) whoever wrote it: for the owner of the name `path`, who knows no
+// export of it is running. Entries that cannot be removed are left.
+void RemoveNamedTemporariesOf(const std::string& path);
+
 // Writes a transfer file in one pass through a large buffer. The lines go to
 // a temporary file in the destination's folder, which Commit puts in place
 // of the destination; until then the destination (an existing file
@@ -82,7 +99,10 @@ bool IsAscii(std::string_view text);
 // of it survives a process killed before; elsewhere it is a named file
 // "<destination>.~<host>.<pid>.<n>", which a writer destroyed without Commit
 // removes and which the next Open in that folder removes once its process
-// has ended.
+// has ended. A destination that exists must be a regular file (or a link to
+// one); the file that replaces it keeps its permissions (and its group where
+// the process may set it). Commit flushes the file to the disk before it
+// takes its name and the folder after, so that a success is on disk.
 class TransferFileWriter {
  public:
   enum class Temporary {
@@ -98,7 +118,7 @@ class TransferFileWriter {
   // Removes the named temporary files that writers of ended processes left
   // in the folder of `path`, then creates the temporary file for `path`.
   // Throws a RuntimeError (76 missing folder, 70 permission denied, 75
-  // `path` is a folder or not writable...).
+  // `path` is a folder, not a regular file or not writable...).
   void Open(const std::string& path, Temporary temporary = Temporary::kUnnamedWhereOffered);
   // Writes `utf8Line` in Windows-1252 followed by CR LF. Returns false, with
   // the offset of the offending character in `badOffset`, when a character
@@ -106,9 +126,11 @@ class TransferFileWriter {
   // RuntimeError 5 for a line longer than kMaxLineBytes, and a RuntimeError
   // when the disk refuses the data.
   bool WriteLine(std::string_view utf8Line, std::size_t& badOffset);
-  // Flushes and closes the temporary file and puts it in place of the
-  // destination (an unnamed one is first linked under a named temporary
-  // name, then renamed).
+  // Flushes the temporary file to the disk, closes it and puts it in place
+  // of the destination (an unnamed one is first linked under a named
+  // temporary name, then renamed), then flushes the folder. Throws a
+  // RuntimeError when any of it fails (57 for an error the disk reports at
+  // write-back, 61 disk full...).
   void Commit();
 
  private:
