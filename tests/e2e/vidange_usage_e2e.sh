@@ -29,12 +29,45 @@ check "--help: the usage" "Utilisation :" "$(head -n1 <<<"$usage")"
 run -h
 check "-h: the same usage, status 0" "0 $usage" "$status $out"
 
-for call in "" "inconnue" "schema" "export base.mdb T" "import base.mdb T f.txt --mode rien"; do
+# A wrong call: one line saying what was wrong, naming the word at fault, then the usage (the
+# command's own line for a command) on standard error, status 2, nothing on standard output.
+while IFS='|' read -r call complaint; do
   # shellcheck disable=SC2086  # the call's words are meant to split
   run $call
-  check "'vidange $call': the usage on standard error, status 2" "2 $usage" "$status $err"
+  check "'vidange $call': what was wrong, status 2" "2 $complaint" "$status $(head -n1 <<<"$err")"
+  command=$(sed -n 's/^vidange \([a-z]*\) :.*/\1/p' <<<"$complaint")
+  if [ -z "$command" ]; then
+    expected=$usage
+  else
+    expected=$(printf 'Utilisation :\n%s\nL'"'"'aide de la commande : vidange %s --help' \
+      "$(grep "^  vidange $command " <<<"$usage")" "$command")
+  fi
+  check "'vidange $call': then the usage" "$expected" "$(tail -n +2 <<<"$err")"
   check "'vidange $call': nothing on standard output" "" "$out"
-done
+done <<'CALLS'
+|vidange : commande manquante
+inconnue|vidange : commande inconnue « inconnue »
+--nope sql base.mdb|vidange : option inconnue « --nope »
+--version extra|vidange : --version s'emploie seul
+--version sql base.mdb|vidange : --version s'emploie seul
+schema|vidange schema : argument manquant : BASE
+export base.mdb T|vidange export : argument manquant : FICHIER
+sql base.mdb --nope|vidange sql : option inconnue « --nope »
+schema base.mdb T sql|vidange schema : argument en trop « sql »
+export base.mdb T f.txt --mode keep|vidange export : option inconnue « --mode »
+import base.mdb T f.txt --mode rien|vidange import : --mode « rien » inconnu (clear, keep ou append)
+import base.mdb T f.txt --separator|vidange import : valeur manquante après --separator
+CALLS
+
+# Each command's help, asked for after it: its usage line, then every option that line names.
+while IFS= read -r line; do
+  command=$(cut -d' ' -f4 <<<"$line")
+  run "$command" --help
+  check "'vidange $command --help': status 0, its usage line" "0 $line" "$status $(sed -n 2p <<<"$out")"
+  for option in $(grep -o -- '--[a-z]*' <<<"$line"); do
+    check "'vidange $command --help' explains $option" "$option" "$(grep -o -m1 -- "^  $option\b" <<<"$out" | tr -d ' ')"
+  done
+done < <(grep '^  vidange [a-z]' <<<"$usage")
 
 run --version
 check "--version" "0 vidange 1.00" "$status $out"
