@@ -569,16 +569,21 @@ int Vidange(int argc, char** argv) {
     return UsageError(Complaint(error, command, argv[argc - 1]), command, commands);
   }
   const Command* command = Selected(commands);
-  const std::vector<std::string> stray = Unexpected(vidange);
+  // Words left to `vidange` itself: before the command, or after a "--"
+  // that ended the command's own arguments.
+  std::vector<std::string> stray = Unexpected(vidange);
   if (version) {
     if (command != nullptr || !stray.empty()) return UsageError("--version s'emploie seul", nullptr, commands);
     std::puts("vidange " VIDANGE_VERSION);
     return 0;
   }
-  if (!stray.empty()) return UsageError(Unknown(stray.front(), "commande inconnue"), nullptr, commands);
-  if (command == nullptr) return UsageError("commande manquante", nullptr, commands);
+  if (command == nullptr) {
+    return UsageError(stray.empty() ? "commande manquante" : Unknown(stray.front(), "commande inconnue"), nullptr,
+                      commands);
+  }
   const std::vector<std::string> extra = Unexpected(*command->parser);
-  if (!extra.empty()) return UsageError(Unknown(extra.front(), "argument en trop"), command, commands);
+  stray.insert(stray.end(), extra.begin(), extra.end());
+  if (!stray.empty()) return UsageError(Unknown(stray.front(), "argument en trop"), command, commands);
   return command->work();
 }
 

@@ -47,7 +47,8 @@ while IFS='|' read -r call complaint; do
 done <<'CALLS'
 |vidange : commande manquante
 inconnue|vidange : commande inconnue « inconnue »
---nope sql base.mdb|vidange : option inconnue « --nope »
+--nope|vidange : option inconnue « --nope »
+--nope sql base.mdb|vidange sql : option inconnue « --nope »
 --version extra|vidange : --version s'emploie seul
 --version sql base.mdb|vidange : --version s'emploie seul
 schema|vidange schema : argument manquant : BASE
