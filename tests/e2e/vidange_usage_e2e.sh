@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # How vidange answers for itself: the usage asked for (--help, -h) on standard output with
-# status 0, the usage as a complaint (no command, unknown command, missing argument) on standard
-# error with status 2, the version, and its manual page: formatted by man without a warning,
-# with its sections, and documenting every command the usage names. Further manual pages given
-# are checked for warnings too.
+# status 0, each command's help, a wrong call refused with status 2 by a line naming the word at
+# fault then the usage, the version, and its manual page: formatted by man without a warning,
+# with its sections, and giving every line of the usage word for word, as the README's usage
+# block does. Further manual pages given are checked for warnings too.
 # usage: vidange_usage_e2e.sh VIDANGE MANUAL_PAGE [MANUAL_PAGE ...]
 set -uo pipefail
 vidange=$1
@@ -82,11 +82,15 @@ page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$manual" 2>/dev/null)
 for section in NOM SYNOPSIS DESCRIPTION COMMANDES OPTIONS "CODES DE RETOUR" EXEMPLES; do
   check "section $section" "$section" "$(grep -x -m1 "$section" <<<"$page")"
 done
-# Justified lines spread their words with blanks and tabs.
-synopsis=$(sed -n '/^SYNOPSIS$/,/^DESCRIPTION$/p' <<<"$page" | tr -s '[:blank:]' ' ')
-while read -r command; do
-  check "command '$command' in the manual's synopsis" "$command" \
-    "$(grep -o -m1 -- "vidange $command\b" <<<"$synopsis" | cut -d' ' -f2)"
-done < <(grep -o '^  vidange [a-z-]*' <<<"$usage" | cut -d' ' -f4 | sort -u)
+# The manual's synopsis and the README's usage block give each line of the usage word for word.
+# Justified or wrapped, the synopsis is cut back into one entry per "vidange".
+synopsis=$(sed -n '/^SYNOPSIS$/,/^DESCRIPTION$/{/^[A-Z]/d;p}' <<<"$page" | tr -s '[:space:]' ' ' |
+  sed 's/^ //;s/ $//;s/ vidange /\nvidange /g')
+readme=$(dirname "$manual")/../README.md
+while IFS= read -r line; do
+  check "'${line#  }' in the manual's synopsis" "${line#  }" "$(grep -x -F -m1 -- "${line#  }" <<<"$synopsis")"
+  check "'${line#  }' in the README's usage block" "${line#  }" \
+    "$(awk -v usage="    ${line#  }" '$0 == usage || index($0, usage "  ") == 1 {print substr(usage, 5); exit}' "$readme")"
+done < <(grep '^  vidange ' <<<"$usage")
 
 end_checks
