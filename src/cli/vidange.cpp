@@ -4,7 +4,8 @@
 // as the installer, and copies databases (an Access file into the engine's
 // format among them). CLI11 reads the command line: each command declares
 // its arguments and options once, beside the function that does its work;
-// every command ends by checking that its output reached its destination.
+// every command ends by checking that its output reached its destination
+// (cli/command.h).
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,73 +23,17 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/command.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/statement.h"
 #include "transfer/VidangeTables.h"
 
 namespace {
 
-int Report(const dbengine::Error& error) {
-  std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), error.Description().c_str());
-  return 1;
-}
-
-// The runtime's numbers for a write that did not reach its destination, as
-// the transfer reports them for its files: 61 when the disk is full, 57 for
-// any other failure (a closed or broken destination, an I/O error).
-dbengine::RuntimeError WriteError(int errnoValue) {
-  if (errnoValue == ENOSPC || errnoValue == EDQUOT) return dbengine::RuntimeError(61, "Disque plein");
-  return dbengine::RuntimeError(57, "Erreur d'entrée/sortie de périphérique");
-}
-
-// Set when a command stops at a lost write to standard output and reports
-// it itself, so that the final check does not report it a second time.
-bool outputLossRaised = false;
-
-// The error to throw when a write to standard output failed with errno
-// `errnoValue`; the command that catches it reports it.
-dbengine::RuntimeError OutputLost(int errnoValue) {
-  outputLossRaised = true;
-  return WriteError(errnoValue);
-}
-
-// Flushes standard output; throws when what it held did not get through.
-void FlushOutput() {
-  if (std::fflush(stdout) != 0) throw OutputLost(errno);
-}
-
-// Flushes and closes `stream`. Tells whether everything written to it
-// reached its destination; on a failure `error` gets the errno (0 when an
-// earlier write failed and the close went through). A descriptor that was
-// never open and was given nothing is no failure.
-bool Closed(std::FILE* stream, int& error) {
-  const bool lostBefore = std::ferror(stream) != 0;
-  error = 0;
-  if (std::fflush(stream) != 0) {
-    error = errno;
-    std::fclose(stream);
-    return false;
-  }
-  if (std::fclose(stream) != 0 && errno != EBADF) {
-    error = errno;
-    return false;
-  }
-  return !lostBefore;
-}
-
-// The last step of every call: standard output, then standard error, closed
-// and checked. A loss on standard output is reported on standard error as
-// ERR61 or ERR57 and fails the call with status 1 (a usage error keeps its
-// 2); a loss on standard error can only fail the call.
-int CloseStandardStreams(int status) {
-  int error = 0;
-  if (!Closed(stdout, error)) {
-    if (!outputLossRaised) Report(WriteError(error));
-    if (status == 0) status = 1;
-  }
-  if (!Closed(stderr, error) && status == 0) status = 1;
-  return status;
-}
+using cli::Command;
+using cli::FlushOutput;
+using cli::OutputLost;
+using cli::Report;
 
 bool StartsWithSelect(std::string_view statement) {
   const std::size_t start = statement.find_first_not_of(" \t");
@@ -201,7 +146,7 @@ struct TransferArguments {
   std::string path;
   std::string table;
   std::string file;
-  std::string separator;  // empty: "|"
+  std::string separator;   // empty: "|"
   std::int16_t mode = -1;  // the import's: -1 clear, 0 keep, 1 append
 };
 
@@ -341,20 +286,13 @@ int Copy(const CopyArguments& args) {
   return 0;
 }
 
-// The command line. Each command is a CLI11 subcommand declared by its
-// Declare function: its arguments, its options and their help texts, bound
-// to the arguments structure its work function takes. A new command is one
-// Declare function, its work function and its line in Vidange. Options that
-// every command takes (a database password, a quiet mode) belong on
-// `vidange` itself, declared before the commands with fallthrough() set so
-// that each command accepts them among its own.
-
-// What the parse tells of one command.
-struct Command {
-  CLI::App* parser;      // its arguments and options
-  std::string synopsis;  // its usage line, after "vidange "
-  std::function<int()> work;
-};
+// The command line. Each command is a CLI11 subcommand made by its Declare
+// function: its arguments, its options and their help texts, bound to the
+// arguments structure its work function takes (cli::Command). A new command
+// is its Declare function, its work function and its line in Vidange.
+// Options that every command takes (a database password, a quiet mode)
+// belong on `vidange` itself, declared before the commands with
+// fallthrough() set, so that each command accepts them among its own.
 
 Command DeclareSql(CLI::App& vidange) {
   auto args = std::make_shared<SqlArguments>();
@@ -486,8 +424,10 @@ const Command* Selected(const std::vector<Command>& commands) {
   return nullptr;
 }
 
-// What was wrong, in French, for a refusal of the parser.
-std::string Complaint(const CLI::ParseError& error, const Command* command, const std::string& lastWord) {
+// What was wrong, in French, for a refusal of the parser; `command` is the
+// command the line names, if any.
+std::string Complaint(const CLI::ParseError& error, const CLI::App& vidange, const Command* command,
+                      const std::string& lastWord) {
   if (command != nullptr && dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
     for (const CLI::Option* option : command->parser->get_options()) {
       if (option->get_positional() && option->get_required() && option->count() == 0) {
@@ -495,15 +435,17 @@ std::string Complaint(const CLI::ParseError& error, const Command* command, cons
       }
     }
   }
-  if (command != nullptr && dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
     // An option that takes a value takes the next word, whatever it is: only
-    // the last word of the line can be left without one.
-    const CLI::Option* option = command->parser->get_option_no_throw(lastWord);
+    // the last word of the line can be left without one. The option is the
+    // command's own or one that every command takes.
+    const CLI::Option* option = command != nullptr ? command->parser->get_option_no_throw(lastWord) : nullptr;
+    if (option == nullptr) option = vidange.get_option_no_throw(lastWord);
     if (option != nullptr && !option->get_positional() && option->get_items_expected_max() > 0) {
       return "valeur manquante après " + lastWord;
     }
   }
-  if (command != nullptr && dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
+  if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
     // The option's own validator wrote the French text after the option's
     // name and a colon; the colon goes.
     std::string text = error.what();
@@ -566,7 +508,7 @@ int Vidange(int argc, char** argv) {
     return 0;
   } catch (const CLI::ParseError& error) {
     const Command* command = Selected(commands);
-    return UsageError(Complaint(error, command, argv[argc - 1]), command, commands);
+    return UsageError(Complaint(error, vidange, command, argc > 1 ? argv[argc - 1] : ""), command, commands);
   }
   const Command* command = Selected(commands);
   // Words left to `vidange` itself: before the command, or after a "--"
@@ -589,4 +531,4 @@ int Vidange(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return CloseStandardStreams(Vidange(argc, argv)); }
+int main(int argc, char** argv) { return cli::CloseStandardStreams(Vidange(argc, argv)); }
