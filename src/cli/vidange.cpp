@@ -2,16 +2,28 @@
 // and benchmarks. It runs statements on a database, shows its schema, and
 // runs one table transfer (export or import), all through the same modules
 // as the installer, and copies databases (an Access file into the engine's
-// format among them).
+// format among them). CLI11 reads the command line: each command declares
+// its arguments and options once, beside the function that does its work;
+// every command ends by checking that its output reached its destination
+// (cli/command.h).
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
+#include "cli/command.h"
 #include "dbengine/database_copy.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/statement.h"
@@ -19,30 +31,10 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "Utilisation :\n"
-    "  vidange sql BASE [--create] [--transaction] [INSTRUCTION ...]\n"
-    "  vidange schema BASE [TABLE]\n"
-    "  vidange export BASE TABLE FICHIER [--separator S]\n"
-    "  vidange import BASE TABLE FICHIER [--mode clear|keep|append] [--separator S]\n"
-    "  vidange copy SOURCE CIBLE [TABLE ...]\n";
-
-// The commands, then the two informative options.
-void PrintUsage(std::FILE* stream) {
-  std::fputs(kUsage, stream);
-  std::fputs("  vidange --help | -h\n  vidange --version\n", stream);
-}
-
-// A call the tool cannot understand: the usage on standard error, status 2.
-int Usage() {
-  PrintUsage(stderr);
-  return 2;
-}
-
-int Report(const dbengine::Error& error) {
-  std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), error.Description().c_str());
-  return 1;
-}
+using cli::Command;
+using cli::FlushOutput;
+using cli::OutputLost;
+using cli::Report;
 
 bool StartsWithSelect(std::string_view statement) {
   const std::size_t start = statement.find_first_not_of(" \t");
@@ -50,7 +42,8 @@ bool StartsWithSelect(std::string_view statement) {
   return strncasecmp(statement.data() + start, "SELECT", 6) == 0;
 }
 
-// Prints the rows of a SELECT as transfer lines in UTF-8 ended by LF.
+// Prints the rows of a SELECT as transfer lines in UTF-8 ended by LF; stops
+// at the first line that does not reach standard output.
 void PrintRows(dbengine::Database& database, std::string_view statement) {
   dbengine::Recordset rows = database.OpenRecordset(statement);
   std::string line;
@@ -61,42 +54,38 @@ void PrintRows(dbengine::Database& database, std::string_view statement) {
       dbengine::AppendValueText(rows.FieldValue(position), line);
     }
     line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) throw OutputLost(errno);
     rows.MoveNext();
   }
 }
 
+// Runs one statement. A SELECT's rows are flushed before the next statement
+// runs, so that nothing is changed after rows were lost.
 void Run(dbengine::Database& database, std::string_view statement) {
   if (StartsWithSelect(statement)) {
     PrintRows(database, statement);
+    FlushOutput();
   } else {
     database.Execute(statement);
   }
 }
 
-int Sql(const std::vector<std::string>& args) {
-  if (args.empty()) return Usage();
-  const std::string& path = args[0];
+struct SqlArguments {
+  std::string path;
   bool create = false;
   bool oneTransaction = false;
-  std::vector<std::string> statements;
-  for (std::size_t index = 1; index < args.size(); ++index) {
-    if (args[index] == "--create") {
-      create = true;
-    } else if (args[index] == "--transaction") {
-      oneTransaction = true;
-    } else {
-      statements.push_back(args[index]);
-    }
-  }
+  std::vector<std::string> statements;  // none: the lines of standard input
+};
+
+int Sql(const SqlArguments& args) {
   dbengine::Database database;
   try {
-    if (create) dbengine::Database::Create(path);
-    database.Open(path);
+    if (args.create) dbengine::Database::Create(args.path);
+    database.Open(args.path);
     // On a failure the handle's close undoes the transaction whole.
-    if (oneTransaction) database.BeginTrans();
-    if (!statements.empty()) {
-      for (const std::string& statement : statements) Run(database, statement);
+    if (args.oneTransaction) database.BeginTrans();
+    if (!args.statements.empty()) {
+      for (const std::string& statement : args.statements) Run(database, statement);
     } else {
       std::string line;
       while (std::getline(std::cin, line)) {
@@ -105,7 +94,7 @@ int Sql(const std::vector<std::string>& args) {
         Run(database, line);
       }
     }
-    if (oneTransaction) database.CommitTrans();
+    if (args.oneTransaction) database.CommitTrans();
     database.Close();
   } catch (const dbengine::Error& error) {
     std::fflush(stdout);
@@ -114,14 +103,19 @@ int Sql(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Schema(const std::vector<std::string>& args) {
-  if (args.empty() || args.size() > 2) return Usage();
+struct SchemaArguments {
+  std::string path;
+  std::string table;
+  bool oneTable = false;  // false: every table
+};
+
+int Schema(const SchemaArguments& args) {
   dbengine::Database database;
   try {
-    database.Open(args[0]);
+    database.Open(args.path);
     std::vector<std::string> tables;
-    if (args.size() == 2) {
-      tables.push_back(database.TableDefs(args[1]).Name());
+    if (args.oneTable) {
+      tables.push_back(database.TableDefs(args.table).Name());
     } else {
       tables = database.TableNames();
     }
@@ -149,42 +143,30 @@ int Schema(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Transfer(const std::vector<std::string>& args, bool isExport) {
-  if (args.size() < 3) return Usage();
-  std::string separator;
-  std::int16_t mode = -1;
-  for (std::size_t index = 3; index < args.size(); ++index) {
-    if (args[index] == "--separator" && index + 1 < args.size()) {
-      separator = args[++index];
-    } else if (!isExport && args[index] == "--mode" && index + 1 < args.size()) {
-      const std::string& name = args[++index];
-      if (name == "clear") {
-        mode = -1;
-      } else if (name == "keep") {
-        mode = 0;
-      } else if (name == "append") {
-        mode = 1;
-      } else {
-        return Usage();
-      }
-    } else {
-      return Usage();
-    }
-  }
+struct TransferArguments {
+  std::string path;
+  std::string table;
+  std::string file;
+  std::string separator;   // empty: "|"
+  std::int16_t mode = -1;  // the import's: -1 clear, 0 keep, 1 append
+};
+
+int Transfer(const TransferArguments& args, bool isExport) {
   dbengine::Database database;
   try {
-    database.Open(args[0]);
+    database.Open(args.path);
   } catch (const dbengine::Error& error) {
     return Report(error);
   }
-  std::string result = isExport ? ExportTableToText(database, args[1], args[2], separator)
-                                : ImportTextIntoTable(database, args[1], args[2], mode, separator);
+  std::string separator = args.separator;
+  std::string result = isExport ? ExportTableToText(database, args.table, args.file, separator)
+                                : ImportTextIntoTable(database, args.table, args.file, args.mode, separator);
   // The result is printed once, after the close, so that it is the last word.
   try {
     database.Close();
   } catch (const dbengine::Error& error) {
     if (result == kTransferSuccess) {
-      result = "ERR" + std::to_string(error.Number()) + " (TABLE " + args[1] + "):" + error.Description();
+      result = "ERR" + std::to_string(error.Number()) + " (TABLE " + args.table + "):" + error.Description();
     }
   }
   std::printf("%s\n", result.c_str());
@@ -193,8 +175,13 @@ int Transfer(const std::vector<std::string>& args, bool isExport) {
 
 // copy SOURCE TARGET [TABLE ...]: a new engine database TARGET holding the
 // named tables of SOURCE (all of them by default), or no TARGET at all.
-int Copy(const std::vector<std::string>& args) {
-  if (args.size() < 2) return Usage();
+struct CopyArguments {
+  std::string source;
+  std::string target;
+  std::vector<std::string> tables;  // none: every table
+};
+
+int Copy(const CopyArguments& args) {
   const bool progress = ::isatty(STDERR_FILENO) == 1;
   dbengine::CopyProgress shown;
   if (progress) {
@@ -207,8 +194,7 @@ int Copy(const std::vector<std::string>& args) {
   }
   std::string failedTable;
   try {
-    dbengine::CopyDatabase(args[0], args[1], std::vector<std::string>(args.begin() + 2, args.end()), shown,
-                           &failedTable);
+    dbengine::CopyDatabase(args.source, args.target, args.tables, shown, &failedTable);
   } catch (const dbengine::Error& error) {
     if (progress) std::fputs("\r\033[K", stderr);
     if (!failedTable.empty()) std::fprintf(stderr, "table « %s » non copiée : ", failedTable.c_str());
@@ -218,25 +204,249 @@ int Copy(const std::vector<std::string>& args) {
   return 0;
 }
 
-}  // namespace
+// The command line. Each command is a CLI11 subcommand made by its Declare
+// function: its arguments, its options and their help texts, bound to the
+// arguments structure its work function takes (cli::Command). A new command
+// is its Declare function, its work function and its line in Vidange.
+// Options that every command takes (a database password, a quiet mode)
+// belong on `vidange` itself, declared before the commands with
+// fallthrough() set, so that each command accepts them among its own.
 
-int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  const std::string command = argv[1];
-  // Asked for, the usage is an answer rather than a complaint: standard output, status 0.
-  if (command == "--help" || command == "-h") {
-    PrintUsage(stdout);
-    return 0;
+Command DeclareSql(CLI::App& vidange) {
+  auto args = std::make_shared<SqlArguments>();
+  CLI::App* sql = vidange.add_subcommand(
+      "sql",
+      "Exécute chaque INSTRUCTION sur BASE dans l'ordre, ou, sans instruction, chaque\n"
+      "ligne de l'entrée standard qui n'est ni vide ni commencée par --. Un SELECT\n"
+      "écrit ses lignes sur la sortie standard, valeurs séparées par |.");
+  sql->add_option("BASE", args->path)->required();
+  sql->add_option("INSTRUCTION", args->statements);
+  sql->add_flag("--create", args->create, "crée d'abord une base vide BASE (refusée si le\nfichier existe)");
+  sql->add_flag("--transaction", args->oneTransaction,
+                "une seule transaction, annulée en entier à la première\ninstruction refusée");
+  return {sql, "sql BASE [--create] [--transaction] [INSTRUCTION ...]", [args] { return Sql(*args); }};
+}
+
+Command DeclareSchema(CLI::App& vidange) {
+  auto args = std::make_shared<SchemaArguments>();
+  CLI::App* schema = vidange.add_subcommand(
+      "schema",
+      "Décrit les tables de BASE (ou la seule TABLE), une ligne par table, champ et\n"
+      "index, ses éléments séparés par une tabulation.");
+  schema->add_option("BASE", args->path)->required();
+  CLI::Option* table = schema->add_option("TABLE", args->table);
+  return {schema, "schema BASE [TABLE]", [args, table] {
+            args->oneTable = table->count() > 0;
+            return Schema(*args);
+          }};
+}
+
+// The import's --mode: its name stands for the number the import takes.
+CLI::Validator ImportMode() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        for (const auto& [name, number] : {std::pair{"clear", "-1"}, {"keep", "0"}, {"append", "1"}}) {
+          if (value == name) {
+            value = number;
+            return {};
+          }
+        }
+        return "« " + value + " » inconnu (clear, keep ou append)";
+      },
+      "");
+}
+
+Command DeclareTransfer(CLI::App& vidange, bool isExport) {
+  auto args = std::make_shared<TransferArguments>();
+  CLI::App* transfer = vidange.add_subcommand(
+      isExport ? "export" : "import",
+      isExport ? "Écrit toutes les lignes de TABLE dans le fichier de transfert FICHIER (remplacé\n"
+                 "s'il existe) et affiche le résultat : ERR0 en cas de réussite."
+               : "Charge les lignes du fichier de transfert FICHIER dans TABLE, en une seule\n"
+                 "transaction, et affiche le résultat : ERR0 en cas de réussite.");
+  transfer->add_option("BASE", args->path)->required();
+  transfer->add_option("TABLE", args->table)->required();
+  transfer->add_option("FICHIER", args->file)->required();
+  if (!isExport) {
+    transfer
+        ->add_option("--mode", args->mode,
+                     "clear (par défaut) vide la table d'abord, keep remplace\n"
+                     "les lignes de même clé primaire, append ajoute seulement")
+        ->type_name("clear|keep|append")
+        ->transform(ImportMode());
   }
-  if (command == "--version") {
+  transfer->add_option("--separator", args->separator, "sépare les valeurs par S au lieu de |")->type_name("S");
+  return {transfer,
+          isExport ? "export BASE TABLE FICHIER [--separator S]"
+                   : "import BASE TABLE FICHIER [--mode clear|keep|append] [--separator S]",
+          [args, isExport] { return Transfer(*args, isExport); }};
+}
+
+Command DeclareCopy(CLI::App& vidange) {
+  auto args = std::make_shared<CopyArguments>();
+  CLI::App* copy = vidange.add_subcommand(
+      "copy",
+      "Crée la base CIBLE (refusé si le fichier existe) avec toutes les tables de\n"
+      "SOURCE (une base Access ou une base du moteur), ou les seules tables nommées :\n"
+      "champs, index et lignes. En cas d'échec, il ne reste pas de CIBLE.");
+  copy->add_option("SOURCE", args->source)->required();
+  copy->add_option("CIBLE", args->target)->required();
+  copy->add_option("TABLE", args->tables);
+  return {copy, "copy SOURCE CIBLE [TABLE ...]", [args] { return Copy(*args); }};
+}
+
+// The usage of the whole tool: every command's line, then the informative
+// options.
+std::string Usage(const std::vector<Command>& commands) {
+  std::string text = "Utilisation :\n";
+  for (const Command& command : commands) text += "  vidange " + command.synopsis + "\n";
+  text += "  vidange --help | -h\n  vidange --version\nL'aide d'une commande : vidange COMMANDE --help\n";
+  return text;
+}
+
+// The usage line of one command.
+std::string Usage(const Command& command) { return "Utilisation :\n  vidange " + command.synopsis + "\n"; }
+
+// The help of one command: its usage line, what it does, and its options.
+std::string Help(const Command& command) {
+  std::string text = Usage(command) + "\n" + command.parser->get_description() + "\n";
+  std::vector<std::pair<std::string, std::string>> options;
+  std::size_t width = 0;
+  for (const CLI::Option* option : command.parser->get_options()) {
+    if (option->get_positional()) continue;
+    std::string names = option->get_name(false, true);
+    for (std::size_t comma = names.find(','); comma != std::string::npos; comma = names.find(',', comma + 2)) {
+      names.insert(comma + 1, " ");
+    }
+    if (option->get_items_expected_max() > 0) names += " " + option->get_type_name();
+    width = std::max(width, names.size());
+    options.emplace_back(names, option->get_description());
+  }
+  text += "\nOptions :\n";
+  for (const auto& [names, description] : options) {
+    std::string indented = description;
+    for (std::size_t newline = indented.find('\n'); newline != std::string::npos;
+         newline = indented.find('\n', newline + 1)) {
+      indented.insert(newline + 1, width + 4, ' ');
+    }
+    text += "  " + names + std::string(width - names.size() + 2, ' ') + indented + "\n";
+  }
+  return text;
+}
+
+// The command the line names, if any.
+const Command* Selected(const std::vector<Command>& commands) {
+  for (const Command& command : commands) {
+    if (command.parser->parsed()) return &command;
+  }
+  return nullptr;
+}
+
+// What was wrong, in French, for a refusal of the parser; `command` is the
+// command the line names, if any.
+std::string Complaint(const CLI::ParseError& error, const CLI::App& vidange, const Command* command,
+                      const std::string& lastWord) {
+  if (command != nullptr && dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+    for (const CLI::Option* option : command->parser->get_options()) {
+      if (option->get_positional() && option->get_required() && option->count() == 0) {
+        return "argument manquant : " + option->get_name(true);
+      }
+    }
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+    // An option that takes a value takes the next word, whatever it is: only
+    // the last word of the line can be left without one. The option is the
+    // command's own or one that every command takes.
+    const CLI::Option* option = command != nullptr ? command->parser->get_option_no_throw(lastWord) : nullptr;
+    if (option == nullptr) option = vidange.get_option_no_throw(lastWord);
+    if (option != nullptr && !option->get_positional() && option->get_items_expected_max() > 0) {
+      return "valeur manquante après " + lastWord;
+    }
+  }
+  if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
+    // The option's own validator wrote the French text after the option's
+    // name and a colon; the colon goes.
+    std::string text = error.what();
+    const std::size_t colon = text.find(": ");
+    if (text.rfind('-', 0) == 0 && colon != std::string::npos) text.erase(colon, 1);
+    return text;
+  }
+  return std::string("appel incorrect : ") + error.what();
+}
+
+// A call the tool cannot understand: what was wrong, then the usage (the
+// command's, or the whole tool's) on standard error; status 2.
+int UsageError(const std::string& complaint, const Command* command, const std::vector<Command>& commands) {
+  if (command == nullptr) {
+    std::fprintf(stderr, "vidange : %s\n%s", complaint.c_str(), Usage(commands).c_str());
+  } else {
+    const std::string name = command->parser->get_name();
+    std::fprintf(stderr, "vidange %s : %s\n%sL'aide de la commande : vidange %s --help\n", name.c_str(),
+                 complaint.c_str(), Usage(*command).c_str(), name.c_str());
+  }
+  return 2;
+}
+
+// Words the parser could not place, but "--", the mark that only
+// arguments follow.
+std::vector<std::string> Unexpected(const CLI::App& parser) {
+  std::vector<std::string> words;
+  for (const std::string& word : parser.remaining()) {
+    if (word != "--") words.push_back(word);
+  }
+  return words;
+}
+
+std::string Unknown(const std::string& word, const char* whatElse) {
+  const bool option = word.size() > 1 && word[0] == '-';
+  return std::string(option ? "option inconnue" : whatElse) + " « " + word + " »";
+}
+
+// Reads the command line and runs the command it names; the call's status.
+int Vidange(int argc, char** argv) {
+  CLI::App vidange("", "vidange");
+  vidange.set_help_flag("-h,--help", "affiche l'utilisation et se termine");
+  // Words that fit nowhere are kept rather than refused, so that the
+  // complaint names them in French.
+  vidange.allow_extras();
+  // One command per call: a later command's name is an argument like any other.
+  vidange.require_subcommand(0, 1);
+  // An option given twice keeps its last value.
+  vidange.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  bool version = false;
+  vidange.add_flag("--version", version, "affiche la version et se termine");
+  const std::vector<Command> commands = {DeclareSql(vidange), DeclareSchema(vidange), DeclareTransfer(vidange, true),
+                                         DeclareTransfer(vidange, false), DeclareCopy(vidange)};
+  try {
+    vidange.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    // Asked for, the usage is an answer rather than a complaint: standard output, status 0.
+    const Command* command = Selected(commands);
+    std::fputs((command != nullptr ? Help(*command) : Usage(commands)).c_str(), stdout);
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    const Command* command = Selected(commands);
+    return UsageError(Complaint(error, vidange, command, argc > 1 ? argv[argc - 1] : ""), command, commands);
+  }
+  const Command* command = Selected(commands);
+  // Words left to `vidange` itself: before the command, or after a "--"
+  // that ended the command's own arguments.
+  std::vector<std::string> stray = Unexpected(vidange);
+  if (version) {
+    if (command != nullptr || !stray.empty()) return UsageError("--version s'emploie seul", nullptr, commands);
     std::puts("vidange " VIDANGE_VERSION);
     return 0;
   }
-  const std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "sql") return Sql(args);
-  if (command == "schema") return Schema(args);
-  if (command == "export") return Transfer(args, true);
-  if (command == "import") return Transfer(args, false);
-  if (command == "copy") return Copy(args);
-  return Usage();
+  if (command == nullptr) {
+    return UsageError(stray.empty() ? "commande manquante" : Unknown(stray.front(), "commande inconnue"), nullptr,
+                      commands);
+  }
+  const std::vector<std::string> extra = Unexpected(*command->parser);
+  stray.insert(stray.end(), extra.begin(), extra.end());
+  if (!stray.empty()) return UsageError(Unknown(stray.front(), "argument en trop"), command, commands);
+  return command->work();
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return cli::CloseStandardStreams(Vidange(argc, argv)); }

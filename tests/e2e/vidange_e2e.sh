@@ -50,6 +50,20 @@ check "and undoes the whole call" "$(printf "é'1|5|12,5\nb||")" "$("$vidange" s
 printf "INSERT INTO [T] values('c',3,3)\nINSERT INTO [T] values('d',4,4)\n" | "$vidange" sql "$db" --transaction
 check "a transaction from standard input is committed" "0 4" "$? $("$vidange" sql "$db" "SELECT * FROM [T]" | wc -l)"
 
+# Output that does not reach its destination fails the call with status 1 and an ERR line:
+# 61 on a full disk, 57 on a closed standard output. A SELECT's lost rows stop the call before
+# the next statement, so a DELETE meant to follow a saved copy never runs.
+"$vidange" sql "$db" "SELECT * FROM [T]" "DELETE * FROM [T]" >/dev/full 2>"$work/err"
+check "SELECT rows onto a full disk" "1 ERR61:Disque plein" "$? $(cat "$work/err")"
+check "and the DELETE after it not run" 4 "$("$vidange" sql "$db" "SELECT * FROM [T]" | wc -l)"
+"$vidange" --help >/dev/full 2>"$work/err"
+check "--help onto a full disk" "1 ERR61:Disque plein" "$? $(cat "$work/err")"
+"$vidange" export "$db" T "$work/t.txt" >&- 2>"$work/err"
+check "a result onto a closed standard output" "1 ERR57:Erreur d'entrée/sortie de périphérique" \
+  "$? $(cat "$work/err")"
+"$vidange" sql "$db" "DELETE * FROM [T] WHERE [A]='absent'" >&-
+check "a closed standard output given nothing is no failure" 0 $?
+
 # An import waiting for another program's write: one result line, the last word.
 printf 'x|1|1\r\n' >"$work/x.txt"
 (sqlite3 "$db" "BEGIN IMMEDIATE; SELECT 1;" ".shell sleep 7" "COMMIT;" >/dev/null 2>&1 &)

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # How vidange answers for itself: the usage asked for (--help, -h) on standard output with
-# status 0, the usage as a complaint (no command, unknown command, missing argument) on standard
-# error with status 2, the version, and its manual page: formatted by man without a warning,
-# with its sections, and documenting every command the usage names. Further manual pages given
-# are checked for warnings too.
+# status 0, each command's help, a wrong call refused with status 2 by a line naming the word at
+# fault then the usage, the version, and its manual page: formatted by man without a warning,
+# with its sections, and giving every line of the usage word for word, as the README's usage
+# block does. Further manual pages given are checked for warnings too.
 # usage: vidange_usage_e2e.sh VIDANGE MANUAL_PAGE [MANUAL_PAGE ...]
 set -uo pipefail
 vidange=$1
@@ -29,12 +29,46 @@ check "--help: the usage" "Utilisation :" "$(head -n1 <<<"$usage")"
 run -h
 check "-h: the same usage, status 0" "0 $usage" "$status $out"
 
-for call in "" "inconnue" "schema" "export base.mdb T" "import base.mdb T f.txt --mode rien"; do
+# A wrong call: one line saying what was wrong, naming the word at fault, then the usage (the
+# command's own line for a command) on standard error, status 2, nothing on standard output.
+while IFS='|' read -r call complaint; do
   # shellcheck disable=SC2086  # the call's words are meant to split
   run $call
-  check "'vidange $call': the usage on standard error, status 2" "2 $usage" "$status $err"
+  check "'vidange $call': what was wrong, status 2" "2 $complaint" "$status $(head -n1 <<<"$err")"
+  command=$(sed -n 's/^vidange \([a-z]*\) :.*/\1/p' <<<"$complaint")
+  if [ -z "$command" ]; then
+    expected=$usage
+  else
+    expected=$(printf 'Utilisation :\n%s\nL'"'"'aide de la commande : vidange %s --help' \
+      "$(grep "^  vidange $command " <<<"$usage")" "$command")
+  fi
+  check "'vidange $call': then the usage" "$expected" "$(tail -n +2 <<<"$err")"
   check "'vidange $call': nothing on standard output" "" "$out"
-done
+done <<'CALLS'
+|vidange : commande manquante
+inconnue|vidange : commande inconnue « inconnue »
+--nope|vidange : option inconnue « --nope »
+--nope sql base.mdb|vidange sql : option inconnue « --nope »
+--version extra|vidange : --version s'emploie seul
+--version sql base.mdb|vidange : --version s'emploie seul
+schema|vidange schema : argument manquant : BASE
+export base.mdb T|vidange export : argument manquant : FICHIER
+sql base.mdb --nope|vidange sql : option inconnue « --nope »
+schema base.mdb T sql|vidange schema : argument en trop « sql »
+export base.mdb T f.txt --mode keep|vidange export : option inconnue « --mode »
+import base.mdb T f.txt --mode rien|vidange import : --mode « rien » inconnu (clear, keep ou append)
+import base.mdb T f.txt --separator|vidange import : valeur manquante après --separator
+CALLS
+
+# Each command's help, asked for after it: its usage line, then every option that line names.
+while IFS= read -r line; do
+  command=$(cut -d' ' -f4 <<<"$line")
+  run "$command" --help
+  check "'vidange $command --help': status 0, its usage line" "0 $line" "$status $(sed -n 2p <<<"$out")"
+  for option in $(grep -o -- '--[a-z]*' <<<"$line"); do
+    check "'vidange $command --help' explains $option" "$option" "$(grep -o -m1 -- "^  $option\b" <<<"$out" | tr -d ' ')"
+  done
+done < <(grep '^  vidange [a-z]' <<<"$usage")
 
 run --version
 check "--version" "0 vidange 1.00" "$status $out"
@@ -48,11 +82,15 @@ page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$manual" 2>/dev/null)
 for section in NOM SYNOPSIS DESCRIPTION COMMANDES OPTIONS "CODES DE RETOUR" EXEMPLES; do
   check "section $section" "$section" "$(grep -x -m1 "$section" <<<"$page")"
 done
-# Justified lines spread their words with blanks and tabs.
-synopsis=$(sed -n '/^SYNOPSIS$/,/^DESCRIPTION$/p' <<<"$page" | tr -s '[:blank:]' ' ')
-while read -r command; do
-  check "command '$command' in the manual's synopsis" "$command" \
-    "$(grep -o -m1 -- "vidange $command\b" <<<"$synopsis" | cut -d' ' -f2)"
-done < <(grep -o '^  vidange [a-z-]*' <<<"$usage" | cut -d' ' -f4 | sort -u)
+# The manual's synopsis and the README's usage block give each line of the usage word for word.
+# Justified or wrapped, the synopsis is cut back into one entry per "vidange".
+synopsis=$(sed -n '/^SYNOPSIS$/,/^DESCRIPTION$/{/^[A-Z]/d;p}' <<<"$page" | tr -s '[:space:]' ' ' |
+  sed 's/^ //;s/ $//;s/ vidange /\nvidange /g')
+readme=$(dirname "$manual")/../README.md
+while IFS= read -r line; do
+  check "'${line#  }' in the manual's synopsis" "${line#  }" "$(grep -x -F -m1 -- "${line#  }" <<<"$synopsis")"
+  check "'${line#  }' in the README's usage block" "${line#  }" \
+    "$(awk -v usage="    ${line#  }" '$0 == usage || index($0, usage "  ") == 1 {print substr(usage, 5); exit}' "$readme")"
+done < <(grep '^  vidange ' <<<"$usage")
 
 end_checks

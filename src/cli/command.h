@@ -1,0 +1,50 @@
+// What every command of vidange shares: how a command presents itself to
+// the command line (its CLI11 subcommand, its usage line and its work), how
+// it reports a failure, and the check that its output reached its
+// destination. A command kept in a file of its own includes this header and
+// offers a Declare function that vidange.cpp lists with the others.
+#ifndef CLI_COMMAND_H_
+#define CLI_COMMAND_H_
+
+#include <functional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "dbengine/error.h"
+
+namespace cli {
+
+// A command as its Declare function leaves it: the subcommand that reads
+// its arguments and options (with their help texts) into the structure its
+// work takes, its usage line, and the work, run once the line is read.
+// The work returns the call's status: 0 done, 1 failed.
+struct Command {
+  CLI::App* parser;
+  std::string synopsis;  // after "vidange "
+  std::function<int()> work;
+};
+
+// Prints `error` on standard error as ERR<number>:<description>; returns 1.
+int Report(const dbengine::Error& error);
+
+// The error to throw when a write to standard output failed with errno
+// `errnoValue`: 61 (Disque plein) when the disk is full, 57 (Erreur
+// d'entrée/sortie de périphérique) otherwise. The command that catches it
+// reports it; the final check then does not report it again.
+dbengine::RuntimeError OutputLost(int errnoValue);
+
+// Flushes standard output; throws OutputLost when what it held did not get
+// through. A command calls it before doing anything that should not follow
+// lost output.
+void FlushOutput();
+
+// The last step of every call: standard output, then standard error,
+// flushed, closed and checked. A loss on standard output not reported yet
+// is reported as ERR61 or ERR57; either loss turns status 0 into 1 (a usage
+// error keeps its 2). Returns the call's status.
+int CloseStandardStreams(int status);
+
+}  // namespace cli
+
+#endif  // CLI_COMMAND_H_
