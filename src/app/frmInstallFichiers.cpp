@@ -56,8 +56,13 @@ QString DatabaseFilter() {
 constexpr qsizetype kAcceptedEndingLength = 12;
 constexpr qsizetype kDatabaseFileNameLength = 11;
 
+// The window was laid out for Arial's metrics. Where Arial is missing, the package's own
+// dependency, Liberation Sans, has the same metrics; it is asked for by name, so that the texts
+// keep their width even where no configuration maps Arial to it and another family would be
+// picked (DejaVu Sans, wider, cuts the banner's title).
 QFont ArialPixels(int pixelSize, bool bold = false) {
-  QFont font(u"Arial"_s);
+  QFont font;
+  font.setFamilies({u"Arial"_s, u"Liberation Sans"_s});
   font.setPixelSize(pixelSize);
   font.setBold(bold);
   return font;

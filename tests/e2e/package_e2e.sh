@@ -44,7 +44,7 @@ echo "ok: contents are the ${#expected_contents[@]} expected files"
 [[ $(dpkg-deb -f "$package" Package) == "$name" ]] || fail "package name"
 [[ $(dpkg-deb -f "$package" Version) == 1.00-1 ]] || fail "version $(dpkg-deb -f "$package" Version)"
 depends=$(dpkg-deb -f "$package" Depends)
-for dependency in qt6-translations-l10n libqt6widgets6 libsqlite3-0; do
+for dependency in fonts-liberation qt6-translations-l10n libqt6widgets6 libsqlite3-0; do
   [[ ", $depends," == *", $dependency "* || ", $depends," == *", $dependency,"* ]] ||
     fail "$dependency missing from Depends: $depends"
 done
