@@ -21,9 +21,9 @@ SIZES = (48, 64, 128, 256)
 
 def load_pictures():
     path = os.path.join(HERE, "..", "..", "src", "app", "resources", "make-pictures.py")
-    spec = importlib.util.spec_from_file_location("make_pictures", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("make_pictures", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
