@@ -4,8 +4,54 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLocale>
+#include <QTreeView>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// The columns of the dialog's detailed file list.
+enum FileColumn { kName = 0, kSize = 1, kType = 2, kModified = 3 };
+
+// Qt writes the sizes and dates of the file list in the system's language (LANG); this proxy
+// writes them in French whatever LANG, the dates in the window's day-first form.
+class FrenchFileDetails : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || files == nullptr ||
+        (index.column() != kSize && index.column() != kModified)) {
+      return QIdentityProxyModel::data(index, role);
+    }
+    const QModelIndex source = mapToSource(index);
+    if (index.column() == kModified) {
+      return files->lastModified(source).toString(u"dd/MM/yyyy HH:mm:ss"_s);
+    }
+    if (files->isDir(source)) return QString();
+    return QLocale(QLocale::French, QLocale::France).formattedDataSize(files->size(source));
+  }
+};
+
+// The size, type and date columns take the width of their heading and widest value, the name
+// column what is left, so that nothing is cut at the dialog's size.
+void FitColumns(QFileDialog& dialog) {
+  auto* files = dialog.findChild<QTreeView*>(u"treeView"_s);
+  if (files == nullptr) return;
+  QHeaderView* header = files->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(kName, QHeaderView::Stretch);
+  for (int column : {kSize, kType, kModified}) {
+    header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+}
+
+}  // namespace
 
 void FileOpenDialog::ShowOpen() {
   std::optional<QString> chosen = AskForFile();
@@ -27,6 +73,8 @@ std::unique_ptr<QFileDialog> QtFileOpenDialog::BuildDialog() const {
   dialog->setAcceptMode(QFileDialog::AcceptOpen);
   dialog->setFileMode(QFileDialog::ExistingFile);
   dialog->setNameFilters(NameFiltersFromFilter(Filter));
+  dialog->setProxyModel(new FrenchFileDetails(dialog.get()));
+  FitColumns(*dialog);
   if (!FileName.isEmpty()) {
     dialog->selectFile(FileName);
   } else if (!lastFolder_.isEmpty()) {

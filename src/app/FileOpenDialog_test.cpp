@@ -10,11 +10,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeView>
 
 #include "app/app_test_support.h"
 
@@ -39,6 +41,7 @@ class FileOpenDialogTest : public QObject {
   void nameFilters();
   void builtDialog();
   void qtTextsAreFrench();
+  void fileListIsFrenchAndUncut();
   void showOpen_data();
   void showOpen();
   void opensAgainInTheLastFolder();
@@ -127,10 +130,61 @@ void FileOpenDialogTest::qtTextsAreFrench() {
   QVERIFY(model != nullptr);
   QTRY_COMPARE(model->data(model->index(database).siblingAtColumn(2)).toString(),
                u"base de données JET"_s);
+  // Missing from Qt's French catalogue; the installer's own supplies it.
+  QCOMPARE(model->data(model->index(folder.path()).siblingAtColumn(2)).toString(), u"Dossier"_s);
   QCOMPARE(dialog->findChild<QToolButton*>(u"toParentButton"_s)->toolTip(), u"Dossier parent"_s);
   // The file list's context menu.
   QCOMPARE(dialog->findChild<QAction*>(u"qt_new_folder_action"_s)->text().remove(u'&'),
            u"Nouveau dossier"_s);
+}
+
+// The detailed list as the operator sees it at the dialog's own size, under the C locale:
+// sizes and dates in French, and each column wide enough for its heading and its values.
+void FileOpenDialogTest::fileListIsFrenchAndUncut() {
+  QTemporaryDir folder;
+  const QString database = folder.filePath(u"lexbase.mdb"_s);
+  QFile file(database);
+  QVERIFY(file.open(QIODevice::WriteOnly) && file.write("0123456789") == 10);
+  file.close();
+  QtFileOpenDialog adapter;
+  adapter.Filter = kFilter;
+  adapter.FileName = database;
+
+  QStringList row, headings, cut;
+  AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
+    auto* files = dialog->findChild<QTreeView*>(u"treeView"_s);
+    QModelIndex entry;
+    for (int wait = 0; wait < 100 && !entry.isValid(); ++wait) {
+      QTest::qWait(20);
+      const QModelIndexList found = files->model()->match(
+          files->model()->index(0, 0, files->rootIndex()), Qt::DisplayRole, u"lexbase.mdb"_s);
+      if (!found.isEmpty()) entry = found.first();
+    }
+    QHeaderView* header = files->header();
+    for (int column = 0; column < 4 && entry.isValid(); ++column) {
+      row << entry.siblingAtColumn(column).data().toString();
+      headings << files->model()->headerData(column, Qt::Horizontal).toString();
+      const int needed =
+          std::max(QFontMetrics(files->font()).horizontalAdvance(row.last()),
+                   QFontMetrics(header->font()).horizontalAdvance(headings.last()));
+      const int right = header->sectionViewportPosition(column) + header->sectionSize(column);
+      if (header->sectionSize(column) < needed || right > files->viewport()->width()) {
+        cut << u"%1: %2 px needed, %3 px from %4 in %5"_s.arg(headings.last())
+                   .arg(needed)
+                   .arg(header->sectionSize(column))
+                   .arg(header->sectionViewportPosition(column))
+                   .arg(files->viewport()->width());
+      }
+    }
+    dialog->reject();
+  });
+  adapter.ShowOpen();
+
+  QCOMPARE(row.size(), 4);
+  QCOMPARE(row[1], u"10 octets"_s);
+  // The window's date form, day first.
+  QCOMPARE(row[3], QFileInfo(database).lastModified().toString(u"dd/MM/yyyy HH:mm:ss"_s));
+  QVERIFY2(cut.isEmpty(), qPrintable(cut.join(u"; "_s)));
 }
 
 void FileOpenDialogTest::showOpen_data() {

@@ -8,10 +8,11 @@
 class QCoreApplication;
 
 // Loads "qtbase_fr" from Qt's translations folder (QLibraryInfo::TranslationsPath; Debian:
-// qt6-translations-l10n) and installs it in `application`, which owns it from then on; and makes
+// qt6-translations-l10n) and installs it in `application`, which owns it from then on, then the
+// installer's own catalogue of the few texts Qt's lacks (the file list's type names); and makes
 // French (France) Qt's default locale, so that the texts Qt takes from its locale data, such as
-// the file dialog's type names, are French too. Sizes and dates in the file dialog keep the
-// system's locale. False, with no translation installed, when the file is missing or unreadable:
+// the file dialog's file type names, are French too (the file dialog writes its sizes and dates
+// in French itself, FileOpenDialog.cpp). False, with no translation installed, when the file is missing or unreadable:
 // Qt's own texts then stay English.
 bool InstallQtFrench(QCoreApplication& application);
 

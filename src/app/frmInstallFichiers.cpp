@@ -4,6 +4,8 @@
 #include <qdrawutil.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFont>
 #include <QGuiApplication>
 #include <QIcon>
@@ -32,6 +34,34 @@ static void RegisterPictures() {
 
 namespace {
 
+const QString kBannerTitle = u"Installation des Tables de Convention de TEST pour le KVEL"_s;
+
+// A screen reader sees the window as a window (a plain widget would be a "filler" with no
+// role of its own), named by its accessible name.
+QAccessibleInterface* WindowAccessibility(const QString& className, QObject* object) {
+  if (className == u"frmInstallFichiers"_s && object != nullptr && object->isWidgetType()) {
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+  }
+  return nullptr;
+}
+
+// The banner picture. It takes the focus in its turn; while it has it, a dotted white rectangle
+// runs inside the part of the banner that the client area shows, so the keyboard user sees it.
+class BannerPicture : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QLabel::paintEvent(event);
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    painter.setPen(QPen(Qt::white, 1, Qt::DotLine));
+    // The banner overhangs the client area by 4 rows above and 6 columns on the right.
+    painter.drawRect(QRect(2, 6, width() - 6 - 5, height() - 4 - 5));
+  }
+};
+
 // What each browse button accepts, and how it refuses any other file.
 struct BrowseRow {
   QString acceptedEnding;  // "/" and the file name, in upper case: 12 characters
@@ -56,8 +86,13 @@ QString DatabaseFilter() {
 constexpr qsizetype kAcceptedEndingLength = 12;
 constexpr qsizetype kDatabaseFileNameLength = 11;
 
+// The window was laid out for Arial's metrics. Where Arial is missing, the package's own
+// dependency, Liberation Sans, has the same metrics; it is asked for by name, so that the texts
+// keep their width even where no configuration maps Arial to it and another family would be
+// picked (DejaVu Sans, wider, cuts the banner's title).
 QFont ArialPixels(int pixelSize, bool bold = false) {
-  QFont font(u"Arial"_s);
+  QFont font;
+  font.setFamilies({u"Arial"_s, u"Liberation Sans"_s});
   font.setPixelSize(pixelSize);
   font.setBold(bold);
   return font;
@@ -73,9 +108,10 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, con
   return label;
 }
 
+template <typename Label = QLabel>
 QLabel* MakePicture(QWidget* parent, const QString& name, const QPixmap& picture,
                     const QRect& geometry) {
-  auto* label = new QLabel(parent);
+  auto* label = new Label(parent);
   label->setObjectName(name);
   label->setPixmap(picture);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -116,6 +152,8 @@ QWidget* MakeLine(QWidget* parent, const QString& name, int fromX, int toX, int 
 
 }  // namespace
 
+QString DisplayName() { return u"Installation des conventions de test"_s; }
+
 QIcon ApplicationIcon() {
   RegisterPictures();
   return QIcon(u":/pictures/window-icon.ico"_s);
@@ -127,7 +165,15 @@ frmInstallFichiers::frmInstallFichiers(std::unique_ptr<OperatorMessages> message
       messages_(messages ? std::move(messages) : std::make_unique<MessageBoxes>(this)),
       rechDiag_(rechDiag ? std::move(rechDiag) : std::make_unique<QtFileOpenDialog>(this)) {
   RegisterPictures();
+  static const bool accessibilityInstalled = [] {
+    QAccessible::installFactory(WindowAccessibility);
+    return true;
+  }();
+  (void)accessibilityInstalled;
   setObjectName(u"frmInstallFichiers"_s);
+  // The window shows no title bar; the title is what taskbars and window lists show.
+  setWindowTitle(DisplayName());
+  setAccessibleName(kBannerTitle);
   setWindowIcon(ApplicationIcon());
   setFixedSize(kClientWidth + 2 * kFrameThickness, kClientHeight + 2 * kFrameThickness);
   BuildControls();
@@ -150,13 +196,12 @@ void frmInstallFichiers::BuildControls() {
   client_->setGeometry(kFrameThickness, kFrameThickness, kClientWidth, kClientHeight);
 
   // Created in the window's control order; the banner's title and icon are children of it.
-  picture1_ = MakePicture(client_, u"Picture1"_s, QPixmap(u":/pictures/banner.jpg"_s),
-                          QRect(0, -4, 513, 53));
-  // The banner takes the focus in its turn but shows no mark for it.
+  picture1_ = MakePicture<BannerPicture>(
+      client_, u"Picture1"_s, QPixmap(u":/pictures/banner.jpg"_s), QRect(0, -4, 513, 53));
   picture1_->setFocusPolicy(Qt::StrongFocus);
-  QLabel* label1 = MakeLabel(picture1_, u"Label1"_s,
-                             u"Installation des Tables de Convention de TEST pour le KVEL"_s,
-                             ArialPixels(15, true), QRect(56, 18, 451, 20));
+  picture1_->setAccessibleName(kBannerTitle);
+  QLabel* label1 = MakeLabel(picture1_, u"Label1"_s, kBannerTitle, ArialPixels(15, true),
+                             QRect(56, 18, 451, 20));
   QPalette white = label1->palette();
   white.setColor(QPalette::WindowText, Qt::white);
   label1->setPalette(white);

@@ -98,6 +98,10 @@ class frmInstallFichiers : public QWidget {
   QPushButton* cmdParcourir_[2] = {nullptr, nullptr};
 };
 
+// The application's name as the desktop shows it (taskbars, window lists, the menu entry):
+// "Installation des conventions de test". It is the window's title, which no title bar shows.
+QString DisplayName();
+
 // The window and application icon (16 x 16, from the window's pictures).
 QIcon ApplicationIcon();
 

@@ -62,6 +62,7 @@ class WindowTest : public QObject {
   void textBoxesLieOverTheirLabels();
   void accessibleNames_data();
   void accessibleNames();
+  void bannerShowsItsFocus();
 
   void focusStartsInTheDictionaryField();
   void tabOrder_data();
@@ -158,7 +159,8 @@ void WindowTest::frameSizeAndPosition() {
   frmInstallFichiers& window = scripted.window;
   QVERIFY(window.isWindow());
   QVERIFY(window.windowFlags().testFlag(Qt::FramelessWindowHint));
-  QVERIFY(window.windowTitle().isEmpty());
+  // No title bar shows it: the title names the window in taskbars and window lists.
+  QCOMPARE(window.windowTitle(), u"Installation des conventions de test"_s);
   QCOMPARE(window.minimumSize(), QSize(513, 237));
   QCOMPARE(window.maximumSize(), QSize(513, 237));
   QCOMPARE(scripted.Control(u"ClientArea"_s)->geometry(), QRect(3, 3, 507, 231));
@@ -235,24 +237,60 @@ void WindowTest::textBoxesLieOverTheirLabels() {
 void WindowTest::accessibleNames_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<QString>("spoken");
+  QTest::addColumn<int>("role");
 
+  const QString title = u"Installation des Tables de Convention de TEST pour le KVEL"_s;
+  QTest::newRow("the window") << u"frmInstallFichiers"_s << title << int(QAccessible::Window);
+  QTest::newRow("the banner") << u"Picture1"_s << title << int(QAccessible::Graphic);
   QTest::newRow("txtCheminApplication")
-      << u"txtCheminApplication"_s << u"Chemin d'installation de la base Lexbase.mdb"_s;
-  QTest::newRow("CmdParcourir(0)") << u"CmdParcourir0"_s << u"Parcourir pour la base Lexbase.mdb"_s;
+      << u"txtCheminApplication"_s << u"Chemin d'installation de la base Lexbase.mdb"_s
+      << int(QAccessible::EditableText);
+  QTest::newRow("CmdParcourir(0)") << u"CmdParcourir0"_s << u"Parcourir pour la base Lexbase.mdb"_s
+                                   << int(QAccessible::Button);
   QTest::newRow("txtCheminMedecin")
-      << u"txtCheminMedecin"_s << u"Chemin d'installation de la base Patbase.mdb"_s;
-  QTest::newRow("CmdParcourir(1)") << u"CmdParcourir1"_s << u"Parcourir pour la base Patbase.mdb"_s;
+      << u"txtCheminMedecin"_s << u"Chemin d'installation de la base Patbase.mdb"_s
+      << int(QAccessible::EditableText);
+  QTest::newRow("CmdParcourir(1)") << u"CmdParcourir1"_s << u"Parcourir pour la base Patbase.mdb"_s
+                                   << int(QAccessible::Button);
 }
 
-// What a screen reader announces for each folder field and browse button.
+// What a screen reader announces for the window and each control that takes the focus.
 void WindowTest::accessibleNames() {
   QFETCH(QString, name);
   QFETCH(QString, spoken);
+  QFETCH(int, role);
 
   ScriptedWindow scripted;
-  QAccessibleInterface* control = QAccessible::queryAccessibleInterface(scripted.Control(name));
+  QWidget* widget = name == scripted.window.objectName() ? &scripted.window : scripted.Control(name);
+  QAccessibleInterface* control = QAccessible::queryAccessibleInterface(widget);
   QVERIFY(control != nullptr);
   QCOMPARE(control->text(QAccessible::Name), spoken);
+  QCOMPARE(int(control->role()), role);
+}
+
+// Tab from Annuler reaches the banner, which then shows a mark inside its visible part.
+void WindowTest::bannerShowsItsFocus() {
+  ScriptedWindow scripted;
+  QVERIFY(scripted.ShowActive());
+  QWidget* banner = scripted.Control(u"Picture1"_s);
+  const QImage unfocused = scripted.window.grab().toImage();
+  scripted.Control(u"cmdQuitter"_s)->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), banner);
+  QVERIFY(QAccessible::queryAccessibleInterface(banner)->state().focused);
+  const QImage focused = scripted.window.grab().toImage();
+
+  // The banner's pixels that changed (the buttons' own focus marks change too) reach near all
+  // four sides of the banner's visible part.
+  const QRect visibleBanner(3, 3, 507, 49);  // in window pixels, inside the frame
+  QRect changed;
+  for (int y = visibleBanner.top(); y <= visibleBanner.bottom(); ++y) {
+    for (int x = visibleBanner.left(); x <= visibleBanner.right(); ++x) {
+      if (focused.pixel(x, y) != unfocused.pixel(x, y)) changed |= QRect(x, y, 1, 1);
+    }
+  }
+  QVERIFY2(changed.width() > 490 && changed.height() > 40,
+           qPrintable(u"focus mark spans %1 x %2 px"_s.arg(changed.width()).arg(changed.height())));
 }
 
 void WindowTest::focusStartsInTheDictionaryField() {

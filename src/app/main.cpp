@@ -15,6 +15,11 @@ int main(int argc, char* argv[]) {
   int qtArgumentCount = argc > 0 ? 1 : 0;
   QApplication application(qtArgumentCount, argv);
   QCoreApplication::setApplicationVersion(u"1.00"_s);
+  // The window's class (WM_CLASS) and the desktop entry's name agree, so that docks and taskbars
+  // match the window to its menu entry. No display name is set: Qt would append it to the title
+  // of every message box; the window's own title carries it (DisplayName()).
+  QCoreApplication::setApplicationName(u"installateur-conventions"_s);
+  QGuiApplication::setDesktopFileName(u"installateur-conventions"_s);
   QApplication::setWindowIcon(ApplicationIcon());
   // Without the translations, Qt's own texts stay English; the installer works all the same.
   InstallQtFrench(application);

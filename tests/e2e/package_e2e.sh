@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The Debian package as scripts/package builds it:
 #   1. its contents are exactly the program folder (installer and source database), the
-#      launcher link, vidange, the desktop entry, the icon, the two manual pages and the
-#      documents Debian asks for: nothing more (no build or test file), nothing less;
+#      launcher link, vidange, the desktop entry, the AppStream metadata, the icons (five sizes
+#      and scalable), the two manual pages, the documents they point to and the documents
+#      Debian asks for: nothing more (no build or test file), nothing less; each icon has its
+#      folder's size; the desktop entry passes desktop-file-validate and the metadata
+#      appstreamcli validate;
 #   2. its control data: name, version, Qt's French translations among the dependencies;
 #   3. unpacked with dpkg-deb -x into a temporary root, the unpacked vidange answers
 #      --version, and the unpacked installer started through its launcher finds its database
@@ -27,9 +30,17 @@ expected_contents=(
   ./usr/share/applications/"$name".desktop
   ./usr/share/doc/"$name"/changelog.Debian.gz
   ./usr/share/doc/"$name"/copyright
+  ./usr/share/doc/"$name"/dialect.md.gz
+  ./usr/share/doc/"$name"/transfer-format.md.gz
+  ./usr/share/icons/hicolor/128x128/apps/"$name".png
   ./usr/share/icons/hicolor/16x16/apps/"$name".png
+  ./usr/share/icons/hicolor/256x256/apps/"$name".png
+  ./usr/share/icons/hicolor/48x48/apps/"$name".png
+  ./usr/share/icons/hicolor/64x64/apps/"$name".png
+  ./usr/share/icons/hicolor/scalable/apps/"$name".svg
   ./usr/share/man/man1/install-conventions.1.gz
   ./usr/share/man/man1/vidange.1.gz
+  ./usr/share/metainfo/example.seed_1585983e.installateur_conventions.metainfo.xml
 )
 
 # 1. Contents: every entry that is not a folder, sorted.
@@ -39,20 +50,30 @@ contents=$(dpkg-deb --fsys-tarfile "$package" | tar -t | grep -v '/$' | sort) ||
   fail "contents differ from the expected list:
 $(diff <(printf '%s\n' "${expected_contents[@]}") <(echo "$contents"))"
 echo "ok: contents are the ${#expected_contents[@]} expected files"
+root=$work/root
+dpkg-deb -x "$package" "$root" || fail "dpkg-deb -x failed"
+
+for size in 16 48 64 128 256; do
+  [[ $(identify -format %wx%h "$root/usr/share/icons/hicolor/${size}x${size}/apps/$name.png") == \
+    "${size}x${size}" ]] || fail "the ${size}x${size} icon has another size"
+done
+desktop-file-validate "$root/usr/share/applications/$name.desktop" ||
+  fail "desktop-file-validate rejects the desktop entry"
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml ||
+  fail "appstreamcli rejects the AppStream metadata"
+echo "ok: icon sizes, desktop entry and AppStream metadata"
 
 # 2. Control data.
 [[ $(dpkg-deb -f "$package" Package) == "$name" ]] || fail "package name"
 [[ $(dpkg-deb -f "$package" Version) == 1.00-1 ]] || fail "version $(dpkg-deb -f "$package" Version)"
 depends=$(dpkg-deb -f "$package" Depends)
-for dependency in qt6-translations-l10n libqt6widgets6 libsqlite3-0; do
+for dependency in fonts-liberation qt6-translations-l10n libqt6widgets6 libsqlite3-0; do
   [[ ", $depends," == *", $dependency "* || ", $depends," == *", $dependency,"* ]] ||
     fail "$dependency missing from Depends: $depends"
 done
 echo "ok: control data ($depends)"
 
 # 3. The unpacked programs.
-root=$work/root
-dpkg-deb -x "$package" "$root" || fail "dpkg-deb -x failed"
 [[ $(readlink "$root/usr/bin/install-conventions") == ../lib/$name/install-conventions ]] ||
   fail "the launcher points to $(readlink "$root/usr/bin/install-conventions")"
 version=$("$root/usr/bin/vidange" --version) || fail "vidange --version failed"

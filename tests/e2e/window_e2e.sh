@@ -5,6 +5,8 @@
 #      window shown, and Enter ends the program with status 1;
 #   2. with CONVENTIONS_TEST_KVEL.mdb beside it, the window is 513 x 237 pixels in all (a
 #      507 x 231 client area in a 3-pixel frame), centred on the screen; its picture is saved;
+#      its class and name are those of its desktop entry (WM_CLASS "installateur-conventions",
+#      _NET_WM_NAME "Installation des conventions de test"), the name taskbars show;
 #      Alt+A (Annuler) ends the program with status 0. Given a reference picture, the window's
 #      picture must match it pixel for pixel.
 # Usage: window_e2e.sh PROGRAM [SCREENSHOT.png [REFERENCE.png]]. Exit status 77 when a tool is
@@ -17,7 +19,7 @@ reference=${3:-}
 readonly screen_width=1024 screen_height=768
 readonly wait_seconds=20
 
-for tool in Xvfb xdotool xwininfo import identify compare; do
+for tool in Xvfb xdotool xwininfo xprop import identify compare; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed"
     exit 77
@@ -80,6 +82,12 @@ centre_x=$(((screen_width - 513) / 2)) centre_y=$(((screen_height - 237) / 2))
 ((x >= centre_x - 1 && x <= centre_x + 1 && y >= centre_y - 1 && y <= centre_y + 1)) ||
   fail "window at $x,$y, expected about $centre_x,$centre_y"
 echo "ok: window 513 x 237 at $x,$y, centred"
+
+class=$(xprop -id "$window" WM_CLASS | sed 's/^[^=]*= //')
+[[ $class == *', "installateur-conventions"' ]] || fail "window class $class"
+name=$(xprop -id "$window" _NET_WM_NAME | sed 's/^[^=]*= //')
+[[ $name == '"Installation des conventions de test"' ]] || fail "window name $name"
+echo "ok: window class $class and name $name"
 
 # Waits until the window is painted: the banner alone brings many colours.
 painted() {

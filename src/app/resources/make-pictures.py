@@ -136,11 +136,11 @@ def draw_database(canvas, unit, left, top, width, height, discs, body, light, da
     canvas.fill(in_ellipse(cx, top * s + ry, rx * 0.72, ry * 0.62), solid(body, 0.35))
 
 
-def installer_icon():
-    """16 x 16: a blue database drum with a green arrow pointing into it."""
-    size = 16
+def installer_icon(size=16):
+    """16 x 16 (or `size` square, for the package's menu icons): a blue database drum with a
+    green arrow pointing into it."""
     canvas = Canvas(size * SUPERSAMPLE, size * SUPERSAMPLE)
-    u = SUPERSAMPLE / 2.0  # drawn on the 32-unit grid
+    u = SUPERSAMPLE * size / 32.0  # drawn on the 32-unit grid
     draw_database(canvas, u, 3, 8, 22, 22, 2,
                   hex_colour("#2f6fc4"), hex_colour("#9cc8ff"), hex_colour("#123f80"))
     green, green_dark = hex_colour("#34b34a"), hex_colour("#1c6e2a")
