@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "dbengine/database_copy.h"
 #include "dbengine/dbengine.h"
 #include "support/child_process.h"
@@ -134,6 +136,42 @@ TEST_F(DatabaseCopyTest, FullDiskEndsWith3026AndLeavesNothing) {
         << outcome;
   }
   EXPECT_EQ(FolderNames(), std::vector<std::string>{});
+}
+
+// Another SQLite tool may store in an engine database what the engine would
+// refuse; the copy refuses it too rather than carry it as another value.
+TEST_F(DatabaseCopyTest, ValueStoredPastItsFieldByAnotherToolIsRefused) {
+  struct Case {
+    const char* column;
+    const char* value;
+    int number;
+  };
+  const Case cases[] = {{"t", "'six lettres'", 3163}, {"y", "300", 3349}, {"s", "40000", 3349},
+                        {"l", "2147483648", 3349}, {"l", "-2147483649", 3349}};
+  for (const Case& tested : cases) {
+    SCOPED_TRACE(tested.value);
+    const std::string source = (root_ / "autre.mdb").string();
+    fs::remove(source);
+    Database::Create(source);
+    {
+      Database database;
+      database.Open(source);
+      database.Execute("CREATE TABLE V (t TEXT(5), y BYTE, s SHORT, l LONG)");
+      database.Close();
+    }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(source.c_str(), &other), SQLITE_OK);
+    const std::string insert = std::string("INSERT INTO V (") + tested.column + ") VALUES (" + tested.value + ")";
+    ASSERT_EQ(sqlite3_exec(other, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    try {
+      dbengine::CopyDatabase(source, target_, {}, {}, nullptr);
+      ADD_FAILURE() << "copied";
+    } catch (const dbengine::EngineError& error) {
+      EXPECT_EQ(error.Number(), tested.number);
+    }
+    EXPECT_TRUE(FolderNames().empty());
+  }
 }
 
 }  // namespace
