@@ -1,6 +1,6 @@
 // The installation run through its window-free host, on copies of the sample
 // databases in a temporary folder.
-#include "app/Installation.h"
+#include "installation/Installation.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -21,7 +21,7 @@ namespace {
 struct Box {
   std::string text;
   std::string title;
-  OperatorMessages::Icon icon;
+  MessageIcon icon;
 };
 
 class TestHost : public InstallationHost {
@@ -35,7 +35,7 @@ class TestHost : public InstallationHost {
   std::string DictionaryFolderText() const override { return dictionary; }
   std::string DataFolderText() const override { return data; }
   std::string ProgramFolder() const override { return program; }
-  void ShowMessage(const std::string& text, const std::string& title, OperatorMessages::Icon icon) override {
+  void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override {
     boxes.push_back({text, title, icon});
     events.push_back("box");
   }
@@ -106,7 +106,7 @@ class InstallationTest : public ::testing::Test {
     ASSERT_FALSE(host_.boxes.empty());
     EXPECT_EQ(host_.boxes.back().text, "Installation terminée.");
     EXPECT_EQ(host_.boxes.back().title, "Installation des conventions de tests du KVEL");
-    EXPECT_EQ(host_.boxes.back().icon, OperatorMessages::Icon::Information);
+    EXPECT_EQ(host_.boxes.back().icon, MessageIcon::Information);
     ASSERT_GE(host_.events.size(), 2u);
     EXPECT_EQ(host_.events.back(), "quit");
   }
@@ -133,7 +133,7 @@ class InstallationTest : public ::testing::Test {
   const Box& ErrorReport() const {
     EXPECT_EQ(host_.boxes.size(), 2u);
     EXPECT_EQ(host_.boxes.front().title, "Erreur d'installation");
-    EXPECT_EQ(host_.boxes.front().icon, OperatorMessages::Icon::Exclamation);
+    EXPECT_EQ(host_.boxes.front().icon, MessageIcon::Exclamation);
     return host_.boxes.front();
   }
 
@@ -183,7 +183,7 @@ TEST_F(InstallationTest, ChecksStopAtTheFirstProblemWithItsMessage) {
     ASSERT_EQ(host.boxes.size(), 1u) << check.message;
     EXPECT_EQ(host.boxes[0].text, check.message);
     EXPECT_EQ(host.boxes[0].title, "Attention");
-    EXPECT_EQ(host.boxes[0].icon, OperatorMessages::Icon::Critical);
+    EXPECT_EQ(host.boxes[0].icon, MessageIcon::Critical);
     EXPECT_EQ(host.events, std::vector<std::string>{"box"}) << "the window stays as it was";
   }
   EXPECT_EQ(Bytes(Data()), dataBytes);
