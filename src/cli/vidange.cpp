@@ -1,8 +1,9 @@
 // vidange: the companion command of the installer, for support staff, tests
 // and benchmarks. It runs statements on a database, shows its schema, and
 // runs one table transfer (export or import), all through the same modules
-// as the installer, and copies databases (an Access file into the engine's
-// format among them).
+// as the installer, copies databases (an Access file into the engine's
+// format among them), runs the installation without a window, verifies an
+// installation and compares two tables.
 #include <unistd.h>
 
 #include <charconv>
@@ -10,11 +11,15 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "dbengine/dbengine.h"
+#include "cli/compare_command.h"
+#include "cli/install_command.h"
+#include "cli/progress_reporter.h"
 #include "dbengine/statement.h"
 #include "transfer/VidangeTables.h"
 
@@ -26,13 +31,30 @@ constexpr char kUsage[] =
     "  vidange schema BASE [TABLE]\n"
     "  vidange export BASE TABLE FICHIER [--separator S]\n"
     "  vidange import BASE TABLE FICHIER [--mode clear|keep|append] [--separator S]\n"
-    "  vidange copy SOURCE CIBLE [TABLE ...]\n";
+    "  vidange copy SOURCE CIBLE [TABLE ...]\n"
+    "  vidange install LEXBASE_DOSSIER PATBASE_DOSSIER [--source FICHIER]\n"
+    "  vidange verify LEXBASE_DOSSIER PATBASE_DOSSIER [--source FICHIER]\n"
+    "  vidange compare BASE TABLE AUTRE_BASE [AUTRE_TABLE]\n";
+
+constexpr char kExamples[] =
+    "install, verify, compare, copy, import et export montrent leur progression sur la\n"
+    "sortie d'erreur quand c'est un terminal ; --quiet la tait.\n"
+    "\n"
+    "Installer sur plusieurs postes depuis un script, puis vérifier chaque installation :\n"
+    "  for poste in poste1 poste2 poste3; do\n"
+    "    ssh \"$poste\" vidange install /srv/appli /srv/medecin --quiet &&\n"
+    "    ssh \"$poste\" vidange verify /srv/appli /srv/medecin || echo \"$poste : à reprendre\"\n"
+    "  done\n";
 
 // The commands, then the two informative options.
 void PrintUsage(std::FILE* stream) {
   std::fputs(kUsage, stream);
   std::fputs("  vidange --help | -h\n  vidange --version\n", stream);
+  std::fputs(kExamples, stream);
 }
+
+// Set by --quiet: the commands that show their progress keep silent.
+bool quiet = false;
 
 // A call the tool cannot understand: the usage on standard error, status 2.
 int Usage() {
@@ -178,8 +200,9 @@ int Transfer(const std::vector<std::string>& args, bool isExport) {
   } catch (const dbengine::Error& error) {
     return Report(error);
   }
-  std::string result = isExport ? ExportTableToText(database, args[1], args[2], separator)
-                                : ImportTextIntoTable(database, args[1], args[2], mode, separator);
+  const std::unique_ptr<TransferProgress> progress = MakeProgressReporter(quiet);
+  std::string result = isExport ? ExportTableToText(database, args[1], args[2], separator, progress.get())
+                                : ImportTextIntoTable(database, args[1], args[2], mode, separator, progress.get());
   // The result is printed once, after the close, so that it is the last word.
   try {
     database.Close();
@@ -250,7 +273,7 @@ void CopyTable(dbengine::Database& source, dbengine::Database& target, const dbe
 int Copy(const std::vector<std::string>& args) {
   if (args.size() < 2) return Usage();
   const std::string& targetPath = args[1];
-  const bool progress = ::isatty(STDERR_FILENO) == 1;
+  const bool progress = ::isatty(STDERR_FILENO) == 1 && !quiet;
   dbengine::Database source;
   std::vector<std::string> tables;
   try {
@@ -301,6 +324,28 @@ int Copy(const std::vector<std::string>& args) {
   return 0;
 }
 
+int InstallOrVerify(const std::vector<std::string>& args, bool verify) {
+  InstallOptions options;
+  std::vector<std::string> folders;
+  for (std::size_t index = 0; index < args.size(); ++index) {
+    if (args[index] == "--source" && index + 1 < args.size()) {
+      options.source = args[++index];
+    } else {
+      folders.push_back(args[index]);
+    }
+  }
+  if (folders.size() != 2) return Usage();
+  options.dictionaryFolder = folders[0];
+  options.dataFolder = folders[1];
+  options.quiet = quiet;
+  return verify ? RunVerify(options) : RunInstall(options);
+}
+
+int Compare(const std::vector<std::string>& args) {
+  if (args.size() != 3 && args.size() != 4) return Usage();
+  return RunCompare({args[0], args[1], args[2], args.size() == 4 ? args[3] : std::string(), quiet});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -315,11 +360,15 @@ int main(int argc, char** argv) {
     std::puts("vidange " VIDANGE_VERSION);
     return 0;
   }
-  const std::vector<std::string> args(argv + 2, argv + argc);
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command != "sql") quiet = std::erase(args, "--quiet") > 0;
   if (command == "sql") return Sql(args);
   if (command == "schema") return Schema(args);
   if (command == "export") return Transfer(args, true);
   if (command == "import") return Transfer(args, false);
   if (command == "copy") return Copy(args);
+  if (command == "install") return InstallOrVerify(args, false);
+  if (command == "verify") return InstallOrVerify(args, true);
+  if (command == "compare") return Compare(args);
   return Usage();
 }
