@@ -24,8 +24,17 @@ struct Box {
   MessageIcon icon;
 };
 
+// Records the tables whose transfer ended, in order.
+class TransfersSeen : public TransferProgress {
+ public:
+  std::vector<std::string> done;
+  void Rows(std::string_view, std::uint64_t) override {}
+  void Done(std::string_view table) override { done.emplace_back(table); }
+};
+
 class TestHost : public InstallationHost {
  public:
+  TransfersSeen transfers;
   std::string dictionary;
   std::string data;
   std::string program;
@@ -42,6 +51,7 @@ class TestHost : public InstallationHost {
   void SetOkEnabled(bool enabled) override { events.push_back(enabled ? "ok:1" : "ok:0"); }
   void SetWaitCursor(bool waiting) override { events.push_back(waiting ? "wait:1" : "wait:0"); }
   void Quit() override { events.push_back("quit"); }
+  TransferProgress* Progress() override { return &transfers; }
 };
 
 const char* const kTables[] = {"CentreServicesAMC", "Conventions", "CONVENTIONS_REGROUPEMENT", "CONVENTIONS_TYPE",
@@ -197,6 +207,11 @@ TEST_F(InstallationTest, FullRunCopiesEveryRowAndRebuildsTheKeys) {
   ASSERT_EQ(host_.boxes.size(), 1u);
   ExpectEndsWithCompletion();
   EXPECT_EQ(host_.events, (std::vector<std::string>{"ok:0", "wait:1", "wait:0", "box", "quit"}));
+  // The five exports in list order, then the imports, dictionary tables first.
+  EXPECT_EQ(host_.transfers.done,
+            (std::vector<std::string>{"CentreServicesAMC", "Conventions", "CONVENTIONS_REGROUPEMENT", "CONVENTIONS_TYPE",
+                                      "CORRESPONDANCE_MUTNUM_AMC", "CentreServicesAMC", "CORRESPONDANCE_MUTNUM_AMC",
+                                      "Conventions", "CONVENTIONS_REGROUPEMENT", "CONVENTIONS_TYPE"}));
 
   ExpectEveryTargetEqualToItsSource();
 

@@ -6,9 +6,11 @@
 // table (else the second) has a primary key, a missing and an extra row with
 // the same key values are one different row instead.
 //
-// The rows are sorted on disk through a scratch SQLite database, never held
-// together in memory, so two tables of millions of rows are compared in
-// bounded memory. Nothing is written to either database.
+// The rows are sorted on disk through a scratch SQLite database (as digests of
+// their lines), never held together in memory, so two tables of millions of
+// rows are compared in bounded memory. Nothing is written to either database;
+// the tables are read twice when there are rows to show, so the caller keeps
+// each database in one reading transaction for the two to agree.
 #ifndef TRANSFER_TABLE_COMPARE_H_
 #define TRANSFER_TABLE_COMPARE_H_
 
@@ -27,8 +29,9 @@ struct RowDifferences {
   std::uint64_t missing = 0;
   std::uint64_t extra = 0;
   std::uint64_t different = 0;
-  // The first kShownRows of each kind in line order: lines, and for a
-  // different row its line in the first table, then in the second.
+  // The first kShownRows of each kind in table order (of the first table for
+  // different rows): lines, and for a different row its line in the first
+  // table, then in the second.
   std::vector<std::string> missingRows;
   std::vector<std::string> extraRows;
   std::vector<std::pair<std::string, std::string>> differentRows;
