@@ -333,12 +333,14 @@ void Storage::BeginTrans() {
     return;
   }
   if (readOnly_) {
-    // Reads inside the transaction see one state of the file; writes fail with 3027.
+    // Reads inside the transaction see one state of the file; writes fail
+    // with 3027. The cache keeps its size: it serves writes.
     ExecSql("BEGIN");
-  } else {
-    TryWal();
-    ExecSql("BEGIN IMMEDIATE");
+    depth_ = 1;
+    return;
   }
+  TryWal();
+  ExecSql("BEGIN IMMEDIATE");
   depth_ = 1;
   SetCacheKiB(kTransactionCacheKiB);
 }

@@ -131,7 +131,7 @@ class Scratch {
     PutBigEndian(line.low, entry + 16);
     entry[24] = static_cast<unsigned char>(side);
     PutBigEndian(ordinal, entry + 25);
-    sqlite3_bind_blob(insert_, 1, entry, kEntrySize, SQLITE_TRANSIENT);
+    sqlite3_bind_blob(insert_, 1, entry, kEntrySize, SQLITE_STATIC);
     const int rc = sqlite3_step(insert_);
     sqlite3_reset(insert_);
     if (rc != SQLITE_DONE) Fail(rc);
