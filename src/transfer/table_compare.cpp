@@ -1,23 +1,27 @@
 // The table comparison. Each row's transfer line is reduced to a 128-bit
 // digest (two 64-bit hashes of different seeds), and its key values to a
-// 64-bit one. These numbers go into one scratch SQLite table (one 25-byte
-// blob per row: key digest, line digest, side, in that byte order), and,
-// added for the first table and subtracted for the second, into one of 65,536
-// running sums chosen by the key digest (by the line digest without a key).
-// A bucket whose sums come back to zero holds the same lines on both sides;
-// only the rows of the other buckets are sorted, by SQLite's sorter, on disk.
-// One pass over them counts, for each line, how many times each side holds
-// it; within one key, the surplus lines of the first side and those of the
-// second pair up as different rows. The rows to show, the first of each kind
-// in table order, are then found by reading the tables again up to them. Two different lines share a
-// digest, or two different buckets' contents a sum, with a chance of about
-// one in 2^128: far below any fault of the disk that holds them.
+// 64-bit one. These numbers go into a scratch SQLite table for each table
+// (one 33-byte blob per row: key digest, line digest, side and ordinal, in
+// that byte order), and, added for the first table and subtracted for the
+// second, into one of 65,536 running sums chosen by the key digest (by the
+// line digest without a key). A bucket whose sums come back to zero holds the
+// same lines on both sides; only the rows of the other buckets are sorted, by
+// SQLite's sorter, on disk, and the two sorted streams merged. One pass over
+// them counts, for each line, how many times each side holds it; within one
+// key, the surplus lines of the first side and those of the second pair up as
+// different rows. The rows to show, the first of each kind in table order,
+// are then found by reading the tables again up to them. Two different lines
+// share a digest, or two different buckets' contents a sum, with a chance of
+// about one in 2^128: far below any fault of the disk that holds them.
 #include "transfer/table_compare.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <map>
 #include <memory>
 #include <optional>
@@ -366,6 +370,88 @@ std::map<Digest, std::string> LinesOf(const Side& side, std::vector<Digest> want
   return found;
 }
 
+// Forwards the progress of the two readers, one at a time.
+class SharedProgress : public TransferProgress {
+ public:
+  explicit SharedProgress(TransferProgress* inner) : inner_(inner) {}
+  void Rows(std::string_view table, std::uint64_t rows) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inner_->Rows(table, rows);
+  }
+  void Done(std::string_view table) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inner_->Done(table);
+  }
+
+ private:
+  TransferProgress* inner_;
+  std::mutex mutex_;
+};
+
+// One table's entries and bucket sums, or the error that stopped its reading.
+struct SideScan {
+  Scratch scratch;
+  std::vector<BucketSum> sums = std::vector<BucketSum>(std::size_t{1} << kBucketBits);
+  std::exception_ptr error;
+};
+
+// Reads `side` (number `index`: 0 adds to the sums, 1 subtracts) into `scan`.
+void Scan(const Side& side, int index, SideScan& scan, TransferProgress* progress) {
+  try {
+    scan.scratch.Exec("BEGIN");
+    std::uint64_t ordinal = 0;
+    ForEachLine(side, progress, [&](const std::string& line, const std::string& keyText) {
+      // A key whose digest is 0 stands for no key; moving it to 1 keeps its rows apart.
+      const std::uint64_t keyDigest = keyText.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyText, 0), 1);
+      const Digest digest = DigestOf(line);
+      scan.scratch.Add(keyDigest, digest, index, ordinal++);
+      BucketSum& sum = scan.sums[BucketOf(keyDigest, digest)];
+      if (index == 0) {
+        sum.high += digest.high;
+        sum.low += digest.low;
+        ++sum.rows;
+      } else {
+        sum.high -= digest.high;
+        sum.low -= digest.low;
+        --sum.rows;
+      }
+      return true;
+    });
+    scan.scratch.Exec("COMMIT");
+  } catch (...) {
+    scan.error = std::current_exception();
+  }
+}
+
+// The entries of one scratch database whose buckets differ, in byte order.
+class SortedEntries {
+ public:
+  SortedEntries(Scratch& scratch, const std::vector<BucketSum>& sums) : scratch_(scratch) {
+    scratch.DefineDirty(sums);
+    if (sqlite3_prepare_v2(scratch.Handle(), "SELECT entry FROM lines WHERE dirty(entry) ORDER BY entry", -1,
+                           &statement_, nullptr) != SQLITE_OK) {
+      scratch.Fail();
+    }
+  }
+  ~SortedEntries() { sqlite3_finalize(statement_); }
+  SortedEntries(const SortedEntries&) = delete;
+  SortedEntries& operator=(const SortedEntries&) = delete;
+
+  // The next entry (valid until the next call), or nullptr after the last.
+  const unsigned char* Next() {
+    const int rc = sqlite3_step(statement_);
+    if (rc == SQLITE_DONE) return nullptr;
+    if (rc != SQLITE_ROW) scratch_.Fail(rc);
+    const auto* entry = static_cast<const unsigned char*>(sqlite3_column_blob(statement_, 0));
+    if (entry == nullptr || sqlite3_column_bytes(statement_, 0) != kEntrySize) scratch_.Fail(SQLITE_CORRUPT);
+    return entry;
+  }
+
+ private:
+  Scratch& scratch_;
+  sqlite3_stmt* statement_ = nullptr;
+};
+
 }  // namespace
 
 RowDifferences CompareTables(dbengine::Database& first, const std::string& firstTable, dbengine::Database& second,
@@ -386,48 +472,46 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
     sides[1].keyFields.push_back(place);
   }
 
-  Scratch scratch;
-  std::vector<BucketSum> buckets(std::size_t{1} << kBucketBits);
-  scratch.Exec("BEGIN");
-  for (int side = 0; side < 2; ++side) {
-    std::uint64_t ordinal = 0;
-    ForEachLine(sides[side], progress, [&](const std::string& line, const std::string& keyText) {
-      // A key whose digest is 0 stands for no key; moving it to 1 keeps its rows apart.
-      const std::uint64_t keyDigest = keyText.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyText, 0), 1);
-      const Digest digest = DigestOf(line);
-      scratch.Add(keyDigest, digest, side, ordinal++);
-      BucketSum& sum = buckets[BucketOf(keyDigest, digest)];
-      if (side == 0) {
-        sum.high += digest.high;
-        sum.low += digest.low;
-        ++sum.rows;
-      } else {
-        sum.high -= digest.high;
-        sum.low -= digest.low;
-        --sum.rows;
-      }
-      return true;
-    });
+  // Each table is read into its own scratch database, the two at once in two
+  // threads when they are two handles (one handle's connection serves one
+  // thread at a time).
+  SideScan scans[2];
+  SharedProgress shared(progress);
+  TransferProgress* const told = progress != nullptr ? &shared : nullptr;
+  if (&first != &second) {
+    std::thread other([&] { Scan(sides[1], 1, scans[1], told); });
+    Scan(sides[0], 0, scans[0], told);
+    other.join();
+  } else {
+    Scan(sides[0], 0, scans[0], told);
+    Scan(sides[1], 1, scans[1], told);
   }
-  scratch.Exec("COMMIT");
-  scratch.DefineDirty(buckets);
+  for (SideScan& scan : scans) {
+    if (scan.error) std::rethrow_exception(scan.error);
+  }
+  for (std::size_t bucket = 0; bucket < scans[0].sums.size(); ++bucket) {
+    BucketSum& sum = scans[0].sums[bucket];
+    const BucketSum& other = scans[1].sums[bucket];
+    sum.high += other.high;
+    sum.low += other.low;
+    sum.rows += other.rows;
+  }
+  scans[1].sums.clear();
 
+  // The entries of the buckets that differ, from the two sorted streams merged.
+  SortedEntries streams[2] = {SortedEntries(scans[0].scratch, scans[0].sums),
+                              SortedEntries(scans[1].scratch, scans[0].sums)};
   RowDifferences differences;
   Tally tally(!key.empty(), differences);
-  sqlite3_stmt* sorted = nullptr;
-  if (sqlite3_prepare_v2(scratch.Handle(), "SELECT entry FROM lines WHERE dirty(entry) ORDER BY entry", -1, &sorted,
-                         nullptr) != SQLITE_OK) {
-    scratch.Fail();
-  }
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(sorted, sqlite3_finalize);
-  int rc;
-  while ((rc = sqlite3_step(sorted)) == SQLITE_ROW) {
-    const auto* entry = static_cast<const unsigned char*>(sqlite3_column_blob(sorted, 0));
-    if (entry == nullptr || sqlite3_column_bytes(sorted, 0) != kEntrySize) scratch.Fail(SQLITE_CORRUPT);
+  const unsigned char* heads[2] = {streams[0].Next(), streams[1].Next()};
+  while (heads[0] != nullptr || heads[1] != nullptr) {
+    const int from =
+        heads[1] == nullptr || (heads[0] != nullptr && std::memcmp(heads[0], heads[1], kEntrySize) < 0) ? 0 : 1;
+    const unsigned char* entry = heads[from];
     tally.Line(GetBigEndian(entry), {GetBigEndian(entry + 8), GetBigEndian(entry + 16)}, entry[24],
                GetBigEndian(entry + 25));
+    heads[from] = streams[from].Next();
   }
-  if (rc != SQLITE_DONE) scratch.Fail(rc);
   tally.End();
 
   std::vector<Digest> wanted[2];
