@@ -2,6 +2,10 @@
 // installer window's fields, buttons, pointer and message boxes.
 #include "app/InstallationRun.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+
 #include "app/frmInstallFichiers.h"
 #include "installation/Installation.h"
 
@@ -19,6 +23,17 @@ OperatorMessages::Icon BoxIcon(MessageIcon icon) {
   return OperatorMessages::Icon::Information;
 }
 
+// Refuses the window's closing (the window manager's close button) while the
+// run waits: the run closes the window itself at its end.
+class CloseRefusal : public QObject {
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Close) return QObject::eventFilter(watched, event);
+    event->ignore();
+    return true;
+  }
+};
+
 class WindowHost : public InstallationHost {
  public:
   explicit WindowHost(frmInstallFichiers& window) : window_(window) {}
@@ -32,9 +47,17 @@ class WindowHost : public InstallationHost {
   void SetOkEnabled(bool enabled) override { window_.SetOkEnabled(enabled); }
   void SetWaitCursor(bool waiting) override { window_.SetWaitCursor(waiting); }
   void Quit() override { window_.cmdQuitter_Click(); }
+  void WhileWaiting() override {
+    // Paint events and the hourglass are handled; keys and clicks stay
+    // queued until the run is over.
+    window_.installEventFilter(&closeRefusal_);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    window_.removeEventFilter(&closeRefusal_);
+  }
 
  private:
   frmInstallFichiers& window_;
+  CloseRefusal closeRefusal_;
 };
 
 }  // namespace

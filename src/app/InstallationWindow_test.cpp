@@ -5,12 +5,14 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <cstddef>
 #include <string>
 
 #include "app/app_test_support.h"
 #include "app/frmInstallFichiers.h"
 #include "dbengine/dbengine.h"
+#include "support/held_reader.h"
 
 using namespace Qt::StringLiterals;
 
@@ -86,6 +88,18 @@ struct LoadedWindow {
   frmInstallFichiers window;
 };
 
+// Counts the paint events of the object it watches.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
 }  // namespace
 
 class InstallationWindowTest : public QObject {
@@ -94,6 +108,7 @@ class InstallationWindowTest : public QObject {
  private slots:
   void okInstallsAndCloses();
   void okWithEmptyFieldsOnlyWarns();
+  void heldTargetKeepsThePictureWhileTheRunWaits();
 };
 
 void InstallationWindowTest::okInstallsAndCloses() {
@@ -153,6 +168,46 @@ void InstallationWindowTest::okWithEmptyFieldsOnlyWarns() {
   QVERIFY(ok->isEnabled());
   QVERIFY(loaded.window.isVisible());
   QCOMPARE(RowCount(folders.Patbase(), "Conventions"), before);
+}
+
+void InstallationWindowTest::heldTargetKeepsThePictureWhileTheRunWaits() {
+  Folders folders;
+  QVERIFY(folders.Prepare());
+  // Another program in the middle of a write to patbase.mdb: the run's first
+  // statement on it waits 5 s.
+  HeldReader writer(folders.Patbase().toStdString(), "Conventions", HeldReader::kWrite);
+  QVERIFY(writer.CountBefore() > 0);
+
+  LoadedWindow loaded;
+  QVERIFY(loaded.LoadAndShow(folders.Program()));
+  loaded.window.SetCheminApplication(folders.Dictionary());
+  loaded.window.SetCheminMedecin(folders.Data());
+  PaintCounter counter;
+  loaded.window.installEventFilter(&counter);
+  // The run blocks the event loop but while it waits: a timer that fires
+  // during the run fires during the wait.
+  bool looked = false;
+  bool visibleAfterClose = false;
+  Qt::CursorShape pointer = Qt::ArrowCursor;
+  int paintsThen = 0;
+  QTimer::singleShot(500, &loaded.window, [&] {
+    looked = true;
+    pointer = loaded.window.cursor().shape();
+    loaded.window.close();  // as the window manager's close button asks
+    visibleAfterClose = loaded.window.isVisible();
+    paintsThen = counter.paints;
+    loaded.window.update();
+  });
+  loaded.Ok()->click();
+
+  QVERIFY2(looked, "the window's events were handled while the run waited");
+  QCOMPARE(pointer, Qt::WaitCursor);
+  QVERIFY2(visibleAfterClose, "the window is not closed in the middle of the run");
+  QVERIFY2(counter.paints > paintsThen, "the window was repainted while the run waited");
+  QCOMPARE(loaded.messages->boxes.size(), std::size_t(2));
+  QVERIFY(loaded.messages->boxes.front().text.contains(u"erreur n°3050"_s));
+  QVERIFY(!loaded.window.isVisible());
+  QCOMPARE(writer.Release(), writer.CountBefore());
 }
 
 static const bool registered = RegisterTest<InstallationWindowTest>();

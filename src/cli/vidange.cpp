@@ -6,20 +6,19 @@
 // installation and compares two tables.
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "dbengine/dbengine.h"
 #include "cli/compare_command.h"
 #include "cli/install_command.h"
 #include "cli/progress_reporter.h"
+#include "dbengine/database_copy.h"
+#include "dbengine/dbengine.h"
 #include "dbengine/statement.h"
 #include "transfer/VidangeTables.h"
 
@@ -215,112 +214,30 @@ int Transfer(const std::vector<std::string>& args, bool isExport) {
   return result == kTransferSuccess ? 0 : 1;
 }
 
-// The text a recordset field reads back as exactly `value`: the French form,
-// except for Single and Double, whose shortest exact digits are written
-// (the French form keeps 7 and 15 significant digits).
-std::string ExactText(const dbengine::Value& value) {
-  if (value.isNull || (value.type != dbengine::kSingle && value.type != dbengine::kDouble)) {
-    return dbengine::ValueToText(value);
-  }
-  char digits[64];
-  const auto written = value.type == dbengine::kSingle
-                           ? std::to_chars(digits, digits + sizeof digits, static_cast<float>(value.real))
-                           : std::to_chars(digits, digits + sizeof digits, value.real);
-  std::string text(digits, written.ptr);
-  for (char& character : text) {
-    if (character == '.') character = ',';
-  }
-  return text;
-}
-
-std::string Bracketed(const std::string& name) { return "[" + name + "]"; }
-
-// Makes table `def` in `target` with its fields and indexes, then copies
-// every row of `source`'s table into it.
-void CopyTable(dbengine::Database& source, dbengine::Database& target, const dbengine::TableDef& def,
-               bool progress) {
-  std::string create = "CREATE TABLE " + Bracketed(def.Name()) + " (";
-  for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
-    const dbengine::FieldDef& field = def.Fields(position);
-    create += (position > 0 ? ", " : "") + Bracketed(field.name) + " " +
-              dbengine::DeclaredTypeOf(field.type, field.size) + (field.required ? " NOT NULL" : "");
-  }
-  target.Execute(create + ")");
-  dbengine::Recordset rows = source.OpenRecordset("SELECT * FROM " + Bracketed(def.Name()));
-  dbengine::Recordset added = target.OpenRecordset(def.Name(), dbengine::RecordsetType::kTable);
-  std::size_t count = 0;
-  for (; !rows.IsEOF(); rows.MoveNext()) {
-    added.AddNew();
-    for (std::int16_t position = 0; position < rows.FieldCount(); ++position) {
-      const dbengine::Value& value = rows.FieldValue(position);
-      if (!value.isNull) added.SetFieldValue(position, ExactText(value));
-    }
-    added.Update();
-    if (progress && ++count % 1000 == 0) std::fprintf(stderr, "\r%s : %zu lignes", def.Name().c_str(), count);
-  }
-  // Indexes after the rows: faster than keeping them up row by row.
-  for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
-    const dbengine::IndexDef& index = def.Indexes(position);
-    std::string fields;
-    for (const std::string& field : index.fields) fields += (fields.empty() ? "" : ", ") + Bracketed(field);
-    target.Execute(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Bracketed(index.name) +
-                   " ON " + Bracketed(def.Name()) + " (" + fields + ")" + (index.primary ? " WITH PRIMARY" : ""));
-  }
-}
-
 // copy SOURCE TARGET [TABLE ...]: a new engine database TARGET holding the
 // named tables of SOURCE (all of them by default), or no TARGET at all.
 int Copy(const std::vector<std::string>& args) {
   if (args.size() < 2) return Usage();
-  const std::string& targetPath = args[1];
   const bool progress = ::isatty(STDERR_FILENO) == 1 && !quiet;
-  dbengine::Database source;
-  std::vector<std::string> tables;
+  dbengine::CopyProgress shown;
+  if (progress) {
+    shown.table = [](const std::string& name, std::size_t position, std::size_t count) {
+      std::fprintf(stderr, "\r\033[K%s (%zu/%zu)", name.c_str(), position, count);
+    };
+    shown.rows = [](const std::string& name, std::size_t rows) {
+      std::fprintf(stderr, "\r%s : %zu lignes", name.c_str(), rows);
+    };
+  }
+  std::string failedTable;
   try {
-    source.Open(args[0]);
-    if (args.size() > 2) {
-      for (std::size_t index = 2; index < args.size(); ++index) tables.push_back(source.TableDefs(args[index]).Name());
-    } else {
-      tables = source.TableNames();
-    }
-    dbengine::Database::Create(targetPath);
+    dbengine::CopyDatabase(args[0], args[1], std::vector<std::string>(args.begin() + 2, args.end()), shown,
+                           &failedTable);
   } catch (const dbengine::Error& error) {
+    if (progress) std::fputs("\r\033[K", stderr);
+    if (!failedTable.empty()) std::fprintf(stderr, "table « %s » non copiée : ", failedTable.c_str());
     return Report(error);
   }
-  bool failed = false;
-  {
-    dbengine::Database target;
-    try {
-      target.Open(targetPath);
-    } catch (const dbengine::Error& error) {
-      Report(error);
-      failed = true;
-    }
-    for (std::size_t position = 0; !failed && position < tables.size(); ++position) {
-      const std::string& name = tables[position];
-      if (progress) std::fprintf(stderr, "\r\033[K%s (%zu/%zu)", name.c_str(), position + 1, tables.size());
-      try {
-        CopyTable(source, target, source.TableDefs(name), progress);
-      } catch (const dbengine::Error& error) {
-        if (progress) std::fputs("\r\033[K", stderr);
-        std::fprintf(stderr, "table « %s » non copiée : ", name.c_str());
-        Report(error);
-        failed = true;
-      }
-    }
-    if (progress) std::fputs("\r\033[K", stderr);
-    try {
-      if (target.IsOpen()) target.Close();
-    } catch (const dbengine::Error& error) {
-      Report(error);
-      failed = true;
-    }
-  }
-  if (failed) {
-    std::error_code ignored;
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::filesystem::remove(targetPath + suffix, ignored);
-    return 1;
-  }
+  if (progress) std::fputs("\r\033[K", stderr);
   return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -196,7 +197,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, bool readOnly) {
   storage->db_ = db;
   try {
     if (rc != SQLITE_OK) storage->Fail(rc);
-    sqlite3_busy_timeout(db, kLockWaitMilliseconds);
+    sqlite3_busy_handler(db, &Storage::WaitForLock, storage.get());
     sqlite3_extended_result_codes(db, 1);
     storage->readOnly_ = !writable || sqlite3_db_readonly(db, "main") == 1;
     // Reading the schema tells a damaged or foreign file from a database.
@@ -236,6 +237,28 @@ void Storage::Create(const std::string& path) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
     throw EngineError(3051, "Impossible de créer la base de données « " + path + " ».");
   }
+}
+
+std::shared_ptr<Storage> Storage::CreatePrivate(const std::string& path, const std::string& shownPath) {
+  std::shared_ptr<Storage> storage(new Storage());
+  storage->path_ = shownPath;
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  storage->db_ = db;
+  if (rc != SQLITE_OK) storage->Fail(rc);
+  sqlite3_extended_result_codes(db, 1);
+  storage->private_ = true;
+  // A new file's pages are not journaled: the journal in memory holds only
+  // what a failing statement must undo.
+  storage->ExecSql("PRAGMA journal_mode=MEMORY");
+  storage->ExecSql("PRAGMA synchronous=OFF");
+  storage->EnsureIndexCatalog();
+  return storage;
+}
+
+void Storage::FinishPrivate() {
+  wal_ = AskWal("PRAGMA journal_mode=WAL");
+  if (!wal_) Fail(SQLITE_IOERR);
 }
 
 Storage::~Storage() {
@@ -295,10 +318,38 @@ void Storage::TryWal() {
   // The switch needs the file to itself for a moment: it is tried without
   // waiting, outside any transaction, before each write until it is had. A
   // database another program is reading meanwhile keeps its rollback journal.
-  if (wal_ || readOnly_ || !sqlite3_get_autocommit(db_) || !cursors_.empty()) return;
-  sqlite3_busy_timeout(db_, 0);
+  if (wal_ || private_ || readOnly_ || !sqlite3_get_autocommit(db_) || !cursors_.empty()) return;
+  mayWait_ = false;
   wal_ = AskWal("PRAGMA journal_mode=WAL");
-  sqlite3_busy_timeout(db_, kLockWaitMilliseconds);
+  mayWait_ = true;
+}
+
+void Storage::SetLockWait(std::function<void()> waiting, bool failAtOnceAfterTimeout) {
+  lockWaiting_ = std::move(waiting);
+  failAtOnceAfterTimeout_ = failAtOnceAfterTimeout;
+}
+
+int Storage::WaitForLock(void* opaque, int attempts) {
+  auto& storage = *static_cast<Storage*>(opaque);
+  if (!storage.mayWait_ || (storage.failAtOnceAfterTimeout_ && storage.lockTimedOut_)) return 0;
+  const auto now = std::chrono::steady_clock::now();
+  if (attempts == 0) storage.waitStart_ = now;
+  const auto left = std::chrono::milliseconds(kLockWaitMilliseconds) - (now - storage.waitStart_);
+  if (left <= std::chrono::milliseconds(0)) {
+    storage.lockTimedOut_ = true;
+    return 0;
+  }
+  if (storage.lockWaiting_) {
+    try {
+      storage.lockWaiting_();
+    } catch (...) {
+      // SQLite cannot carry an exception through its step; the wait goes on.
+    }
+  }
+  const auto nap = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(kLockWaitStepMilliseconds)));
+  sqlite3_sleep(static_cast<int>(nap.count()) + 1);
+  return 1;
 }
 
 void Storage::BeginWrite() {

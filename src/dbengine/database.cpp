@@ -84,6 +84,8 @@ Database& Database::operator=(Database&& other) noexcept {
   if (this != &other) {
     CloseQuietly(storage_);
     storage_ = std::move(other.storage_);
+    lockWaiting_ = std::move(other.lockWaiting_);
+    failAtOnceAfterLockTimeout_ = other.failAtOnceAfterLockTimeout_;
     everOpened_ = other.everOpened_;
     path_ = std::move(other.path_);
   }
@@ -99,7 +101,18 @@ void Database::Open(const std::string& path, bool readOnly) {
   storage_.reset();
   path_ = path;
   storage_ = Storage::Open(path, readOnly);
+  storage_->SetLockWait(lockWaiting_, failAtOnceAfterLockTimeout_);
   everOpened_ = true;
+}
+
+void Database::SetLockWaitCallback(std::function<void()> waiting) {
+  lockWaiting_ = std::move(waiting);
+  if (storage_) storage_->SetLockWait(lockWaiting_, failAtOnceAfterLockTimeout_);
+}
+
+void Database::SetFailAtOnceAfterLockTimeout(bool atOnce) {
+  failAtOnceAfterLockTimeout_ = atOnce;
+  if (storage_) storage_->SetLockWait(lockWaiting_, failAtOnceAfterLockTimeout_);
 }
 
 void Database::Create(const std::string& path) { Storage::Create(path); }

@@ -9,6 +9,7 @@
 #define DBENGINE_DBENGINE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -158,7 +159,20 @@ class Database {
   // handle never opened and 3420 on one already closed.
   void Close();
 
+  // While a write of this handle waits for another program's write,
+  // `waiting` is called every few tens of milliseconds, on the waiting
+  // thread (so that a window can repaint); it must not use the database.
+  // Empty for none. Kept for every later Open of the handle.
+  void SetLockWaitCallback(std::function<void()> waiting);
+  // With `atOnce`, once a write's wait has run out (3050) on the database
+  // opened by this handle, every later write that finds it held by another
+  // program fails at once with the same 3050, without a new wait, until the
+  // handle opens a database again. Off by default; kept across Open.
+  void SetFailAtOnceAfterLockTimeout(bool atOnce);
+
  private:
+  std::function<void()> lockWaiting_;
+  bool failAtOnceAfterLockTimeout_ = false;
   std::shared_ptr<Storage> storage_;
   bool everOpened_ = false;
   std::string path_;

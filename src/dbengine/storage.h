@@ -9,6 +9,8 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -25,6 +27,9 @@ namespace dbengine {
 // How long a write waits for another program's write before failing with
 // 3050. Readers never wait, and a writer never waits for readers (WAL).
 constexpr int kLockWaitMilliseconds = 5000;
+// The wait goes by steps of this length, between which the handle's waiting
+// callback is called.
+constexpr int kLockWaitStepMilliseconds = 50;
 
 // The page cache of a connection inside an explicit transaction, in KiB
 // (SQLite's default of 2,000 KiB outside one). A bulk load into an indexed
@@ -72,6 +77,15 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // temporary SQLite file that stays read-only (docs/jet-sources.md).
   static std::shared_ptr<Storage> Open(const std::string& path, bool readOnly = false);
   static void Create(const std::string& path);
+  // Makes the empty file `path` a new engine database that this connection
+  // alone uses until it is renamed into place (a copy being built): its
+  // journal is kept in memory and nothing is flushed, since the file is
+  // thrown away unless complete and flushed by its maker. Errors name
+  // `shownPath`, the name the file will have.
+  static std::shared_ptr<Storage> CreatePrivate(const std::string& path, const std::string& shownPath);
+  // Ends the building of such a file: it is put in WAL mode, as every
+  // written database is.
+  void FinishPrivate();
   ~Storage();
 
   bool IsClosed() const { return db_ == nullptr; }
@@ -100,6 +114,13 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // Stores one whole row (values already of the fields' types) with every check.
   void InsertRow(TableInfo& table, const std::vector<Value>& row);
 
+  // What a write does while another program's write holds the file:
+  // `waiting` is called between short sleeps of the wait; with
+  // `failAtOnceAfterTimeout`, once a wait has run out, later writes that find
+  // the file held fail at once (Database::SetLockWaitCallback and
+  // SetFailAtOnceAfterLockTimeout).
+  void SetLockWait(std::function<void()> waiting, bool failAtOnceAfterTimeout);
+
   void Register(Cursor* cursor) { cursors_.insert(cursor); }
   void Unregister(Cursor* cursor) { cursors_.erase(cursor); }
   sqlite3* Handle() const { return db_; }
@@ -117,6 +138,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
   void TryWal();
   bool AskWal(const char* sql);
   void SetCacheKiB(int kib);
+  // SQLite's busy handler: true (1) to try again after a short sleep.
+  static int WaitForLock(void* storage, int attempts);
   // Called with the error of a failed write: when SQLite has rolled the
   // whole explicit transaction back (disk full, I/O error), the transaction
   // is marked lost with that error.
@@ -140,6 +163,12 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::string tempPath_;  // the private copy of a Jet file, removed at Close
   bool readOnly_ = false;
   bool wal_ = false;  // the file is in WAL mode
+  bool private_ = false;  // a file being built, no journal on disk (CreatePrivate)
+  bool mayWait_ = true;   // false while a step must not wait for the lock at all
+  std::function<void()> lockWaiting_;
+  bool failAtOnceAfterTimeout_ = false;
+  bool lockTimedOut_ = false;  // a wait for the lock ran out on this connection
+  std::chrono::steady_clock::time_point waitStart_;
   int depth_ = 0;                       // explicit transaction levels open
   std::optional<EngineError> lost_;     // why the explicit transaction ended early
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> tables_;  // by upper-cased name

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -153,6 +154,31 @@ TEST_F(TransactionTest, OtherProgramsReadOnAndTheirWritesWaitThenFailUnchanged) 
   other.Execute("INSERT INTO T values(3)");
   other.Close();
   writer.Close();
+}
+
+TEST_F(TransactionTest, OnceAWaitRanOutLaterWritesFailAtOnceWhenAsked) {
+  CreateWithTable();
+  Database database;
+  int calls = 0;
+  database.SetLockWaitCallback([&] { ++calls; });
+  database.SetFailAtOnceAfterLockTimeout(true);
+  database.Open(path_);
+  HeldReader writer(path_, "T", HeldReader::kWrite);
+  ASSERT_EQ(writer.CountBefore(), 0);
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point start = Clock::now();
+  EXPECT_EQ(Outcome([&] { database.Execute("INSERT INTO T values(1)"); }), "3050");
+  const Clock::duration wait = Clock::now() - start;
+  EXPECT_GT(calls, 0) << "called while the write waited";
+  start = Clock::now();
+  EXPECT_EQ(Outcome([&] { database.Execute("INSERT INTO T values(2)"); }), "3050");
+  EXPECT_EQ(Outcome([&] { database.BeginTrans(); }), "3050");
+  EXPECT_LT(Clock::now() - start, wait / 2) << "no new wait";
+  EXPECT_EQ(writer.Release(), 0);
+  // The other program done, writes go through again.
+  database.Execute("INSERT INTO T values(3)");
+  EXPECT_EQ(Keys(database), std::vector<std::string>{"3"});
+  database.Close();
 }
 
 TEST_F(TransactionTest, RollbackJournalIsLeftForWalWhenNobodyReads) {

@@ -26,7 +26,13 @@ constexpr char kAttention[] = "Attention";
 
 class WorkingPhase {
  public:
-  explicit WorkingPhase(InstallationHost& host) : host_(host) {}
+  explicit WorkingPhase(InstallationHost& host) : host_(host) {
+    // A target held by another program's write costs the run one wait, not one per statement.
+    for (dbengine::Database* target : {&data_, &dictionary_}) {
+      target->SetLockWaitCallback([&host] { host.WhileWaiting(); });
+      target->SetFailAtOnceAfterLockTimeout(true);
+    }
+  }
 
   void Run(const std::string& dictionaryPath, const std::string& dataPath, const std::string& dataFolder,
            const std::string& sourcePath) {

@@ -88,6 +88,9 @@ class InstallationHost {
   virtual void SetOkEnabled(bool enabled) = 0;
   virtual void SetWaitCursor(bool waiting) = 0;
   virtual void Quit() = 0;  // the cancel button's handler: closes the window
+  // Called every few tens of milliseconds while a step waits for another
+  // program's write to a target: the window keeps its picture, taking no input.
+  virtual void WhileWaiting() {}
   // The source database to read instead of the one in the program folder.
   virtual std::optional<std::string> SourceDatabasePath() const { return std::nullopt; }
   // Told the rows done of each export and import; nothing by default.

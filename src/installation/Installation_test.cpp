@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -52,6 +53,8 @@ class TestHost : public InstallationHost {
   void SetWaitCursor(bool waiting) override { events.push_back(waiting ? "wait:1" : "wait:0"); }
   void Quit() override { events.push_back("quit"); }
   TransferProgress* Progress() override { return &transfers; }
+  void WhileWaiting() override { ++waits; }
+  int waits = 0;  // calls of WhileWaiting
 };
 
 const char* const kTables[] = {"CentreServicesAMC", "Conventions", "CONVENTIONS_REGROUPEMENT", "CONVENTIONS_TYPE",
@@ -165,6 +168,30 @@ TEST_F(InstallationTest, ProgramsReadingBothTargetsNeitherStallNorSpoilTheRun) {
   ExpectEveryTargetEqualToItsSource();
   EXPECT_EQ(dataReader.Release(), dataSeen);
   EXPECT_EQ(dictionaryReader.Release(), dictionarySeen);
+}
+
+TEST_F(InstallationTest, TargetHeldByAnotherProgramsWriteCostsTheRunOneWait) {
+  HeldReader writer(Data().string(), "Conventions", HeldReader::kWrite);
+  const std::int64_t held = writer.CountBefore();
+  ASSERT_GT(held, 0);
+  const auto start = std::chrono::steady_clock::now();
+  InstallationFailure failure;
+  EXPECT_EQ(RunInstallationSteps(host_, &failure), InstallationOutcome::kFailed);
+  // Seven statements on patbase.mdb (four key statements, three imports)
+  // would each wait 5 s; after the first wait the others fail at once.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(9));
+  EXPECT_GT(host_.waits, 0);
+  EXPECT_EQ(failure.number, 3050);
+  EXPECT_EQ(ErrorReport().text.rfind("Une erreur est survenue lors de l'ajout des conventions de tests dans la "
+                                     "base !\r\nerreur n°3050\r\n",
+                                     0),
+            0u);
+  ExpectEndsWithCompletion();
+  EXPECT_EQ(writer.Release(), held);
+  for (const char* table : {"CentreServicesAMC", "CORRESPONDANCE_MUTNUM_AMC"}) {
+    EXPECT_EQ(Rows(Dictionary(), table).size(), Rows(Source(), table).size())
+        << "the dictionary, not held, is installed";
+  }
 }
 
 TEST_F(InstallationTest, ChecksStopAtTheFirstProblemWithItsMessage) {

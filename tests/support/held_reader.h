@@ -2,7 +2,9 @@
 // file with SQLite alone (as any other tool would), begins a read transaction,
 // counts the rows of a table and holds the transaction until released; it
 // then counts again inside the same transaction. The constructor returns once
-// the child holds its transaction.
+// the child holds its transaction. Asked to hold the write lock (kWrite), the
+// child begins its transaction with BEGIN IMMEDIATE: it is then another
+// program in the middle of a write.
 #ifndef TESTS_SUPPORT_HELD_READER_H_
 #define TESTS_SUPPORT_HELD_READER_H_
 
@@ -15,7 +17,8 @@
 
 class HeldReader {
  public:
-  HeldReader(const std::string& path, const std::string& table) {
+  enum Hold { kRead, kWrite };
+  HeldReader(const std::string& path, const std::string& table, Hold hold = kRead) {
     int toChild[2];
     int toParent[2];
     if (pipe(toChild) != 0 || pipe(toParent) != 0) return;
@@ -23,7 +26,7 @@ class HeldReader {
     if (child_ == 0) {
       close(toChild[1]);
       close(toParent[0]);
-      _exit(Hold(path, table, toChild[0], toParent[1]));
+      _exit(Keep(path, table, hold == kWrite, toChild[0], toParent[1]));
     }
     close(toChild[0]);
     close(toParent[1]);
@@ -68,11 +71,11 @@ class HeldReader {
     return count;
   }
 
-  static int Hold(const std::string& path, const std::string& table, int release, int answers) {
+  static int Keep(const std::string& path, const std::string& table, bool forWriting, int release, int answers) {
     sqlite3* db = nullptr;
     std::int64_t before = -1;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        sqlite3_exec(db, forWriting ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) {
       before = Count(db, table);
     }
     if (write(answers, &before, sizeof before) != sizeof before) return 1;

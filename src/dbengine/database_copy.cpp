@@ -1,0 +1,314 @@
+// The copy of a database into a new engine database. The target is built
+// under a temporary name in its own folder, so that the final rename stays
+// on one file system; the build is one transaction on a file nobody else
+// knows, with its journal in memory and no flush until the end, and each
+// table's indexes are made once its rows are in. Only then is the file
+// flushed, renamed without replacing anything, and the folder flushed. A
+// temporary left by a killed copy carries the host and process that made it,
+// so that the next copy into the folder can tell it is nobody's any more.
+#include "dbengine/database_copy.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <memory>
+
+#include "dbengine/storage.h"
+
+namespace dbengine {
+namespace {
+
+constexpr char kTemporaryMark[] = ".~vc.";
+
+std::string HostName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
+  return name;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
+
+bool AllDigits(std::string_view text) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// The process that made the copy's temporary file (or one of its SQLite
+// companions) named `name` on this host, or 0 when `name` is not one.
+pid_t MakerOfTemporary(std::string_view name) {
+  const std::size_t mark = name.rfind(kTemporaryMark);
+  if (mark == std::string_view::npos || mark == 0) return 0;
+  std::string_view rest = name.substr(mark + std::strlen(kTemporaryMark));
+  for (std::string_view companion : {"-journal", "-wal", "-shm"}) {
+    if (rest.size() > companion.size() && rest.substr(rest.size() - companion.size()) == companion) {
+      rest.remove_suffix(companion.size());
+      break;
+    }
+  }
+  const std::size_t attemptDot = rest.rfind('.');
+  if (attemptDot == std::string_view::npos || !AllDigits(rest.substr(attemptDot + 1))) return 0;
+  rest = rest.substr(0, attemptDot);
+  const std::size_t pidDot = rest.rfind('.');
+  if (pidDot == std::string_view::npos || !AllDigits(rest.substr(pidDot + 1)) || rest.substr(0, pidDot) != HostName()) {
+    return 0;
+  }
+  return static_cast<pid_t>(std::stol(std::string(rest.substr(pidDot + 1))));
+}
+
+// Removes from `folder` the temporary files of copies whose process has
+// ended. What cannot be listed or removed stays for a later copy: this copy
+// does not depend on it.
+void RemoveLeftovers(const std::string& folder) {
+  DIR* directory = ::opendir(folder.c_str());
+  if (directory == nullptr) return;
+  const int folderFd = ::dirfd(directory);
+  while (const dirent* entry = ::readdir(directory)) {
+    const pid_t maker = MakerOfTemporary(entry->d_name);
+    if (maker <= 0 || maker == ::getpid()) continue;
+    if (::kill(maker, 0) == 0 || errno != ESRCH) continue;  // still running, or not ours to ask
+    struct stat status {};
+    if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)) {
+      ::unlinkat(folderFd, entry->d_name, 0);
+    }
+  }
+  ::closedir(directory);
+}
+
+EngineError WriteFailure(int error, const std::string& path) {
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
+    return EngineError(3026, "Espace disque insuffisant pour écrire dans la base de données « " + path + " ».");
+  }
+  return EngineError(3043, "Erreur de disque ou de réseau sur « " + path + " ».");
+}
+
+// Flushes the file or folder at `path` to the disk; the errno of a failure, or 0.
+int Flush(const std::string& path, bool folder) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  if (fd < 0) return errno;
+  int error = 0;
+  while (::fsync(fd) != 0) {
+    if (errno != EINTR) {
+      error = errno;
+      break;
+    }
+  }
+  ::close(fd);
+  return error;
+}
+
+// The temporary file a copy is built in: created empty under a name of its
+// own, removed with its companions unless published.
+class TemporaryTarget {
+ public:
+  explicit TemporaryTarget(const std::string& targetPath) : target_(targetPath) {
+    const std::string stem = targetPath + kTemporaryMark + HostName() + "." + std::to_string(::getpid()) + ".";
+    for (int attempt = 0;; ++attempt) {
+      path_ = stem + std::to_string(attempt);
+      const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        ::close(fd);
+        return;
+      }
+      const int error = errno;
+      if (error != EEXIST || attempt >= 100) {
+        path_.clear();
+        if (error == ENOSPC || error == EDQUOT) throw WriteFailure(error, targetPath);
+        throw EngineError(3051, "Impossible de créer la base de données « " + targetPath + " ».");
+      }
+    }
+  }
+  TemporaryTarget(const TemporaryTarget&) = delete;
+  TemporaryTarget& operator=(const TemporaryTarget&) = delete;
+  ~TemporaryTarget() {
+    if (path_.empty()) return;
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
+  }
+
+  const std::string& Path() const { return path_; }
+
+  // Flushes the complete file, gives it the target's name (never replacing
+  // a file that appeared there) and flushes the folder that records it.
+  void Publish() {
+    if (const int error = Flush(path_, false)) throw WriteFailure(error, target_);
+    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
+      int error = errno;
+      if (error == EINVAL || error == ENOSYS) {
+        // A file system without the no-replace rename: a link fails just as
+        // surely on an existing name.
+        error = ::link(path_.c_str(), target_.c_str()) == 0 ? 0 : errno;
+        if (error == 0) ::unlink(path_.c_str());
+      }
+      if (error == EEXIST) throw EngineError(3204, "La base de données « " + target_ + " » existe déjà.");
+      if (error != 0) throw WriteFailure(error, target_);
+    }
+    path_.clear();
+    if (const int error = Flush(FolderOf(target_), true)) {
+      // Its name may not survive a power cut: the copy is not done.
+      ::unlink(target_.c_str());
+      throw WriteFailure(error, target_);
+    }
+  }
+
+ private:
+  std::string target_;
+  std::string path_;
+};
+
+// While a copy is built, SIGINT, SIGTERM and SIGHUP (Ctrl-C, kill, a closed
+// terminal) remove its temporary file before ending the process as they
+// would have; a process that handles or ignores them itself keeps its way.
+// Only what may be called in a signal handler is used there: the names are
+// written beforehand.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+char removedOnSignal[4][PATH_MAX + 16];
+
+extern "C" void RemoveTemporaryAndEnd(int signal) {
+  for (const char* path : removedOnSignal) {
+    if (path[0] != '\0') ::unlink(path);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+class RemovalOnSignal {
+ public:
+  explicit RemovalOnSignal(const std::string& path) {
+    if (path.size() + 16 > PATH_MAX) return;
+    const char* suffixes[] = {"", "-journal", "-wal", "-shm"};
+    for (std::size_t index = 0; index < 4; ++index) {
+      std::snprintf(removedOnSignal[index], sizeof removedOnSignal[index], "%s%s", path.c_str(), suffixes[index]);
+    }
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      struct sigaction action {};
+      action.sa_handler = RemoveTemporaryAndEnd;
+      sigemptyset(&action.sa_mask);
+      for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
+      installed_[index] = ::sigaction(kEndingSignals[index], nullptr, &previous_[index]) == 0 &&
+                          previous_[index].sa_handler == SIG_DFL &&
+                          ::sigaction(kEndingSignals[index], &action, nullptr) == 0;
+    }
+  }
+  RemovalOnSignal(const RemovalOnSignal&) = delete;
+  RemovalOnSignal& operator=(const RemovalOnSignal&) = delete;
+  ~RemovalOnSignal() {
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      if (installed_[index]) ::sigaction(kEndingSignals[index], &previous_[index], nullptr);
+    }
+    for (auto& path : removedOnSignal) path[0] = '\0';
+  }
+
+ private:
+  struct sigaction previous_[std::size(kEndingSignals)] {};
+  bool installed_[std::size(kEndingSignals)] = {};
+};
+
+std::string Bracketed(const std::string& name) { return "[" + name + "]"; }
+
+// Makes `def`'s table in `target` through the statement dialect (so that a
+// name it cannot write is refused as a statement would be), copies every row
+// of the source's table as typed values, then makes its indexes.
+void CopyTable(Storage& source, Storage& target, const TableDef& def, const CopyProgress& progress) {
+  std::string create = "CREATE TABLE " + Bracketed(def.Name()) + " (";
+  for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
+    const FieldDef& field = def.Fields(position);
+    create += (position > 0 ? ", " : "") + Bracketed(field.name) + " " + DeclaredTypeOf(field.type, field.size) +
+              (field.required ? " NOT NULL" : "");
+  }
+  target.Execute(create + ")");
+  TableInfo& added = target.Table(def.Name(), 3078);
+  Statement3 rows(source, source.Handle(), "SELECT * FROM " + Quote(def.Name()));
+  std::vector<Value> row(static_cast<std::size_t>(def.FieldCount()));
+  std::size_t count = 0;
+  int rc;
+  while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+    for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
+      const FieldDef& field = def.Fields(position);
+      Value& value = row[static_cast<std::size_t>(position)];
+      ReadColumn(rows.get(), position, field.type, value);
+      // Another SQLite tool may have stored a longer text than the field allows.
+      if (field.type == kText && !value.isNull && value.text.size() > static_cast<std::size_t>(field.size) &&
+          Utf8Length(value.text) > static_cast<std::size_t>(field.size)) {
+        throw EngineError(3163, "Le champ « " + field.name + " » est trop petit pour accepter la quantité "
+                                "de données que vous avez tenté d'ajouter.");
+      }
+    }
+    target.InsertRow(added, row);
+    if (++count % 1000 == 0 && progress.rows) progress.rows(def.Name(), count);
+  }
+  if (rc != SQLITE_DONE) source.Fail(rc);
+  for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
+    const IndexDef& index = def.Indexes(position);
+    std::string fields;
+    for (const std::string& field : index.fields) fields += (fields.empty() ? "" : ", ") + Bracketed(field);
+    target.Execute(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Bracketed(index.name) +
+                   " ON " + Bracketed(def.Name()) + " (" + fields + ")" + (index.primary ? " WITH PRIMARY" : ""));
+  }
+}
+
+}  // namespace
+
+void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, const std::vector<std::string>& tables,
+                  const CopyProgress& progress, std::string* failedTable) {
+  std::shared_ptr<Storage> source = Storage::Open(sourcePath);
+  // One read transaction: every table as the source stood at one moment.
+  if (const int rc = sqlite3_exec(source->Handle(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+    source->Fail(rc);
+  }
+  std::vector<TableDef> defs;
+  if (tables.empty()) {
+    for (const std::string& name : source->TableNames()) defs.push_back(source->Table(name, 3265).def);
+  } else {
+    for (const std::string& name : tables) defs.push_back(source->Table(name, 3265).def);
+  }
+
+  struct stat status {};
+  if (::lstat(targetPath.c_str(), &status) == 0) {
+    // A link too, dangling or not: the copy never writes through one.
+    throw EngineError(3204, "La base de données « " + targetPath + " » existe déjà.");
+  }
+  const std::string folder = FolderOf(targetPath);
+  std::error_code ignored;
+  if (targetPath.empty() || !std::filesystem::is_directory(folder, ignored)) {
+    throw EngineError(3044, "« " + folder + " » n'est pas un chemin d'accès valide.");
+  }
+  RemoveLeftovers(folder);
+
+  TemporaryTarget temporary(targetPath);
+  {
+    const RemovalOnSignal removal(temporary.Path());
+    std::shared_ptr<Storage> target = Storage::CreatePrivate(temporary.Path(), targetPath);
+    target->BeginTrans();
+    for (std::size_t position = 0; position < defs.size(); ++position) {
+      const TableDef& def = defs[position];
+      if (progress.table) progress.table(def.Name(), position + 1, defs.size());
+      try {
+        CopyTable(*source, *target, def, progress);
+      } catch (const Error&) {
+        if (failedTable != nullptr) *failedTable = def.Name();
+        throw;
+      }
+    }
+    target->CommitTrans();
+    target->FinishPrivate();
+    target->Close();
+    source->Close();
+    temporary.Publish();
+  }
+}
+
+}  // namespace dbengine

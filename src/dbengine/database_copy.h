@@ -1,0 +1,49 @@
+// Copying a database (an Access file or an engine database) into a new
+// engine database, all or nothing: the target is built under a temporary
+// name beside it and takes its name only once complete and on disk.
+#ifndef DBENGINE_DATABASE_COPY_H_
+#define DBENGINE_DATABASE_COPY_H_
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace dbengine {
+
+// What a copy tells while it runs; either may be left empty.
+struct CopyProgress {
+  // A table begins: its name, its position from 1, the number of tables.
+  std::function<void(const std::string& table, std::size_t position, std::size_t count)> table;
+  // Every 1,000 rows of a table: its name and the rows copied so far.
+  std::function<void(const std::string& table, std::size_t rows)> rows;
+};
+
+// Makes `targetPath` a new engine database holding the tables named in
+// `tables` (any letter case; every user table of the source when empty), in
+// that order, of the database at `sourcePath`: fields, indexes and every
+// row, as the source stood at one moment.
+//
+// The target is built in `targetPath`'s folder under the name
+// `TARGET.~vc.HOST.PID.N`, in one transaction with each table's indexes made
+// after its rows, then flushed, renamed to `targetPath` (never over a file
+// that appeared there meanwhile) and the folder flushed. A copy that fails
+// removes its temporary file, and so does one ended by SIGINT, SIGTERM or
+// SIGHUP where the process leaves those signals to their default action
+// (the copy handles them while it runs, then ends the process by the same
+// signal); one killed otherwise (SIGKILL) leaves it, and the next copy into
+// that folder removes those of processes that have ended. So `targetPath`
+// is either absent or complete. One copy at a time in a process.
+//
+// Throws the EngineError of the failure: 3204 when something (a file, a
+// link, even a dangling one) is at `targetPath`, 3044 when its folder is
+// missing, 3265 for a table the source does not have, 3026 when the disk is
+// full, 3043 on a disk error, and the source's own errors. When the failure
+// belongs to one table (a name the statement dialect cannot write, a row its
+// definition refuses), `failedTable`, when given, receives its name.
+void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, const std::vector<std::string>& tables,
+                  const CopyProgress& progress = {}, std::string* failedTable = nullptr);
+
+}  // namespace dbengine
+
+#endif  // DBENGINE_DATABASE_COPY_H_

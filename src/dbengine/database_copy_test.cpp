@@ -1,0 +1,139 @@
+// The copy into a new engine database is all or nothing: a copy ended in
+// the middle, by any of the signals that end a command, leaves no target
+// (and what SIGKILL leaves, the next copy into the folder removes); a full
+// disk ends the copy with 3026 and leaves nothing.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dbengine/database_copy.h"
+#include "dbengine/dbengine.h"
+#include "support/child_process.h"
+
+namespace fs = std::filesystem;
+using dbengine::Database;
+
+namespace {
+
+constexpr int kRows = 5000;
+
+class DatabaseCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("copy_" + std::to_string(::getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "cible");
+    source_ = (root_ / "source.mdb").string();
+    target_ = (root_ / "cible" / "copie.mdb").string();
+    Database::Create(source_);
+    Database database;
+    database.Open(source_);
+    database.BeginTrans();
+    database.Execute("CREATE TABLE T (a LONG NOT NULL, b TEXT(40), CONSTRAINT PrimaryKey PRIMARY KEY (a))");
+    for (int row = 0; row < kRows; ++row) {
+      database.Execute("INSERT INTO T values(" + std::to_string(row) + ", 'ligne " + std::to_string(row) + "')");
+    }
+    database.CommitTrans();
+    database.Close();
+  }
+  void TearDown() override {
+    if (mounted_) umount2((root_ / "cible").c_str(), MNT_DETACH);
+    fs::remove_all(root_);
+  }
+
+  // The names in the target's folder.
+  std::vector<std::string> FolderNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root_ / "cible")) names.push_back(entry.path().filename());
+    return names;
+  }
+
+  fs::path root_;
+  std::string source_;
+  std::string target_;
+  bool mounted_ = false;
+};
+
+TEST_F(DatabaseCopyTest, InterruptedCopyLeavesNoTargetAndTheNextCopyRemovesWhatItLeft) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+    SCOPED_TRACE(strsignal(signal));
+    // The child stops in the middle of the rows, its target open and half
+    // written, and says so; it is then ended by the signal.
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(channel[0]);
+      dbengine::CopyProgress progress;
+      progress.rows = [&](const std::string&, std::size_t rows) {
+        if (rows != 3000) return;
+        const char ready = 'r';
+        if (::write(channel[1], &ready, 1) != 1) ::_exit(3);
+        for (;;) ::pause();
+      };
+      try {
+        dbengine::CopyDatabase(source_, target_, {}, progress);
+      } catch (...) {
+      }
+      ::_exit(2);
+    }
+    ::close(channel[1]);
+    char ready = 0;
+    ASSERT_EQ(::read(channel[0], &ready, 1), 1) << "the child never reached the middle of the copy";
+    ::close(channel[0]);
+    ::kill(child, signal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+
+    EXPECT_FALSE(fs::exists(fs::symlink_status(target_)));
+    // Only SIGKILL leaves the temporary file; the others let the copy remove it.
+    ASSERT_EQ(FolderNames().size(), signal == SIGKILL ? 1u : 0u);
+
+    dbengine::CopyDatabase(source_, target_, {});
+    EXPECT_EQ(FolderNames(), std::vector<std::string>{"copie.mdb"});
+    Database copy;
+    copy.Open(target_);
+    dbengine::Recordset last = copy.OpenRecordset("SELECT * FROM T WHERE a=" + std::to_string(kRows - 1));
+    EXPECT_FALSE(last.IsEOF());
+    ASSERT_NE(copy.TableDefs("T").PrimaryIndex(), nullptr);
+    copy.Close();
+    fs::remove(target_);
+  }
+}
+
+TEST_F(DatabaseCopyTest, FullDiskEndsWith3026AndLeavesNothing) {
+  const auto copy = [&]() -> std::string {
+    try {
+      dbengine::CopyDatabase(source_, target_, {});
+    } catch (const dbengine::Error& error) {
+      return std::to_string(error.Number()) + ":" + error.Description();
+    }
+    return "copied";
+  };
+  const std::string full =
+      "3026:Espace disque insuffisant pour écrire dans la base de données « " + target_ + " ».";
+  if (::mount("tmpfs", (root_ / "cible").c_str(), "tmpfs", 0, "size=64k") == 0) {
+    mounted_ = true;
+    EXPECT_EQ(copy(), full);
+  } else {
+    // Without the right to mount, the process's file size limit makes the
+    // writes fail instead: cut short (a full disk) or refused (a disk error).
+    const std::string outcome = testsupport::RunInChild([&] {
+                                  testsupport::LimitFileSize(64 * 1024, false);
+                                  return copy();
+                                }).report;
+    EXPECT_TRUE(outcome == full || outcome == "3043:Erreur de disque ou de réseau sur « " + target_ + " ».")
+        << outcome;
+  }
+  EXPECT_EQ(FolderNames(), std::vector<std::string>{});
+}
+
+}  // namespace
