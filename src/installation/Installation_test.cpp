@@ -236,9 +236,10 @@ TEST_F(InstallationTest, FullRunCopiesEveryRowAndRebuildsTheKeys) {
   EXPECT_EQ(host_.events, (std::vector<std::string>{"ok:0", "wait:1", "wait:0", "box", "quit"}));
   // The five exports in list order, then the imports, dictionary tables first.
   EXPECT_EQ(host_.transfers.done,
-            (std::vector<std::string>{"CentreServicesAMC", "Conventions", "CONVENTIONS_REGROUPEMENT", "CONVENTIONS_TYPE",
-                                      "CORRESPONDANCE_MUTNUM_AMC", "CentreServicesAMC", "CORRESPONDANCE_MUTNUM_AMC",
-                                      "Conventions", "CONVENTIONS_REGROUPEMENT", "CONVENTIONS_TYPE"}));
+            (std::vector<std::string>{"CentreServicesAMC", "Conventions", "CONVENTIONS_REGROUPEMENT",
+                                      "CONVENTIONS_TYPE", "CORRESPONDANCE_MUTNUM_AMC", "CentreServicesAMC",
+                                      "CORRESPONDANCE_MUTNUM_AMC", "Conventions", "CONVENTIONS_REGROUPEMENT",
+                                      "CONVENTIONS_TYPE"}));
 
   ExpectEveryTargetEqualToItsSource();
 

@@ -52,7 +52,9 @@ TEST(TableCompareTest, CountsMissingExtraAndDifferentRows) {
     db.Open(path);
     db.Execute(std::string("CREATE TABLE ") + c.firstTable);
     db.Execute(std::string("CREATE TABLE ") + c.secondTable);
-    if (c.keyed != nullptr) db.Execute(std::string("ALTER TABLE ") + c.keyed + " ADD CONSTRAINT PrimaryKey PRIMARY KEY (N)");
+    if (c.keyed != nullptr) {
+      db.Execute(std::string("ALTER TABLE ") + c.keyed + " ADD CONSTRAINT PrimaryKey PRIMARY KEY (N)");
+    }
     for (const char* row : c.firstRows) db.Execute(std::string("INSERT INTO A VALUES (") + row + ")");
     for (const char* row : c.secondRows) db.Execute(std::string("INSERT INTO B VALUES (") + row + ")");
     const RowDifferences differences = CompareTables(db, "A", db, "B");
