@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Installation.h"
+#include "installation/Installation.h"
 #include "bench/in_child.h"
 #include "dbengine/dbengine.h"
 #include "tests/support/held_reader.h"
@@ -34,7 +34,7 @@ class SilentHost : public InstallationHost {
   std::string DictionaryFolderText() const override { return dictionary; }
   std::string DataFolderText() const override { return data; }
   std::string ProgramFolder() const override { return program; }
-  void ShowMessage(const std::string& text, const std::string&, OperatorMessages::Icon) override {
+  void ShowMessage(const std::string& text, const std::string&, MessageIcon) override {
     if (text != "Installation terminée.") std::fprintf(stderr, "%s\n", text.c_str());
   }
   void SetOkEnabled(bool) override {}

@@ -6,10 +6,22 @@
 #include <QEvent>
 #include <QEventLoop>
 
-#include "app/Installation.h"
 #include "app/frmInstallFichiers.h"
+#include "installation/Installation.h"
 
 namespace {
+
+OperatorMessages::Icon BoxIcon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Critical:
+      return OperatorMessages::Icon::Critical;
+    case MessageIcon::Exclamation:
+      return OperatorMessages::Icon::Exclamation;
+    case MessageIcon::Information:
+      break;
+  }
+  return OperatorMessages::Icon::Information;
+}
 
 // Refuses the window's closing (the window manager's close button) while the
 // run waits: the run closes the window itself at its end.
@@ -29,8 +41,8 @@ class WindowHost : public InstallationHost {
   std::string DictionaryFolderText() const override { return window_.CheminApplication().toStdString(); }
   std::string DataFolderText() const override { return window_.CheminMedecin().toStdString(); }
   std::string ProgramFolder() const override { return window_.ProgramFolder().toStdString(); }
-  void ShowMessage(const std::string& text, const std::string& title, OperatorMessages::Icon icon) override {
-    window_.Messages().Show(QString::fromStdString(text), QString::fromStdString(title), icon);
+  void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override {
+    window_.Messages().Show(QString::fromStdString(text), QString::fromStdString(title), BoxIcon(icon));
   }
   void SetOkEnabled(bool enabled) override { window_.SetOkEnabled(enabled); }
   void SetWaitCursor(bool waiting) override { window_.SetWaitCursor(waiting); }

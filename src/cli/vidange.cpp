@@ -2,7 +2,8 @@
 // and benchmarks. It runs statements on a database, shows its schema, and
 // runs one table transfer (export or import), all through the same modules
 // as the installer, and copies databases (an Access file into the engine's
-// format among them). CLI11 reads the command line: each command declares
+// format among them), runs the installation without a window, verifies an
+// installation and compares two tables. CLI11 reads the command line: each command declares
 // its arguments and options once, beside the function that does its work;
 // every command ends by checking that its output reached its destination
 // (cli/command.h).
@@ -24,6 +25,9 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/command.h"
+#include "cli/compare_command.h"
+#include "cli/install_command.h"
+#include "cli/progress_reporter.h"
 #include "dbengine/database_copy.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/statement.h"
@@ -35,6 +39,9 @@ using cli::Command;
 using cli::FlushOutput;
 using cli::OutputLost;
 using cli::Report;
+
+// Set by --quiet: the commands that show their progress keep silent.
+bool quiet = false;
 
 bool StartsWithSelect(std::string_view statement) {
   const std::size_t start = statement.find_first_not_of(" \t");
@@ -159,8 +166,10 @@ int Transfer(const TransferArguments& args, bool isExport) {
     return Report(error);
   }
   std::string separator = args.separator;
-  std::string result = isExport ? ExportTableToText(database, args.table, args.file, separator)
-                                : ImportTextIntoTable(database, args.table, args.file, args.mode, separator);
+  const std::unique_ptr<TransferProgress> progress = MakeProgressReporter(quiet);
+  std::string result = isExport
+                           ? ExportTableToText(database, args.table, args.file, separator, progress.get())
+                           : ImportTextIntoTable(database, args.table, args.file, args.mode, separator, progress.get());
   // The result is printed once, after the close, so that it is the last word.
   try {
     database.Close();
@@ -182,7 +191,7 @@ struct CopyArguments {
 };
 
 int Copy(const CopyArguments& args) {
-  const bool progress = ::isatty(STDERR_FILENO) == 1;
+  const bool progress = ::isatty(STDERR_FILENO) == 1 && !quiet;
   dbengine::CopyProgress shown;
   if (progress) {
     shown.table = [](const std::string& name, std::size_t position, std::size_t count) {
@@ -295,6 +304,48 @@ Command DeclareCopy(CLI::App& vidange) {
   return {copy, "copy SOURCE CIBLE [TABLE ...]", [args] { return Copy(*args); }};
 }
 
+Command DeclareInstall(CLI::App& vidange, bool verify) {
+  auto args = std::make_shared<InstallOptions>();
+  CLI::App* command = vidange.add_subcommand(
+      verify ? "verify" : "install",
+      verify ? "Vérifie l'installation des conventions de test : pour chacune des cinq tables,\n"
+               "si sa cible contient exactement les lignes de la source, et si les deux clés\n"
+               "primaires reconstruites sont en place. Lit seulement. Statut 0 si tout est\n"
+               "identique, 1 sinon, 2 si une base ne s'ouvre pas."
+             : "Installe les conventions de test sans fenêtre, comme le fait l'installateur :\n"
+               "mêmes vérifications, mêmes étapes, mêmes messages (sur la sortie d'erreur).\n"
+               "Statut 0 une fois l'installation terminée, 1 après un rapport d'erreur, 2\n"
+               "quand les dossiers sont refusés.");
+  command->add_option("LEXBASE_DOSSIER", args->dictionaryFolder)->required();
+  command->add_option("PATBASE_DOSSIER", args->dataFolder)->required();
+  command->add_option("--source", args->source,
+                      "la base source (par défaut celle installée à côté de\nl'installateur)")
+      ->type_name("FICHIER");
+  return {command,
+          std::string(verify ? "verify" : "install") + " LEXBASE_DOSSIER PATBASE_DOSSIER [--source FICHIER]",
+          [args, verify] {
+            args->quiet = quiet;
+            return verify ? RunVerify(*args) : RunInstall(*args);
+          }};
+}
+
+Command DeclareCompare(CLI::App& vidange) {
+  auto args = std::make_shared<CompareOptions>();
+  CLI::App* compare = vidange.add_subcommand(
+      "compare",
+      "Compare les lignes de TABLE dans BASE à celles d'AUTRE_TABLE (par défaut le même\n"
+      "nom) dans AUTRE_BASE, telles que le transfert les écrit. Statut 0 si elles sont\n"
+      "identiques, 1 sinon, 2 si une base ou une table ne s'ouvre pas.");
+  compare->add_option("BASE", args->base)->required();
+  compare->add_option("TABLE", args->table)->required();
+  compare->add_option("AUTRE_BASE", args->otherBase)->required();
+  compare->add_option("AUTRE_TABLE", args->otherTable);
+  return {compare, "compare BASE TABLE AUTRE_BASE [AUTRE_TABLE]", [args] {
+            args->quiet = quiet;
+            return RunCompare(*args);
+          }};
+}
+
 // The usage of the whole tool: every command's line, then the informative
 // options.
 std::string Usage(const std::vector<Command>& commands) {
@@ -303,6 +354,19 @@ std::string Usage(const std::vector<Command>& commands) {
   text += "  vidange --help | -h\n  vidange --version\nL'aide d'une commande : vidange COMMANDE --help\n";
   return text;
 }
+
+// What the tool's help adds to its usage: the progress and how a site's
+// scripts install and check the conventions on several machines.
+constexpr char kExamples[] =
+    "\n"
+    "install, verify, compare, copy, import et export montrent leur progression sur la\n"
+    "sortie d'erreur quand c'est un terminal ; --quiet la tait.\n"
+    "\n"
+    "Installer sur plusieurs postes depuis un script, puis vérifier chaque installation :\n"
+    "  for poste in poste1 poste2 poste3; do\n"
+    "    ssh \"$poste\" vidange install /srv/appli /srv/medecin --quiet &&\n"
+    "    ssh \"$poste\" vidange verify /srv/appli /srv/medecin || echo \"$poste : à reprendre\"\n"
+    "  done\n";
 
 // The usage line of one command.
 std::string Usage(const Command& command) { return "Utilisation :\n  vidange " + command.synopsis + "\n"; }
@@ -331,6 +395,7 @@ std::string Help(const Command& command) {
     }
     text += "  " + names + std::string(width - names.size() + 2, ' ') + indented + "\n";
   }
+  text += "  --quiet" + std::string(width > 7 ? width - 7 + 2 : 2, ' ') + "ne montre pas la progression sur un terminal\n";
   return text;
 }
 
@@ -415,14 +480,19 @@ int Vidange(int argc, char** argv) {
   vidange.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   bool version = false;
   vidange.add_flag("--version", version, "affiche la version et se termine");
-  const std::vector<Command> commands = {DeclareSql(vidange), DeclareSchema(vidange), DeclareTransfer(vidange, true),
-                                         DeclareTransfer(vidange, false), DeclareCopy(vidange)};
+  vidange.add_flag("--quiet", quiet, "ne montre pas la progression sur un terminal");
+  const std::vector<Command> commands = {
+      DeclareSql(vidange),          DeclareSchema(vidange),         DeclareTransfer(vidange, true),
+      DeclareTransfer(vidange, false), DeclareCopy(vidange),        DeclareInstall(vidange, false),
+      DeclareInstall(vidange, true),   DeclareCompare(vidange)};
+  // Every command takes the options of vidange itself (--quiet).
+  for (const Command& command : commands) command.parser->fallthrough();
   try {
     vidange.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     // Asked for, the usage is an answer rather than a complaint: standard output, status 0.
     const Command* command = Selected(commands);
-    std::fputs((command != nullptr ? Help(*command) : Usage(commands)).c_str(), stdout);
+    std::fputs((command != nullptr ? Help(*command) : Usage(commands) + kExamples).c_str(), stdout);
     return 0;
   } catch (const CLI::ParseError& error) {
     const Command* command = Selected(commands);

@@ -132,7 +132,7 @@ void Storage::Fail(int rc, std::string_view context) const {
 // ---------------------------------------------------------------------------
 // Opening, creating, closing.
 
-std::shared_ptr<Storage> Storage::Open(const std::string& path) {
+std::shared_ptr<Storage> Storage::Open(const std::string& path, bool readOnly) {
   struct stat attributes {};
   if (path.empty() || path.find('\0') != std::string::npos) {
     throw EngineError(3024, "Le fichier « " + path + " » est introuvable.");
@@ -178,9 +178,12 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
   (void)configured;
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = path;
-  const bool writable = Writable(path);
-  // A WAL database this process may not write, with no -wal beside it (no
-  // program has it open), is read as an immutable file. Where nothing can be
+  const bool writable = !readOnly && Writable(path);
+  // A WAL database this process may not (or asks not to) write, with no -wal
+  // beside it (no program has it open), is read as an immutable file: a
+  // program that opens it afterwards writes into its -wal, which such a
+  // reader ignores: it sees the file as it was until that program copies its
+  // changes back into the file. Where nothing can be
   // created SQLite could not make the shared-memory file it reads WAL
   // through; elsewhere it would leave -wal and -shm behind, since a
   // read-only connection cannot remove them when it closes.
@@ -398,12 +401,14 @@ void Storage::BeginTrans() {
     return;
   }
   if (readOnly_) {
-    // Reads inside the transaction see one state of the file; writes fail with 3027.
+    // Reads inside the transaction see one state of the file; writes fail
+    // with 3027. The cache keeps its size: it serves writes.
     ExecSql("BEGIN");
-  } else {
-    TryWal();
-    ExecSql("BEGIN IMMEDIATE");
+    depth_ = 1;
+    return;
   }
+  TryWal();
+  ExecSql("BEGIN IMMEDIATE");
   depth_ = 1;
   SetCacheKiB(kTransactionCacheKiB);
 }

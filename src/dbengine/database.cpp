@@ -96,11 +96,11 @@ Database& Database::operator=(Database&& other) noexcept {
 // of them goes, so that the handle's end releases the file.
 Database::~Database() { CloseQuietly(storage_); }
 
-void Database::Open(const std::string& path) {
+void Database::Open(const std::string& path, bool readOnly) {
   if (storage_ && !storage_->IsClosed()) Close();
   storage_.reset();
   path_ = path;
-  storage_ = Storage::Open(path);
+  storage_ = Storage::Open(path, readOnly);
   storage_->SetLockWait(lockWaiting_, failAtOnceAfterLockTimeout_);
   everOpened_ = true;
 }

@@ -113,8 +113,11 @@ class Database {
   // Opens an existing database file, shared and writable (read-only when the
   // file cannot be written). Never creates a file. 3024 missing file, 3044
   // missing folder, 3343 not a database of this engine, 3051 cannot open,
-  // 3050 locked. On failure the handle stays unset.
-  void Open(const std::string& path);
+  // 3050 locked. On failure the handle stays unset. With `readOnly` the file
+  // is opened for reading only, whatever its permissions: every write fails
+  // with 3027, and BeginTrans starts a reading transaction whose reads all
+  // see one state of the file, while other programs go on writing it.
+  void Open(const std::string& path, bool readOnly = false);
   // Creates a new empty database file; 3010-style refusal (3204) when a file
   // exists at `path`.
   static void Create(const std::string& path);

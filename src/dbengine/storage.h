@@ -75,7 +75,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
  public:
   // Opens a SQLite database file, or reads a Jet 3 / Jet 4 file into a private
   // temporary SQLite file that stays read-only (docs/jet-sources.md).
-  static std::shared_ptr<Storage> Open(const std::string& path);
+  static std::shared_ptr<Storage> Open(const std::string& path, bool readOnly = false);
   static void Create(const std::string& path);
   // Makes the empty file `path` a new engine database that this connection
   // alone uses until it is renamed into place (a copy being built): its

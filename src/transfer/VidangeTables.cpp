@@ -107,7 +107,8 @@ void CheckLine(std::string_view line, std::string_view separator,
 
 void WriteRows(dbengine::Recordset& rows, const dbengine::TableDef& tableDef,
                std::int16_t fieldCount, const std::string& separator,
-               transfer::TransferFileWriter& writer) {
+               transfer::TransferFileWriter& writer, TransferProgress* progress) {
+  std::uint64_t written = 0;
   std::string line;
   std::vector<std::size_t> fieldStarts;
   std::vector<std::size_t> separatorAt;
@@ -141,6 +142,7 @@ void WriteRows(dbengine::Recordset& rows, const dbengine::TableDef& tableDef,
       throw UnwritableValue(tableDef.Fields(field).name,
                             "contient un caractère que Windows-1252 ne peut pas représenter");
     }
+    if (progress != nullptr && ++written % kProgressStep == 0) progress->Rows(tableDef.Name(), written);
     rows.MoveNext();
   }
 }
@@ -183,11 +185,12 @@ void CheckSeparator(const std::string& separator) {
 class Importer {
  public:
   Importer(dbengine::Database& database, const std::string& tableName, std::int16_t deleteMode,
-           const std::string& separator)
+           const std::string& separator, TransferProgress* progress)
       : database_(database),
         tableName_(tableName),
         deleteMode_(deleteMode),
-        separator_(separator) {}
+        separator_(separator),
+        progress_(progress) {}
 
   std::string Run(const std::string& filePath) {
     dbengine::CheckName(tableName_);
@@ -214,8 +217,10 @@ class Importer {
       // the table again, its fields in another order, since it was read.
       tableDef_ = database_.TableDefs(tableName_);
       std::string_view line;
+      std::uint64_t read = 0;
       while (reader.ReadLine(line)) {
         if (!line.empty()) ImportLine(line);
+        if (progress_ != nullptr && ++read % kProgressStep == 0) progress_->Rows(tableName_, read);
       }
       fallback_.reset();
       database_.CommitTrans();
@@ -365,6 +370,7 @@ class Importer {
   const std::string& tableName_;
   const std::int16_t deleteMode_;
   const std::string& separator_;
+  TransferProgress* const progress_;
   dbengine::TableDef tableDef_;
   bool accepted_ = true;
   std::vector<std::string_view> pieces_;  // the raw values, Booleans as "-1" / "0"
@@ -376,7 +382,8 @@ class Importer {
 }  // namespace
 
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
-                              const std::string& filePath, std::string& separator) {
+                              const std::string& filePath, std::string& separator,
+                              TransferProgress* progress) {
   if (separator.empty()) separator = "|";
   bool destinationAccepted = false;
   std::string result = TrapErrors(tableName, [&]() -> std::string {
@@ -392,22 +399,25 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
     CheckSeparator(separator);
     transfer::TransferFileWriter writer;
     writer.Open(filePath);
-    WriteRows(rows, tableDef, fieldCount, separator, writer);
+    WriteRows(rows, tableDef, fieldCount, separator, writer, progress);
     writer.Commit();
     return kTransferSuccess;
   });
   if (result != kTransferSuccess && destinationAccepted) RemoveEarlierFile(filePath);
+  if (progress != nullptr) progress->Done(tableName);
   return result;
 }
 
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
                                 const std::string& filePath, std::int16_t deleteMode,
-                                std::string& separator) {
+                                std::string& separator, TransferProgress* progress) {
   if (separator.empty()) separator = "|";
-  return TrapErrors(tableName, [&]() -> std::string {
-    Importer importer(database, tableName, deleteMode, separator);
+  std::string result = TrapErrors(tableName, [&]() -> std::string {
+    Importer importer(database, tableName, deleteMode, separator, progress);
     return importer.Run(filePath);
   });
+  if (progress != nullptr) progress->Done(tableName);
+  return result;
 }
 
 void RemoveTransferFile(const std::string& filePath) {

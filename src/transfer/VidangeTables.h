@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
+#include "transfer/progress.h"
 
 inline constexpr char kTransferSuccess[] = "ERR0";
 inline constexpr char kTransferWarning[] =
@@ -31,8 +32,10 @@ inline constexpr char kTransferWarning[] =
 // When the export fails, a file left at `filePath` by an earlier export is
 // removed (but for a file the export may not write), so that no stale rows
 // are found there.
+// `progress`, when given, is told the rows written.
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
-                              const std::string& filePath, std::string& separator);
+                              const std::string& filePath, std::string& separator,
+                              TransferProgress* progress = nullptr);
 
 // Loads the lines of the file at `filePath` into `tableName`. `deleteMode`:
 // -1 empties the table first, 0 deletes per line the stored row with the same
@@ -46,13 +49,14 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
 // transaction of `database` (which must not be inside one already), begun
 // once the file is open: the refused lines are passed over and the rest is
 // committed together; an error that ends the import, a failed commit
-// included, leaves the table as it was and is the result.
+// included, leaves the table as it was and is the result. `progress`, when
+// given, is told the lines read.
 //
 // Both routines refuse a table or field name holding a square bracket with
 // 3125 before any statement is built.
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
                                 const std::string& filePath, std::int16_t deleteMode,
-                                std::string& separator);
+                                std::string& separator, TransferProgress* progress = nullptr);
 
 // Removes the transfer file at `filePath` and every copy of it that an
 // export killed before renaming it left beside it ("<file>.~<host>.<pid>.<n>",

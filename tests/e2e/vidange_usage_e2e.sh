@@ -23,11 +23,13 @@ run() {
 }
 
 run --help
-usage=$out
+help=$out
+# The usage is the help up to its first blank line (examples follow it).
+usage=$(sed '/^$/,$d' <<<"$help")
 check "--help: status 0, nothing on standard error" "0 " "$status $err"
 check "--help: the usage" "Utilisation :" "$(head -n1 <<<"$usage")"
 run -h
-check "-h: the same usage, status 0" "0 $usage" "$status $out"
+check "-h: the same help, status 0" "0 $help" "$status $out"
 
 # A wrong call: one line saying what was wrong, naming the word at fault, then the usage (the
 # command's own line for a command) on standard error, status 2, nothing on standard output.

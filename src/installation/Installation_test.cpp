@@ -1,6 +1,6 @@
 // The installation run through its window-free host, on copies of the sample
 // databases in a temporary folder.
-#include "app/Installation.h"
+#include "installation/Installation.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -22,11 +22,20 @@ namespace {
 struct Box {
   std::string text;
   std::string title;
-  OperatorMessages::Icon icon;
+  MessageIcon icon;
+};
+
+// Records the tables whose transfer ended, in order.
+class TransfersSeen : public TransferProgress {
+ public:
+  std::vector<std::string> done;
+  void Rows(std::string_view, std::uint64_t) override {}
+  void Done(std::string_view table) override { done.emplace_back(table); }
 };
 
 class TestHost : public InstallationHost {
  public:
+  TransfersSeen transfers;
   std::string dictionary;
   std::string data;
   std::string program;
@@ -36,13 +45,14 @@ class TestHost : public InstallationHost {
   std::string DictionaryFolderText() const override { return dictionary; }
   std::string DataFolderText() const override { return data; }
   std::string ProgramFolder() const override { return program; }
-  void ShowMessage(const std::string& text, const std::string& title, OperatorMessages::Icon icon) override {
+  void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override {
     boxes.push_back({text, title, icon});
     events.push_back("box");
   }
   void SetOkEnabled(bool enabled) override { events.push_back(enabled ? "ok:1" : "ok:0"); }
   void SetWaitCursor(bool waiting) override { events.push_back(waiting ? "wait:1" : "wait:0"); }
   void Quit() override { events.push_back("quit"); }
+  TransferProgress* Progress() override { return &transfers; }
   void WhileWaiting() override { ++waits; }
   int waits = 0;  // calls of WhileWaiting
 };
@@ -109,7 +119,7 @@ class InstallationTest : public ::testing::Test {
     ASSERT_FALSE(host_.boxes.empty());
     EXPECT_EQ(host_.boxes.back().text, "Installation terminée.");
     EXPECT_EQ(host_.boxes.back().title, "Installation des conventions de tests du KVEL");
-    EXPECT_EQ(host_.boxes.back().icon, OperatorMessages::Icon::Information);
+    EXPECT_EQ(host_.boxes.back().icon, MessageIcon::Information);
     ASSERT_GE(host_.events.size(), 2u);
     EXPECT_EQ(host_.events.back(), "quit");
   }
@@ -136,7 +146,7 @@ class InstallationTest : public ::testing::Test {
   const Box& ErrorReport() const {
     EXPECT_EQ(host_.boxes.size(), 2u);
     EXPECT_EQ(host_.boxes.front().title, "Erreur d'installation");
-    EXPECT_EQ(host_.boxes.front().icon, OperatorMessages::Icon::Exclamation);
+    EXPECT_EQ(host_.boxes.front().icon, MessageIcon::Exclamation);
     return host_.boxes.front();
   }
 
@@ -210,7 +220,7 @@ TEST_F(InstallationTest, ChecksStopAtTheFirstProblemWithItsMessage) {
     ASSERT_EQ(host.boxes.size(), 1u) << check.message;
     EXPECT_EQ(host.boxes[0].text, check.message);
     EXPECT_EQ(host.boxes[0].title, "Attention");
-    EXPECT_EQ(host.boxes[0].icon, OperatorMessages::Icon::Critical);
+    EXPECT_EQ(host.boxes[0].icon, MessageIcon::Critical);
     EXPECT_EQ(host.events, std::vector<std::string>{"box"}) << "the window stays as it was";
   }
   EXPECT_EQ(Bytes(Data()), dataBytes);
@@ -234,6 +244,12 @@ TEST_F(InstallationTest, FullRunCopiesEveryRowAndRebuildsTheKeys) {
   ASSERT_EQ(host_.boxes.size(), 1u);
   ExpectEndsWithCompletion();
   EXPECT_EQ(host_.events, (std::vector<std::string>{"ok:0", "wait:1", "wait:0", "box", "quit"}));
+  // The five exports in list order, then the imports, dictionary tables first.
+  EXPECT_EQ(host_.transfers.done,
+            (std::vector<std::string>{"CentreServicesAMC", "Conventions", "CONVENTIONS_REGROUPEMENT",
+                                      "CONVENTIONS_TYPE", "CORRESPONDANCE_MUTNUM_AMC", "CentreServicesAMC",
+                                      "CORRESPONDANCE_MUTNUM_AMC", "Conventions", "CONVENTIONS_REGROUPEMENT",
+                                      "CONVENTIONS_TYPE"}));
 
   ExpectEveryTargetEqualToItsSource();
 

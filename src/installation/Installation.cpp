@@ -4,7 +4,7 @@
 // is reported by its open, not by the later close of its handle) and shown
 // before the completion message. A table whose export failed is not imported,
 // so its target keeps its rows and a stale transfer file is never loaded.
-#include "app/Installation.h"
+#include "installation/Installation.h"
 
 #include <unistd.h>
 
@@ -14,7 +14,6 @@
 #include <optional>
 #include <string_view>
 
-#include "app/StartupCheck.h"
 #include "dbengine/dbengine.h"
 #include "support/Fonctions.h"
 #include "transfer/VidangeTables.h"
@@ -23,48 +22,7 @@ namespace {
 
 constexpr char kSeparator = '/';
 
-enum class Target { kDictionary, kData };
-
-struct TransferEntry {
-  const char* table;
-  const char* fileName;
-  Target target;
-};
-
-// In export order; the imports take the dictionary tables first.
-constexpr std::array<TransferEntry, 5> kTransfers = {{
-    {"CentreServicesAMC", "TB_CentreServiceAMC.txt", Target::kDictionary},
-    {"Conventions", "TB_Conventions.txt", Target::kData},
-    {"CONVENTIONS_REGROUPEMENT", "TB_ConventionsRegroup.txt", Target::kData},
-    {"CONVENTIONS_TYPE", "TB_ConventionsType.txt", Target::kData},
-    {"CORRESPONDANCE_MUTNUM_AMC", "TB_CorrespondanceMutnum.txt", Target::kDictionary},
-}};
-constexpr std::array<std::size_t, 5> kImportOrder = {0, 4, 1, 2, 3};
-
-constexpr std::array<const char*, 4> kSchemaStatements = {
-    "ALTER TABLE CONVENTIONS_REGROUPEMENT DROP CONSTRAINT PrimaryKey",
-    "ALTER TABLE CONVENTIONS_REGROUPEMENT ADD CONSTRAINT PrimaryKey PRIMARY KEY "
-    "(NumeroAMC,TypeConvention,CritereSecondaire,NumeroSignataire)",
-    "ALTER TABLE CONVENTIONS DROP CONSTRAINT PrimaryKey",
-    "ALTER TABLE CONVENTIONS ADD CONSTRAINT PrimaryKey PRIMARY KEY "
-    "(NumOrganismeSignataire,TypeConvention,CritereSecondaire,TypeAccord,NumAMC,IndicateurConventionGroupee)",
-};
-
 constexpr char kAttention[] = "Attention";
-
-std::string WithSeparator(std::string folder) {
-  if (folder.empty() || folder.back() != kSeparator) folder.push_back(kSeparator);
-  return folder;
-}
-
-// The database file named `name` in `folder`: the path as built when
-// something is there, else a letter-case variant of the name, else nothing.
-std::optional<std::string> FindDatabase(const std::string& folder, std::string_view name) {
-  const std::string built = folder + std::string(name);
-  if (PathExists(built)) return built;
-  if (const auto variant = FindFileIgnoringCase(folder, name)) return variant->string();
-  return std::nullopt;
-}
 
 class WorkingPhase {
  public:
@@ -82,21 +40,22 @@ class WorkingPhase {
     Step([&] { dictionary_.Open(dictionaryPath); });
     Step([&] { source_.Open(sourcePath); });
 
-    std::array<bool, kTransfers.size()> exported{};
-    for (std::size_t entry = 0; entry < kTransfers.size(); ++entry) {
+    std::array<bool, kInstalledTables.size()> exported{};
+    for (std::size_t entry = 0; entry < kInstalledTables.size(); ++entry) {
+      const InstalledTable& table = kInstalledTables[entry];
       std::string separator;
       const std::string result =
-          ExportTableToText(source_, kTransfers[entry].table, dataFolder + kTransfers[entry].fileName, separator);
-      exported[entry] = Transfer(result, kTransfers[entry].table);
+          ExportTableToText(source_, table.table, dataFolder + table.fileName, separator, host_.Progress());
+      exported[entry] = Transfer(result, table.table);
     }
-    for (const char* statement : kSchemaStatements) Step([&] { data_.Execute(statement); });
+    for (const std::string& statement : KeyStatements()) Step([&] { data_.Execute(statement); });
     for (std::size_t entry : kImportOrder) {
       if (!exported[entry]) continue;
+      const InstalledTable& table = kInstalledTables[entry];
       std::string separator;
-      dbengine::Database& target = kTransfers[entry].target == Target::kDictionary ? dictionary_ : data_;
-      Transfer(ImportTextIntoTable(target, kTransfers[entry].table, dataFolder + kTransfers[entry].fileName, -1,
-                                   separator),
-               kTransfers[entry].table);
+      dbengine::Database& target = table.target == InstallationTarget::kDictionary ? dictionary_ : data_;
+      Transfer(ImportTextIntoTable(target, table.table, dataFolder + table.fileName, -1, separator, host_.Progress()),
+               table.table);
     }
     Step([&] { data_.Close(); });
     Step([&] { dictionary_.Close(); });
@@ -106,9 +65,9 @@ class WorkingPhase {
       host_.ShowMessage(
           "Une erreur est survenue lors de l'ajout des conventions de tests dans la base !\r\nerreur n°" +
               std::to_string(first_.number) + "\r\n" + first_.description,
-          "Erreur d'installation", OperatorMessages::Icon::Exclamation);
+          "Erreur d'installation", MessageIcon::Exclamation);
     }
-    for (const TransferEntry& entry : kTransfers) {
+    for (const InstalledTable& entry : kInstalledTables) {
       // A transfer file that was never written, or cannot be removed, is
       // passed over: the installation itself is done. Copies that a killed
       // run's exports left under temporary names go with it.
@@ -170,35 +129,67 @@ class WorkingPhase {
 
 }  // namespace
 
+std::vector<std::string> KeyFields(const RebuiltKey& key) {
+  std::vector<std::string> fields;
+  for (const char* field : key.fields) {
+    if (field != nullptr) fields.emplace_back(field);
+  }
+  return fields;
+}
+
+std::vector<std::string> KeyStatements() {
+  std::vector<std::string> statements;
+  for (const RebuiltKey& key : kRebuiltKeys) {
+    std::string fields;
+    for (const std::string& field : KeyFields(key)) fields += (fields.empty() ? "" : ",") + field;
+    statements.push_back(std::string("ALTER TABLE ") + key.table + " DROP CONSTRAINT PrimaryKey");
+    statements.push_back(std::string("ALTER TABLE ") + key.table + " ADD CONSTRAINT PrimaryKey PRIMARY KEY (" +
+                         fields + ")");
+  }
+  return statements;
+}
+
+std::string WithSeparator(std::string folder) {
+  if (folder.empty() || folder.back() != kSeparator) folder.push_back(kSeparator);
+  return folder;
+}
+
+std::optional<std::string> FindDatabase(const std::string& folder, std::string_view name) {
+  const std::string built = folder + std::string(name);
+  if (PathExists(built)) return built;
+  if (const auto variant = FindFileIgnoringCase(folder, name)) return variant->string();
+  return std::nullopt;
+}
+
 InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFailure* failure) {
   if (host.DictionaryFolderText().empty()) {
     host.ShowMessage("Le chemin de la base Lexbase.mdb n'est pas spécifié !", kAttention,
-                     OperatorMessages::Icon::Critical);
+                     MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
   if (host.DataFolderText().empty()) {
     host.ShowMessage("Le chemin de la base Patbase.mdb n'est pas spécifié !", kAttention,
-                     OperatorMessages::Icon::Critical);
+                     MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
   const std::string dictionaryFolder = WithSeparator(host.DictionaryFolderText());
   const std::string dataFolder = WithSeparator(host.DataFolderText());
   const std::string programFolder = WithSeparator(host.ProgramFolder());
 
-  const std::optional<std::string> dictionaryPath = FindDatabase(dictionaryFolder, "lexbase.mdb");
+  const std::optional<std::string> dictionaryPath = FindDatabase(dictionaryFolder, kDictionaryDatabaseName);
   if (!dictionaryPath) {
     host.ShowMessage("Base " + dictionaryFolder + "lexbase.mdb non trouvée !", kAttention,
-                     OperatorMessages::Icon::Critical);
+                     MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
-  const std::optional<std::string> dataPath = FindDatabase(dataFolder, "patbase.mdb");
+  const std::optional<std::string> dataPath = FindDatabase(dataFolder, kDataDatabaseName);
   if (!dataPath) {
     host.ShowMessage("Base " + dataFolder + "patbase.mdb non trouvée !", kAttention,
-                     OperatorMessages::Icon::Critical);
+                     MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
-  const std::string sourcePath =
-      FindDatabase(programFolder, kSourceDatabaseName).value_or(programFolder + std::string(kSourceDatabaseName));
+  const std::string sourcePath = host.SourceDatabasePath().value_or(
+      FindDatabase(programFolder, kSourceDatabaseName).value_or(programFolder + std::string(kSourceDatabaseName)));
 
   host.SetOkEnabled(false);
   host.SetWaitCursor(true);
@@ -207,7 +198,7 @@ InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFai
   if (failure != nullptr) *failure = working.First();
   host.SetWaitCursor(false);
   host.ShowMessage("Installation terminée.", "Installation des conventions de tests du KVEL",
-                   OperatorMessages::Icon::Information);
+                   MessageIcon::Information);
   host.Quit();
   return working.Failed() ? InstallationOutcome::kFailed : InstallationOutcome::kCompleted;
 }

@@ -1,0 +1,42 @@
+// vidange compare over the transfer module's table comparison. Both
+// databases are opened read-only, each in one reading transaction, so that
+// each table is read as one state of its file.
+#include "cli/compare_command.h"
+
+#include "cli/progress_reporter.h"
+#include "dbengine/dbengine.h"
+
+void PrintDifferences(std::FILE* out, const std::string& prefix, const RowDifferences& differences) {
+  if (differences.Identical()) {
+    std::fprintf(out, "%sidentique\n", prefix.c_str());
+    return;
+  }
+  std::fprintf(out, "%smanquantes %llu, en trop %llu, différentes %llu\n", prefix.c_str(),
+               static_cast<unsigned long long>(differences.missing), static_cast<unsigned long long>(differences.extra),
+               static_cast<unsigned long long>(differences.different));
+  for (const std::string& row : differences.missingRows) std::fprintf(out, "  manquante : %s\n", row.c_str());
+  for (const std::string& row : differences.extraRows) std::fprintf(out, "  en trop : %s\n", row.c_str());
+  for (const auto& [first, second] : differences.differentRows) {
+    std::fprintf(out, "  différente : %s => %s\n", first.c_str(), second.c_str());
+  }
+}
+
+int RunCompare(const CompareOptions& options) {
+  const std::unique_ptr<TransferProgress> progress = MakeProgressReporter(options.quiet);
+  dbengine::Database first;
+  dbengine::Database second;
+  RowDifferences differences;
+  try {
+    first.Open(options.base, true);
+    first.BeginTrans();
+    second.Open(options.otherBase, true);
+    second.BeginTrans();
+    differences = CompareTables(first, options.table, second,
+                                options.otherTable.empty() ? options.table : options.otherTable, progress.get());
+  } catch (const dbengine::Error& error) {
+    std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), error.Description().c_str());
+    return 2;
+  }
+  PrintDifferences(stdout, "", differences);
+  return differences.Identical() ? 0 : 1;
+}

@@ -1,0 +1,31 @@
+// The terminal progress line: "\r" and an erase to the end of the line
+// before each update, so that the line is rewritten in place and leaves
+// nothing behind once the table is done.
+#include "cli/progress_reporter.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+class TerminalProgress : public TransferProgress {
+ public:
+  void Rows(std::string_view table, std::uint64_t rows) override {
+    std::fprintf(stderr, "\r\033[K%.*s : %llu lignes", static_cast<int>(table.size()), table.data(),
+                 static_cast<unsigned long long>(rows));
+    std::fflush(stderr);
+  }
+  void Done(std::string_view) override {
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<TransferProgress> MakeProgressReporter(bool quiet) {
+  if (quiet || ::isatty(STDERR_FILENO) != 1) return nullptr;
+  return std::make_unique<TerminalProgress>();
+}

@@ -1,0 +1,116 @@
+// The installation run, without a window: the checking phase on the two
+// folder texts, then the working phase that opens the three databases,
+// exports the five tables, rebuilds two primary keys, imports the tables,
+// closes the databases, reports, removes the transfer files and closes.
+// The window runs it through RunInstallation(frmInstallFichiers&), `vidange
+// install` through its command-line host; tests and benchmarks run the same
+// code through their own host. The five tables, their transfer files and
+// targets, and the rebuilt keys are defined here once, for the run and for
+// the verification of an installation (installation/Verification.h).
+#ifndef INSTALLATION_INSTALLATION_H_
+#define INSTALLATION_INSTALLATION_H_
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transfer/progress.h"
+
+// Name of the source database, looked for in the program folder.
+inline constexpr std::string_view kSourceDatabaseName = "CONVENTIONS_TEST_KVEL.mdb";
+// Names of the two target databases, appended to their folders.
+inline constexpr std::string_view kDictionaryDatabaseName = "lexbase.mdb";
+inline constexpr std::string_view kDataDatabaseName = "patbase.mdb";
+
+enum class InstallationTarget { kDictionary, kData };
+
+// One table the installation carries, through its transfer file in the data
+// folder, from the source database to the same table of its target.
+struct InstalledTable {
+  const char* table;
+  const char* fileName;
+  InstallationTarget target;
+};
+
+// In export order; the imports take the dictionary tables first (kImportOrder).
+inline constexpr std::array<InstalledTable, 5> kInstalledTables = {{
+    {"CentreServicesAMC", "TB_CentreServiceAMC.txt", InstallationTarget::kDictionary},
+    {"Conventions", "TB_Conventions.txt", InstallationTarget::kData},
+    {"CONVENTIONS_REGROUPEMENT", "TB_ConventionsRegroup.txt", InstallationTarget::kData},
+    {"CONVENTIONS_TYPE", "TB_ConventionsType.txt", InstallationTarget::kData},
+    {"CORRESPONDANCE_MUTNUM_AMC", "TB_CorrespondanceMutnum.txt", InstallationTarget::kDictionary},
+}};
+inline constexpr std::array<std::size_t, 5> kImportOrder = {0, 4, 1, 2, 3};
+
+// A primary key (constraint PrimaryKey) the run rebuilds in the data
+// database, between the exports and the imports: its fields in key order.
+struct RebuiltKey {
+  const char* table;
+  std::array<const char*, 6> fields;  // unused places are null
+};
+inline constexpr std::array<RebuiltKey, 2> kRebuiltKeys = {{
+    {"CONVENTIONS_REGROUPEMENT", {"NumeroAMC", "TypeConvention", "CritereSecondaire", "NumeroSignataire"}},
+    {"CONVENTIONS",
+     {"NumOrganismeSignataire", "TypeConvention", "CritereSecondaire", "TypeAccord", "NumAMC",
+      "IndicateurConventionGroupee"}},
+}};
+
+// The fields of `key`, in order.
+std::vector<std::string> KeyFields(const RebuiltKey& key);
+
+// The statements that rebuild the keys, in order: for each key, the drop of
+// its constraint, then its addition.
+std::vector<std::string> KeyStatements();
+
+// `folder` with "/" appended unless it already ends with one.
+std::string WithSeparator(std::string folder);
+
+// The database file named `name` in `folder` (ended by "/"): the path as
+// built when something is there, else a letter-case variant of the name,
+// else nothing.
+std::optional<std::string> FindDatabase(const std::string& folder, std::string_view name);
+
+// The style of a message of the run.
+enum class MessageIcon { Critical, Exclamation, Information };
+
+// What the run needs of the window. Texts are UTF-8.
+class InstallationHost {
+ public:
+  virtual ~InstallationHost() = default;
+  virtual std::string DictionaryFolderText() const = 0;  // txtCheminApplication, as typed
+  virtual std::string DataFolderText() const = 0;        // txtCheminMedecin, as typed
+  virtual std::string ProgramFolder() const = 0;         // the executable's folder
+  // A modal box; returns once the operator has dismissed it.
+  virtual void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) = 0;
+  virtual void SetOkEnabled(bool enabled) = 0;
+  virtual void SetWaitCursor(bool waiting) = 0;
+  virtual void Quit() = 0;  // the cancel button's handler: closes the window
+  // Called every few tens of milliseconds while a step waits for another
+  // program's write to a target: the window keeps its picture, taking no input.
+  virtual void WhileWaiting() {}
+  // The source database to read instead of the one in the program folder.
+  virtual std::optional<std::string> SourceDatabasePath() const { return std::nullopt; }
+  // Told the rows done of each export and import; nothing by default.
+  virtual TransferProgress* Progress() { return nullptr; }
+};
+
+// The first failure of a working phase: its number and description.
+struct InstallationFailure {
+  std::int32_t number = 0;
+  std::string description;
+};
+
+enum class InstallationOutcome {
+  kNotStarted,  // a check failed and its message was shown; the window stays open
+  kCompleted,   // the working phase ran to its end without any failure
+  kFailed,      // the working phase ran to its end and reported its first failure
+};
+
+// Runs the installation for `host`, from the checks to the closing of the
+// window. `failure`, when given, receives the first failure of the working phase.
+InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFailure* failure = nullptr);
+
+#endif  // INSTALLATION_INSTALLATION_H_

@@ -1,0 +1,40 @@
+// The verification of an installation: for each installed table, whether its
+// target holds exactly the source's rows (compared as the transfer renders
+// them, as multisets of lines), and whether the rebuilt primary keys are in
+// place with their fields. It only reads: each database is opened read-only,
+// and all its reads see one state of it, even while another program writes.
+#ifndef INSTALLATION_VERIFICATION_H_
+#define INSTALLATION_VERIFICATION_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "transfer/progress.h"
+#include "transfer/table_compare.h"
+
+struct TableVerification {
+  std::string table;
+  RowDifferences rows;  // missing: source rows the target lacks; extra: target rows not in the source
+};
+
+struct KeyVerification {
+  std::string table;
+  std::vector<std::string> expected;             // the fields the run gives the key
+  std::optional<std::vector<std::string>> found;  // the target's primary key fields, if it has one
+  bool InPlace() const;
+};
+
+struct InstallationVerification {
+  std::vector<TableVerification> tables;  // in export order
+  std::vector<KeyVerification> keys;
+  bool Identical() const;
+};
+
+// Verifies the installation from `sourcePath` into the databases of the two
+// folders (found as the run finds them). Throws dbengine::Error when a
+// database cannot be opened or read.
+InstallationVerification VerifyInstallation(const std::string& dictionaryFolder, const std::string& dataFolder,
+                                            const std::string& sourcePath, TransferProgress* progress = nullptr);
+
+#endif  // INSTALLATION_VERIFICATION_H_

@@ -1,0 +1,535 @@
+// The table comparison. Each row's transfer line is reduced to a 128-bit
+// digest (two 64-bit hashes of different seeds), and its key values to a
+// 64-bit one. These numbers go into a scratch SQLite table for each table
+// (one 33-byte blob per row: key digest, line digest, side and ordinal, in
+// that byte order), and, added for the first table and subtracted for the
+// second, into one of 65,536 running sums chosen by the key digest (by the
+// line digest without a key). A bucket whose sums come back to zero holds the
+// same lines on both sides; only the rows of the other buckets are sorted, by
+// SQLite's sorter, on disk, and the two sorted streams merged. One pass over
+// them counts, for each line, how many times each side holds it; within one
+// key, the surplus lines of the first side and those of the second pair up as
+// different rows. The rows to show, the first of each kind in table order,
+// are then found by reading the tables again up to them. Two different lines
+// share a digest, or two different buckets' contents a sum, with a chance of
+// about one in 2^128: far below any fault of the disk that holds them.
+#include "transfer/table_compare.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr std::int32_t kErrNoSuchItem = 3265;
+
+struct Digest {
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+  bool operator==(const Digest&) const = default;
+  auto operator<=>(const Digest&) const = default;
+};
+
+// MurmurHash64A (Austin Appleby's public-domain design), eight bytes at a time.
+std::uint64_t Murmur64(std::string_view text, std::uint64_t seed) {
+  constexpr std::uint64_t m = 0xc6a4a7935bd1e995ULL;
+  constexpr int r = 47;
+  std::uint64_t hash = seed ^ (text.size() * m);
+  const char* at = text.data();
+  const char* const end = at + (text.size() & ~std::size_t{7});
+  for (; at != end; at += 8) {
+    std::uint64_t k;
+    std::memcpy(&k, at, 8);
+    k *= m;
+    k ^= k >> r;
+    k *= m;
+    hash ^= k;
+    hash *= m;
+  }
+  std::uint64_t tail = 0;
+  for (std::size_t byte = text.size() & 7; byte > 0; --byte) {
+    tail = (tail << 8) | static_cast<unsigned char>(end[byte - 1]);
+  }
+  if ((text.size() & 7) != 0) {
+    hash ^= tail;
+    hash *= m;
+  }
+  hash ^= hash >> r;
+  hash *= m;
+  hash ^= hash >> r;
+  return hash;
+}
+
+Digest DigestOf(std::string_view line) {
+  return {Murmur64(line, 0x9e3779b97f4a7c15ULL), Murmur64(line, 0x2545f4914f6cdd1dULL)};
+}
+
+constexpr int kEntrySize = 33;
+constexpr int kBucketBits = 16;
+
+// The running sums of one bucket: both digest halves and the row count,
+// added for the first table, subtracted for the second (modulo 2^64).
+struct BucketSum {
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+  std::uint64_t rows = 0;
+  bool Zero() const { return high == 0 && low == 0 && rows == 0; }
+};
+
+std::size_t BucketOf(std::uint64_t key, const Digest& line) {
+  return static_cast<std::size_t>((key != 0 ? key : line.high) >> (64 - kBucketBits));
+}
+
+void PutBigEndian(std::uint64_t value, unsigned char* out) {
+  for (int byte = 7; byte >= 0; --byte, value >>= 8) out[byte] = static_cast<unsigned char>(value);
+}
+
+std::uint64_t GetBigEndian(const unsigned char* in) {
+  std::uint64_t value = 0;
+  for (int byte = 0; byte < 8; ++byte) value = (value << 8) | in[byte];
+  return value;
+}
+
+// The scratch database: an SQLite temporary file, removed when it is closed.
+// Its page cache is bounded; what does not fit spills to the file.
+class Scratch {
+ public:
+  Scratch() {
+    if (sqlite3_open_v2("", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) Fail();
+    Exec("PRAGMA journal_mode=OFF");
+    Exec("PRAGMA synchronous=OFF");
+    Exec("PRAGMA temp_store=FILE");
+    Exec("PRAGMA page_size=65536");
+    Exec("PRAGMA cache_size=-16384");
+    Exec("CREATE TABLE lines(entry BLOB)");
+  }
+  ~Scratch() {
+    sqlite3_finalize(insert_);
+    sqlite3_close_v2(db_);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  void Exec(const char* sql) {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
+  }
+
+  // One entry: the key digest, the line digest, the side and the row's
+  // ordinal in its table, as 33 bytes whose byte order is the order of the four.
+  void Add(std::uint64_t key, const Digest& line, int side, std::uint64_t ordinal) {
+    if (insert_ == nullptr &&
+        sqlite3_prepare_v2(db_, "INSERT INTO lines VALUES(?)", -1, &insert_, nullptr) != SQLITE_OK) {
+      Fail();
+    }
+    unsigned char entry[kEntrySize];
+    PutBigEndian(key, entry);
+    PutBigEndian(line.high, entry + 8);
+    PutBigEndian(line.low, entry + 16);
+    entry[24] = static_cast<unsigned char>(side);
+    PutBigEndian(ordinal, entry + 25);
+    sqlite3_bind_blob(insert_, 1, entry, kEntrySize, SQLITE_STATIC);
+    const int rc = sqlite3_step(insert_);
+    sqlite3_reset(insert_);
+    if (rc != SQLITE_DONE) Fail(rc);
+  }
+
+  sqlite3* Handle() const { return db_; }
+
+  // Makes dirty(entry) true for the entries whose bucket has non-zero sums.
+  void DefineDirty(const std::vector<BucketSum>& buckets) {
+    auto dirty = [](sqlite3_context* context, int, sqlite3_value** arguments) {
+      const auto* sums = static_cast<const std::vector<BucketSum>*>(sqlite3_user_data(context));
+      const auto* entry = static_cast<const unsigned char*>(sqlite3_value_blob(arguments[0]));
+      if (entry == nullptr || sqlite3_value_bytes(arguments[0]) != kEntrySize) {
+        sqlite3_result_int(context, 1);
+        return;
+      }
+      const Digest line{GetBigEndian(entry + 8), GetBigEndian(entry + 16)};
+      sqlite3_result_int(context, (*sums)[BucketOf(GetBigEndian(entry), line)].Zero() ? 0 : 1);
+    };
+    if (sqlite3_create_function(db_, "dirty", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                const_cast<std::vector<BucketSum>*>(&buckets), dirty, nullptr,
+                                nullptr) != SQLITE_OK) {
+      Fail();
+    }
+  }
+
+  [[noreturn]] void Fail(int rc = 0) const {
+    if (rc == 0) rc = db_ != nullptr ? sqlite3_errcode(db_) : SQLITE_CANTOPEN;
+    const std::string detail = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    if ((rc & 0xff) == SQLITE_FULL) {
+      throw dbengine::EngineError(3026, "Espace disque insuffisant pour trier les lignes de la comparaison.");
+    }
+    throw dbengine::EngineError(3043, "Erreur de disque sur la base de tri de la comparaison : " + detail + ".");
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+};
+
+std::string Bracketed(const std::string& name) { return "[" + name + "]"; }
+
+// For each field of `reference` in order, its position in `other`; 3265 when
+// the two field lists differ.
+std::vector<std::int16_t> MatchFields(const dbengine::TableDef& reference, const dbengine::TableDef& other) {
+  auto refuse = [&](const std::string& field, const std::string& lacking) {
+    return dbengine::EngineError(kErrNoSuchItem, "Les tables « " + reference.Name() + " » et « " + other.Name() +
+                                                     " » n'ont pas les mêmes champs : le champ « " + field +
+                                                     " » manque à la table « " + lacking + " ».");
+  };
+  std::vector<std::int16_t> positions;
+  for (std::int16_t field = 0; field < reference.FieldCount(); ++field) {
+    const int position = other.FieldPosition(reference.Fields(field).name);
+    if (position < 0) throw refuse(reference.Fields(field).name, other.Name());
+    positions.push_back(static_cast<std::int16_t>(position));
+  }
+  for (std::int16_t field = 0; field < other.FieldCount(); ++field) {
+    if (reference.FieldPosition(other.Fields(field).name) < 0) throw refuse(other.Fields(field).name, reference.Name());
+  }
+  return positions;
+}
+
+// The transfer text of one value: a value that cannot be read is empty, as
+// the export writes it.
+void AppendField(const dbengine::Recordset& rows, std::int16_t position, std::string& out) {
+  const std::size_t start = out.size();
+  try {
+    dbengine::AppendValueText(rows.FieldValue(position), out);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const dbengine::Error&) {
+    out.resize(start);
+  }
+}
+
+// One table's side of the comparison: its fields in the first table's order
+// and its key fields.
+struct Side {
+  dbengine::Database& database;
+  std::string table;
+  std::vector<std::int16_t> fields;     // positions in this table, in line order
+  std::vector<std::int16_t> keyFields;  // places in the line
+};
+
+// Calls `visit(line, key)` for every row of `side`: its transfer line and
+// the texts of its key fields joined by "|".
+template <typename Visit>
+void ForEachLine(const Side& side, TransferProgress* progress, Visit&& visit) {
+  dbengine::Recordset rows = side.database.OpenRecordset("SELECT * FROM " + Bracketed(side.table));
+  std::string line;
+  std::string key;
+  std::vector<std::size_t> starts(side.fields.size() + 1);
+  std::uint64_t count = 0;
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    line.clear();
+    for (std::size_t field = 0; field < side.fields.size(); ++field) {
+      if (field > 0) line.push_back('|');
+      starts[field] = line.size();
+      AppendField(rows, side.fields[field], line);
+    }
+    starts[side.fields.size()] = line.size() + 1;
+    key.clear();
+    for (std::size_t field = 0; field < side.keyFields.size(); ++field) {
+      if (field > 0) key.push_back('|');
+      const auto at = static_cast<std::size_t>(side.keyFields[field]);
+      key.append(line, starts[at], starts[at + 1] - 1 - starts[at]);
+    }
+    if (!visit(line, key)) break;
+    if (progress != nullptr && ++count % kProgressStep == 0) progress->Rows(side.table, count);
+  }
+  if (progress != nullptr) progress->Done(side.table);
+}
+
+std::vector<std::string> PrimaryKeyFields(const dbengine::TableDef& def) {
+  const dbengine::IndexDef* primary = def.PrimaryIndex();
+  return primary != nullptr ? primary->fields : std::vector<std::string>{};
+}
+
+// The rows to show of one kind: the kShownRows first in table order.
+template <typename Sample>
+class FirstRows {
+ public:
+  void Offer(std::uint64_t ordinal, const Sample& sample) {
+    if (rows_.size() == kShownRows && ordinal >= rows_.back().first) return;
+    rows_.insert(std::upper_bound(rows_.begin(), rows_.end(), ordinal,
+                                  [](std::uint64_t value, const auto& row) { return value < row.first; }),
+                 {ordinal, sample});
+    if (rows_.size() > kShownRows) rows_.pop_back();
+  }
+  const std::vector<std::pair<std::uint64_t, Sample>>& Rows() const { return rows_; }
+
+ private:
+  std::vector<std::pair<std::uint64_t, Sample>> rows_;
+};
+
+// A surplus line and the ordinal of its first row on its side.
+struct Surplus {
+  std::uint64_t ordinal;
+  Digest line;
+};
+
+// The pass over the sorted entries. Each line's surplus on one side is kept
+// per key until the key changes, then paired.
+class Tally {
+ public:
+  // Without a key, no two rows pair up.
+  explicit Tally(bool keyed, RowDifferences& out) : keyed_(keyed), out_(out) {}
+
+  void Line(std::uint64_t key, const Digest& line, int side, std::uint64_t ordinal) {
+    if (!started_ || key != key_) {
+      EndKey();
+      key_ = key;
+      started_ = true;
+    } else if (line == line_) {
+      if (count_[side]++ == 0) first_[side] = ordinal;
+      return;
+    } else {
+      EndLine();
+    }
+    line_ = line;
+    count_[0] = count_[1] = 0;
+    ++count_[side];
+    first_[side] = ordinal;
+  }
+
+  void End() { EndKey(); }
+
+  FirstRows<Digest> missing;
+  FirstRows<Digest> extra;
+  FirstRows<std::pair<Digest, Digest>> different;
+
+ private:
+  void EndLine() {
+    for (int side = 0; side < 2; ++side) {
+      if (count_[side] <= count_[1 - side]) continue;
+      const std::uint64_t surplus = count_[side] - count_[1 - side];
+      surplus_[side] += surplus;
+      if (!keyed_) {
+        (side == 0 ? missing : extra).Offer(first_[side], line_);
+      } else if (shown_[side].size() < 2 * kShownRows) {
+        shown_[side].push_back({first_[side], line_});
+      }
+    }
+    count_[0] = count_[1] = 0;
+  }
+
+  void EndKey() {
+    if (!started_) return;
+    EndLine();
+    const std::uint64_t paired = keyed_ ? std::min(surplus_[0], surplus_[1]) : 0;
+    out_.different += paired;
+    out_.missing += surplus_[0] - paired;
+    out_.extra += surplus_[1] - paired;
+    const std::size_t shownPairs = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::min(shown_[0].size(), shown_[1].size()), paired));
+    for (std::size_t pair = 0; pair < shownPairs; ++pair) {
+      different.Offer(shown_[0][pair].ordinal, {shown_[0][pair].line, shown_[1][pair].line});
+    }
+    for (std::size_t row = shownPairs; row < shown_[0].size(); ++row) {
+      missing.Offer(shown_[0][row].ordinal, shown_[0][row].line);
+    }
+    for (std::size_t row = shownPairs; row < shown_[1].size(); ++row) {
+      extra.Offer(shown_[1][row].ordinal, shown_[1][row].line);
+    }
+    surplus_[0] = surplus_[1] = 0;
+    shown_[0].clear();
+    shown_[1].clear();
+  }
+
+  const bool keyed_;
+  RowDifferences& out_;
+  bool started_ = false;
+  std::uint64_t key_ = 0;
+  Digest line_;
+  std::uint64_t count_[2] = {0, 0};
+  std::uint64_t first_[2] = {0, 0};
+  std::uint64_t surplus_[2] = {0, 0};
+  std::vector<Surplus> shown_[2];  // a few surplus lines of the current key
+};
+
+// The lines of `side` whose digests are wanted, read again from the table.
+std::map<Digest, std::string> LinesOf(const Side& side, std::vector<Digest> wanted) {
+  std::map<Digest, std::string> found;
+  if (wanted.empty()) return found;
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  ForEachLine(side, nullptr, [&](const std::string& line, const std::string&) {
+    const Digest digest = DigestOf(line);
+    if (std::binary_search(wanted.begin(), wanted.end(), digest)) found.emplace(digest, line);
+    return found.size() < wanted.size();
+  });
+  return found;
+}
+
+// Forwards the progress of the two readers, one at a time.
+class SharedProgress : public TransferProgress {
+ public:
+  explicit SharedProgress(TransferProgress* inner) : inner_(inner) {}
+  void Rows(std::string_view table, std::uint64_t rows) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inner_->Rows(table, rows);
+  }
+  void Done(std::string_view table) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inner_->Done(table);
+  }
+
+ private:
+  TransferProgress* inner_;
+  std::mutex mutex_;
+};
+
+// One table's entries and bucket sums, or the error that stopped its reading.
+struct SideScan {
+  Scratch scratch;
+  std::vector<BucketSum> sums = std::vector<BucketSum>(std::size_t{1} << kBucketBits);
+  std::exception_ptr error;
+};
+
+// Reads `side` (number `index`: 0 adds to the sums, 1 subtracts) into `scan`.
+void Scan(const Side& side, int index, SideScan& scan, TransferProgress* progress) {
+  try {
+    scan.scratch.Exec("BEGIN");
+    std::uint64_t ordinal = 0;
+    ForEachLine(side, progress, [&](const std::string& line, const std::string& keyText) {
+      // A key whose digest is 0 stands for no key; moving it to 1 keeps its rows apart.
+      const std::uint64_t keyDigest = keyText.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyText, 0), 1);
+      const Digest digest = DigestOf(line);
+      scan.scratch.Add(keyDigest, digest, index, ordinal++);
+      BucketSum& sum = scan.sums[BucketOf(keyDigest, digest)];
+      if (index == 0) {
+        sum.high += digest.high;
+        sum.low += digest.low;
+        ++sum.rows;
+      } else {
+        sum.high -= digest.high;
+        sum.low -= digest.low;
+        --sum.rows;
+      }
+      return true;
+    });
+    scan.scratch.Exec("COMMIT");
+  } catch (...) {
+    scan.error = std::current_exception();
+  }
+}
+
+// The entries of one scratch database whose buckets differ, in byte order.
+class SortedEntries {
+ public:
+  SortedEntries(Scratch& scratch, const std::vector<BucketSum>& sums) : scratch_(scratch) {
+    scratch.DefineDirty(sums);
+    if (sqlite3_prepare_v2(scratch.Handle(), "SELECT entry FROM lines WHERE dirty(entry) ORDER BY entry", -1,
+                           &statement_, nullptr) != SQLITE_OK) {
+      scratch.Fail();
+    }
+  }
+  ~SortedEntries() { sqlite3_finalize(statement_); }
+  SortedEntries(const SortedEntries&) = delete;
+  SortedEntries& operator=(const SortedEntries&) = delete;
+
+  // The next entry (valid until the next call), or nullptr after the last.
+  const unsigned char* Next() {
+    const int rc = sqlite3_step(statement_);
+    if (rc == SQLITE_DONE) return nullptr;
+    if (rc != SQLITE_ROW) scratch_.Fail(rc);
+    const auto* entry = static_cast<const unsigned char*>(sqlite3_column_blob(statement_, 0));
+    if (entry == nullptr || sqlite3_column_bytes(statement_, 0) != kEntrySize) scratch_.Fail(SQLITE_CORRUPT);
+    return entry;
+  }
+
+ private:
+  Scratch& scratch_;
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+}  // namespace
+
+RowDifferences CompareTables(dbengine::Database& first, const std::string& firstTable, dbengine::Database& second,
+                             const std::string& secondTable, TransferProgress* progress) {
+  dbengine::CheckName(firstTable);
+  dbengine::CheckName(secondTable);
+  const dbengine::TableDef firstDef = first.TableDefs(firstTable);
+  const dbengine::TableDef secondDef = second.TableDefs(secondTable);
+  Side sides[2] = {{first, firstDef.Name(), {}, {}}, {second, secondDef.Name(), MatchFields(firstDef, secondDef), {}}};
+  for (std::int16_t field = 0; field < firstDef.FieldCount(); ++field) sides[0].fields.push_back(field);
+
+  std::vector<std::string> key = PrimaryKeyFields(firstDef);
+  if (key.empty()) key = PrimaryKeyFields(secondDef);
+  // Key fields by their place in the line, which follows the first table's order on both sides.
+  for (const std::string& name : key) {
+    const auto place = static_cast<std::int16_t>(firstDef.FieldPosition(name));
+    sides[0].keyFields.push_back(place);
+    sides[1].keyFields.push_back(place);
+  }
+
+  // Each table is read into its own scratch database, the two at once in two
+  // threads when they are two handles (one handle's connection serves one
+  // thread at a time).
+  SideScan scans[2];
+  SharedProgress shared(progress);
+  TransferProgress* const told = progress != nullptr ? &shared : nullptr;
+  if (&first != &second) {
+    std::thread other([&] { Scan(sides[1], 1, scans[1], told); });
+    Scan(sides[0], 0, scans[0], told);
+    other.join();
+  } else {
+    Scan(sides[0], 0, scans[0], told);
+    Scan(sides[1], 1, scans[1], told);
+  }
+  for (SideScan& scan : scans) {
+    if (scan.error) std::rethrow_exception(scan.error);
+  }
+  for (std::size_t bucket = 0; bucket < scans[0].sums.size(); ++bucket) {
+    BucketSum& sum = scans[0].sums[bucket];
+    const BucketSum& other = scans[1].sums[bucket];
+    sum.high += other.high;
+    sum.low += other.low;
+    sum.rows += other.rows;
+  }
+  scans[1].sums.clear();
+
+  // The entries of the buckets that differ, from the two sorted streams merged.
+  SortedEntries streams[2] = {SortedEntries(scans[0].scratch, scans[0].sums),
+                              SortedEntries(scans[1].scratch, scans[0].sums)};
+  RowDifferences differences;
+  Tally tally(!key.empty(), differences);
+  const unsigned char* heads[2] = {streams[0].Next(), streams[1].Next()};
+  while (heads[0] != nullptr || heads[1] != nullptr) {
+    const int from =
+        heads[1] == nullptr || (heads[0] != nullptr && std::memcmp(heads[0], heads[1], kEntrySize) < 0) ? 0 : 1;
+    const unsigned char* entry = heads[from];
+    tally.Line(GetBigEndian(entry), {GetBigEndian(entry + 8), GetBigEndian(entry + 16)}, entry[24],
+               GetBigEndian(entry + 25));
+    heads[from] = streams[from].Next();
+  }
+  tally.End();
+
+  std::vector<Digest> wanted[2];
+  for (const auto& row : tally.missing.Rows()) wanted[0].push_back(row.second);
+  for (const auto& row : tally.extra.Rows()) wanted[1].push_back(row.second);
+  for (const auto& row : tally.different.Rows()) {
+    wanted[0].push_back(row.second.first);
+    wanted[1].push_back(row.second.second);
+  }
+  const std::map<Digest, std::string> lines[2] = {LinesOf(sides[0], wanted[0]), LinesOf(sides[1], wanted[1])};
+  auto text = [&](int side, const Digest& digest) {
+    const auto found = lines[side].find(digest);
+    return found != lines[side].end() ? found->second : std::string();
+  };
+  for (const auto& row : tally.missing.Rows()) differences.missingRows.push_back(text(0, row.second));
+  for (const auto& row : tally.extra.Rows()) differences.extraRows.push_back(text(1, row.second));
+  for (const auto& row : tally.different.Rows()) {
+    differences.differentRows.emplace_back(text(0, row.second.first), text(1, row.second.second));
+  }
+  return differences;
+}
