@@ -18,7 +18,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "dbengine/jet.h"
+#include "jet/jet.h"
 #include "dbengine/storage.h"
 
 namespace dbengine {

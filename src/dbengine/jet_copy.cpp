@@ -10,7 +10,7 @@
 #include <mutex>
 #include <set>
 
-#include "dbengine/jet.h"
+#include "jet/jet.h"
 #include "dbengine/storage.h"
 
 namespace dbengine {

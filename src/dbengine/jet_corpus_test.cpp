@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/jet.h"
+#include "jet/jet.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 // every chain is walked with a record of what it has visited: a damaged file
 // fails with 3049, never loops, and never yields some of its rows as success,
 // since the rows read must match the count the table's definition keeps.
-#include "dbengine/jet.h"
+#include "jet/jet.h"
 
 #include <fcntl.h>
 #include <iconv.h>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/jet.h"
+#include "jet/jet.h"
 
 namespace {
 

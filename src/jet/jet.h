@@ -7,8 +7,8 @@
 // before following it, so a damaged file fails with an EngineError and never
 // hangs or yields some of a table's rows as success; it prints nothing. What
 // is read and what is refused is written in docs/jet-sources.md.
-#ifndef DBENGINE_JET_H_
-#define DBENGINE_JET_H_
+#ifndef JET_JET_H_
+#define JET_JET_H_
 
 #include <cstdint>
 #include <memory>
@@ -68,4 +68,4 @@ class JetReader {
 
 }  // namespace dbengine
 
-#endif  // DBENGINE_JET_H_
+#endif  // JET_JET_H_
