@@ -159,15 +159,15 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
     char header[32] = {};
     probe.read(header, sizeof header);
     // Anything but a SQLite or Jet file is refused before SQLite may write to it.
-    switch (FormatOfHeader(std::string_view(header, static_cast<std::size_t>(probe.gcount())))) {
-      case FileFormat::kSqlite:
+    switch (jet::FormatOfHeader(std::string_view(header, static_cast<std::size_t>(probe.gcount())))) {
+      case jet::FileFormat::kSqlite:
         // Bytes 18 and 19 of a SQLite header are 2 for a file in WAL mode.
         headerSaysWal = header[18] == 2 && header[19] == 2;
         break;
-      case FileFormat::kJet:
+      case jet::FileFormat::kJet:
         probe.close();
         return OpenJet(path);
-      case FileFormat::kOther:
+      case jet::FileFormat::kOther:
         throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
     }
   }

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <set>
 
-#include "jet/jet.h"
 #include "dbengine/storage.h"
+#include "jet/jet.h"
 
 namespace dbengine {
 namespace {
@@ -75,12 +75,37 @@ void ReleaseTemporaryFile(std::string& path) {
 }
 
 
+// The reader's refusal as the engine's error: same number, same description.
+[[noreturn]] void Rethrow(const jet::Error& error) { throw EngineError(error.Number(), error.Description()); }
+
+FieldDef EngineField(const jet::Field& field) {
+  return FieldDef{field.name, static_cast<FieldType>(field.type), field.size, field.required};
+}
+
+IndexDef EngineIndex(const jet::Index& index) { return IndexDef{index.name, index.primary, index.unique, index.fields}; }
+
+void ToEngineValue(jet::Value& from, Value& to) {
+  to.type = static_cast<FieldType>(from.type);
+  to.isNull = from.isNull;
+  to.integer = from.integer;
+  to.real = from.real;
+  to.text.swap(from.text);
+}
+
 }  // namespace
 
 void Storage::ReleaseJetCopy() { ReleaseTemporaryFile(tempPath_); }
 
 std::shared_ptr<Storage> Storage::OpenJet(const std::string& path) {
-  JetReader reader(path);
+  try {
+    jet::Reader reader(path);
+    return OpenJet(path, reader);
+  } catch (const jet::Error& error) {
+    Rethrow(error);
+  }
+}
+
+std::shared_ptr<Storage> Storage::OpenJet(const std::string& path, jet::Reader& reader) {
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = path;
   // From here a failure destroys the storage, whose Close removes the copy.
@@ -102,20 +127,22 @@ std::shared_ptr<Storage> Storage::OpenJet(const std::string& path) {
   return storage;
 }
 
-void Storage::ImportJet(JetReader& reader) {
+void Storage::ImportJet(jet::Reader& reader) {
   // The copy is private and made again at each opening: no journal is needed.
   ExecSql("PRAGMA journal_mode=OFF");
   ExecSql("PRAGMA synchronous=OFF");
   ExecSql("BEGIN");
   EnsureIndexCatalog();
-  std::vector<Value> row;
+  std::vector<jet::Value> row;
+  Value value;
   for (std::size_t position = 0; position < reader.TableCount(); ++position) {
-    const JetTableDef& jet = reader.OpenTable(position);
+    const jet::TableDef& jet = reader.OpenTable(position);
     if (jet.fields.empty()) continue;
     std::string create = "CREATE TABLE " + Quote(jet.name) + " (";
     std::string insert = "INSERT INTO " + Quote(jet.name) + " VALUES(";
-    for (const FieldDef& field : jet.fields) {
-      const bool first = &field == &jet.fields.front();
+    for (const jet::Field& stored : jet.fields) {
+      const FieldDef field = EngineField(stored);
+      const bool first = &stored == &jet.fields.front();
       create += (first ? "" : ", ") + Quote(field.name) + " " + DeclaredTypeOf(field.type, field.size) +
                 (field.required ? " NOT NULL" : "");
       insert += first ? "?" : ",?";
@@ -125,7 +152,8 @@ void Storage::ImportJet(JetReader& reader) {
       Statement3 statement(*this, db_, insert + ")");
       while (reader.NextRow(row)) {
         for (std::size_t slot = 0; slot < row.size(); ++slot) {
-          BindValue(statement.get(), static_cast<int>(slot) + 1, row[slot]);
+          ToEngineValue(row[slot], value);
+          BindValue(statement.get(), static_cast<int>(slot) + 1, value);
         }
         const int rc = sqlite3_step(statement.get());
         sqlite3_reset(statement.get());
@@ -133,7 +161,8 @@ void Storage::ImportJet(JetReader& reader) {
       }
     }
     // Indexes go through the catalog, after the rows (faster than keeping them up).
-    for (const IndexDef& index : jet.indexes) {
+    for (const jet::Index& stored : jet.indexes) {
+      const IndexDef index = EngineIndex(stored);
       ClearCaches();
       AddIndex(Table(jet.name, 3078), index.name, index.fields, index.primary, index.unique);
     }

@@ -276,22 +276,23 @@ class JetDamageTest : public ::testing::Test {
     WriteBytes(path, bytes);
     std::string all;
     try {
-      JetReader reader(path.string());
-      std::vector<Value> row;
+      jet::Reader reader(path.string());
+      std::vector<jet::Value> row;
       for (std::size_t table = 0; table < reader.TableCount(); ++table) {
-        const JetTableDef& def = reader.OpenTable(table);
+        const jet::TableDef& def = reader.OpenTable(table);
         all += def.name + "\n";
-        for (const FieldDef& field : def.fields) all += field.name + " " + std::to_string(field.type) + "\n";
-        for (const IndexDef& index : def.indexes) all += index.name + "\n";
+        for (const jet::Field& field : def.fields) all += field.name + " " + std::to_string(field.type) + "\n";
+        for (const jet::Index& index : def.indexes) all += index.name + "\n";
         while (reader.NextRow(row)) {
-          for (const Value& value : row) {
+          for (const jet::Value& stored : row) {
+            const Value value{static_cast<FieldType>(stored.type), stored.isNull, stored.integer, stored.real, stored.text};
             AppendValueText(value, all);
             all += value.isNull ? "\x01" : "\x02";
           }
           all += "\n";
         }
       }
-    } catch (const EngineError& error) {
+    } catch (const jet::Error& error) {
       return "EngineError " + std::to_string(error.Number());
     }
     return all;

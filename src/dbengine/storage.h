@@ -20,6 +20,10 @@
 #include "dbengine/dbengine.h"
 #include "dbengine/statement.h"
 
+namespace jet {
+class Reader;
+}
+
 namespace dbengine {
 
 // How long a write waits for another program's write before failing with
@@ -64,7 +68,6 @@ struct TableInfo {
 };
 
 class Cursor;
-class JetReader;
 
 class Storage : public std::enable_shared_from_this<Storage> {
  public:
@@ -109,7 +112,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
   friend class WriteScope;
   Storage() = default;
   static std::shared_ptr<Storage> OpenJet(const std::string& path);
-  void ImportJet(JetReader& reader);
+  static std::shared_ptr<Storage> OpenJet(const std::string& path, jet::Reader& reader);
+  void ImportJet(jet::Reader& reader);
   void ReleaseJetCopy();  // removes the working copy of a Jet file, if any
   // Every write starts here: refuses a read-only database and a lost
   // transaction, and tries the switch to WAL once.

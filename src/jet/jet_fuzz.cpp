@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/dbengine.h"
 #include "jet/jet.h"
 
 namespace {
@@ -36,14 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
   try {
-    dbengine::JetReader reader(path);
-    std::vector<dbengine::Value> row;
+    jet::Reader reader(path);
+    std::vector<jet::Value> row;
     for (std::size_t table = 0; table < reader.TableCount(); ++table) {
       reader.OpenTable(table);
       while (reader.NextRow(row)) {
       }
     }
-  } catch (const dbengine::EngineError&) {
+  } catch (const jet::Error&) {
   }
   return 0;
 }
