@@ -115,8 +115,20 @@ void Storage::Fail(int rc, std::string_view context) const {
     case SQLITE_CORRUPT:
       throw EngineError(3343, "Format de base de données « " + path_ + " » non reconnu.");
     case SQLITE_FULL:
+      if (jet_ != nullptr) {
+        // The Access file is only read: what is full is the working copy's folder.
+        throw EngineError(3026, "Espace disque insuffisant pour écrire dans le dossier temporaire « " +
+                                    workingFolder_ + " », où se fait la copie de travail de la base Access.");
+      }
       throw EngineError(3026, "Espace disque insuffisant pour écrire dans la base de données « " + path_ + " ».");
     case SQLITE_IOERR:
+      if (jet_ != nullptr) {
+        // A write refused for the file's size (EFBIG) is a full folder too.
+        const int error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
+        if (error == ENOSPC || error == EFBIG || error == EDQUOT) Fail(SQLITE_FULL);
+        throw EngineError(3043, "Erreur de disque dans le dossier temporaire « " + workingFolder_ +
+                                    " », où se fait la copie de travail de la base Access.");
+      }
       throw EngineError(3043, "Erreur de disque ou de réseau sur « " + path_ + " ».");
     case SQLITE_NOMEM:
       throw EngineError(3035, "Ressources système dépassées : mémoire insuffisante.");
@@ -166,7 +178,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
         break;
       case jet::FileFormat::kJet:
         probe.close();
-        return OpenJet(path);
+        return OpenJet(path, {});
       case jet::FileFormat::kOther:
         throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
     }
@@ -246,7 +258,7 @@ Storage::~Storage() {
 
 void Storage::Close() {
   if (db_ == nullptr) {
-    ReleaseJetCopy();
+    jet_.reset();
     return;
   }
   for (Cursor* cursor : cursors_) cursor->Detach();
@@ -259,7 +271,7 @@ void Storage::Close() {
   // The last connection to close checkpoints the WAL and removes -wal and -shm.
   sqlite3_close_v2(db_);
   db_ = nullptr;
-  ReleaseJetCopy();
+  jet_.reset();
 }
 
 // ---------------------------------------------------------------------------

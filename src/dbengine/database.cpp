@@ -151,7 +151,7 @@ Recordset Database::OpenRecordset(std::string_view source, RecordsetType type) {
 
 TableDef Database::TableDefs(std::string_view name) {
   CheckOpen();
-  return storage_->Table(name, 3265).def;
+  return storage_->Definition(name);
 }
 
 std::vector<std::string> Database::TableNames() {
