@@ -529,7 +529,7 @@ TEST_F(JetTest, OtherAccessFormatsAndDamagedFilesAreRefused) {
     std::string name, bytes;
   };
   const std::vector<Case> cases = {
-      {"access2007.accdb", withHeader("Standard ACE DB", 2)},
+      {"access-version-7.accdb", withHeader("Standard ACE DB", 7)},
       {"jet-version-2.mdb", withHeader("Standard Jet DB", 2)},
       {"jet-version-5.mdb", withHeader("Standard Jet DB", 5)},
       {"header-only.mdb", nwind.substr(0, 0x20)},

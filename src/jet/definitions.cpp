@@ -66,6 +66,11 @@ StoredTable Reader::State::ReadDefinition(std::uint32_t number, const std::strin
     column.flags = entry[l.columnFlags];
     column.fixedOffset = Le16(entry + l.columnFixedOffset);
     column.length = Le16(entry + l.columnLength);
+    if (l.jet4) {
+      column.complexId = Le32(entry + l.columnMisc);
+      // ACE marks a calculated column in the byte after the flags.
+      column.calculated = ace && (entry[l.columnFlags + 1] & 0xC0) == 0xC0;
+    }
     cursor += l.columnEntry;
   }
   auto readName = [&](const std::string& what) {
@@ -94,6 +99,16 @@ StoredTable Reader::State::ReadDefinition(std::uint32_t number, const std::strin
     }
   }
   table.columns = std::move(columns);
+  // A table has fields, and at least as many variable ones counted as its
+  // columns describe (deleted ones may still be counted): anything else would
+  // read as a table that vanishes or texts all Null.
+  if (table.columns.empty()) Damaged("définition de la table « " + name + " » sans champ");
+  const auto variable = std::count_if(table.columns.begin(), table.columns.end(),
+                                      [](const Column& column) { return !column.Fixed(); });
+  if (static_cast<std::size_t>(variable) > table.varColumns) {
+    Damaged("définition de la table « " + name + " » : " + std::to_string(table.varColumns) +
+            " champs de longueur variable comptés pour " + std::to_string(variable) + " décrits");
+  }
 
   // Real indexes: up to ten column numbers each (0xFFFF: none), and flags.
   struct RealIndex {
@@ -161,17 +176,31 @@ Field Reader::State::FieldOf(const Column& column, const std::string& tableName)
     case kJetSingle: field.type = kSingle; field.size = 4; break;
     case kJetDouble: field.type = kDouble; field.size = 8; break;
     case kJetDecimal:
-      if (column.scale > 28 || column.precision > 28 || column.scale > column.precision) {
+      // A calculated column keeps other things where the precision and scale would be.
+      if (!column.calculated &&
+          (column.scale > 28 || column.precision > 28 || column.scale > column.precision)) {
         Damaged("précision du champ « " + tableName + "." + field.name + " » incohérente");
       }
-      field.type = kDouble;
-      field.size = 8;
+      field.type = kDecimal;
+      field.size = 16;
+      field.precision = column.precision;
+      field.scale = column.scale;
       break;
+    case kJetBigInt: field.type = kBigInt; field.size = 8; break;
+    // A Date when every value fits the Date type, else text (settled with the rows).
+    case kJetExtendedDate: field.type = kDate; field.size = 8; break;
+    // The parent's side of a complex column: the key of its values in the child table.
+    case kJetComplex: field.type = kLong; field.size = 4; break;
     case kJetDate: field.type = kDate; field.size = 8; break;
     case kJetOle: field.type = kLongBinary; field.size = 0; break;
     case kJetMemo: field.type = kMemo; field.size = 0; break;
     case kJetGuid: field.type = kGuid; field.size = 16; break;
     case kJetText:
+      if (column.calculated && column.length == 0) {  // a calculated long text
+        field.type = kMemo;
+        field.size = 0;
+        break;
+      }
       // Jet 4 keeps the size in bytes of UTF-16 text: two per character.
       field.type = kText;
       field.size = std::clamp(layout->jet4 ? column.length / 2 : static_cast<int>(column.length), 1, 255);
@@ -214,10 +243,15 @@ void Reader::State::ReadCatalog() {
     Decode(table.columns[flags], kLong, slices[flags], flagsValue);
     // Type 1 is a local table; flags 0x80000000 and 0x2 mark system tables.
     if (typeValue.isNull || (typeValue.integer & 0x7F) != 1) continue;
-    if (!flagsValue.isNull && (static_cast<std::uint32_t>(flagsValue.integer) & 0x80000002u) != 0) continue;
+    const bool system = !flagsValue.isNull && (static_cast<std::uint32_t>(flagsValue.integer) & 0x80000002u) != 0;
     Decode(table.columns[id], kLong, slices[id], idValue);
     Decode(table.columns[name], kText, slices[name], nameValue);
     if (idValue.isNull || nameValue.isNull || nameValue.text.empty()) Damaged("catalogue illisible");
+    // The list of complex columns is a system table, read when a table has one.
+    if (system) {
+      if (nameValue.text == "MSysComplexColumns") complexColumnsPage = static_cast<std::uint32_t>(idValue.integer) & 0xFFFFFF;
+      continue;
+    }
     if (properties < table.columns.size()) {
       Decode(table.columns[properties], kLongBinary, slices[properties], propertiesValue);
     }
@@ -231,6 +265,7 @@ void Reader::State::ReadCatalog() {
     if (!definitions.insert(entry.definitionPage).second) Damaged("deux tables de même définition dans le catalogue");
   }
   ReadDefinitions();
+  AddComplexTables();
 }
 
 // Reads every user table's definition and its fields in the engine's terms;

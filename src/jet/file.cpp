@@ -94,11 +94,16 @@ void Reader::State::ReadHeader(std::string_view) {
   unsigned char head[0x15] = {};
   if (::pread(file, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) Unrecognized();
   const std::string_view signature(reinterpret_cast<const char*>(head + 4), 15);
-  if (signature == "Standard ACE DB" || (signature == "Standard Jet DB" && head[0x14] >= 2 && head[0x14] <= 5)) {
-    Unrecognized("fichier Access 2007 ou ultérieur (.accdb), que le moteur ne lit pas");
+  // Jet 3 (version 0), Jet 4 (1) and ACE, Access 2007 to 2019 (2 to 6), which
+  // shares the Jet 4 page format.
+  const unsigned version = head[0x14];
+  if (signature == "Standard ACE DB") {
+    if (version < 2 || version > 6) Unrecognized("version " + std::to_string(version) + " d'Access inconnue");
+    ace = true;
+  } else if (signature != "Standard Jet DB" || version > 1) {
+    Unrecognized();
   }
-  if (signature != "Standard Jet DB" || head[0x14] > 1) Unrecognized();
-  layout = head[0x14] == 0 ? &kJet3 : &kJet4;
+  layout = version == 0 ? &kJet3 : &kJet4;
   // The catalog's definition is on page 2: a shorter file is no database.
   if (fileSize < 3 * PageSize()) Unrecognized();
   if (fileSize % PageSize() != 0) Damaged("taille qui n'est pas un nombre entier de pages");

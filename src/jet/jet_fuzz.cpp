@@ -1,6 +1,7 @@
 // libFuzzer target: any byte string read as an Access file must give its
 // tables and rows or fail with a numbered engine error: never crash, hang,
-// read outside the file or print anything. Seeded with tests/data/jet/corpus.
+// read outside the file or print anything. Seeded with tests/data/jet/corpus
+// and tests/data/jet/ace.
 #include <unistd.h>
 
 #include <cstdint>

@@ -6,8 +6,8 @@
 // offsets (Jet 3: one byte each, with a jump table for rows over 256 bytes)
 // and a null mask. Long values (Memo, OLE) sit in the row, in one row of a
 // long-value page or in a chain of such rows. Every chain is walked with a
-// record of what it has visited: a damaged file fails with 3049, never loops,
-// and never yields some of its rows as success.
+// record of what it has visited: a damaged file fails with 3049 and never
+// loops.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -197,101 +197,6 @@ std::string Reader::State::LongValue(const Slice& slice) {
   return value;
 }
 
-// A Decimal: a sign byte, then a 96-bit (in 128) unsigned integer kept as
-// four little-endian 32-bit words, most significant first, scaled by
-// 10^scale. Converted to the nearest Double through its decimal text
-// (strtod rounds correctly).
-Value Reader::State::Decimal(const unsigned char* bytes, int scale) const {
-  unsigned __int128 mantissa = 0;
-  for (int word = 0; word < 4; ++word) mantissa = mantissa << 32 | Le32(bytes + 1 + 4 * word);
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(mantissa % 10)));
-    mantissa /= 10;
-  } while (mantissa != 0);
-  if (scale > 0) {
-    const auto places = static_cast<std::size_t>(scale);
-    if (digits.size() <= places) digits.insert(0, places + 1 - digits.size(), '0');
-    digits.insert(digits.size() - places, 1, ',');
-  }
-  if (bytes[0] != 0) digits.insert(digits.begin(), '-');
-  for (char& c : digits) c = c == ',' ? '.' : c;
-  return Value::Real(kDouble, std::strtod(digits.c_str(), nullptr));
-}
-
-void Reader::State::Decode(const Column& column, FieldType type, const Slice& slice, Value& out) {
-  if (column.type == kJetBoolean) {
-    out = Value::Integer(kBoolean, slice.isNull ? 0 : 1);
-    return;
-  }
-  if (slice.isNull) {
-    out = Value::Null(type);
-    return;
-  }
-  const unsigned char* bytes = slice.bytes;
-  auto need = [&](std::size_t size) {
-    if (slice.size < size) Damaged("valeur tronquée du champ « " + column.name + " »" + Where());
-  };
-  switch (column.type) {
-    case kJetByte:
-      need(1);
-      out = Value::Integer(kByte, bytes[0]);
-      break;
-    case kJetInteger:
-      need(2);
-      out = Value::Integer(kInteger, static_cast<std::int16_t>(Le16(bytes)));
-      break;
-    case kJetLong:
-      need(4);
-      out = Value::Integer(kLong, static_cast<std::int32_t>(Le32(bytes)));
-      break;
-    case kJetCurrency:  // ten-thousandths, as the engine keeps them
-      need(8);
-      out = Value::Integer(kCurrency, static_cast<std::int64_t>(Le64(bytes)));
-      break;
-    case kJetSingle: {
-      need(4);
-      const std::uint32_t bits = Le32(bytes);
-      float number;
-      std::memcpy(&number, &bits, sizeof number);
-      out = Value::Real(kSingle, number);
-      break;
-    }
-    case kJetDouble:
-    case kJetDate: {  // a date is days since 30/12/1899, as in the engine
-      need(8);
-      const std::uint64_t bits = Le64(bytes);
-      double number;
-      std::memcpy(&number, &bits, sizeof number);
-      out = Value::Real(type, number);
-      break;
-    }
-    case kJetDecimal:
-      need(17);
-      out = Decimal(bytes, column.scale);
-      break;
-    case kJetGuid:
-      need(16);
-      out = Value::Text(kGuid, GuidText(bytes));
-      break;
-    case kJetText:
-      out = Value::Text(kText, Text(bytes, slice.size));
-      break;
-    case kJetMemo: {
-      const std::string stored = LongValue(slice);
-      out = Value::Text(kMemo, Text(reinterpret_cast<const unsigned char*>(stored.data()), stored.size()));
-      break;
-    }
-    case kJetOle:
-      out = Value::Text(kLongBinary, LongValue(slice));
-      break;
-    default:  // binary
-      out = Value::Text(type, std::string(reinterpret_cast<const char*>(bytes), slice.size));
-      break;
-  }
-}
-
-
 // Starts reading the rows of the open table from its first data page.
 void Reader::State::Rewind() {
   pages = UsedPages(table.usedPages);
@@ -302,18 +207,14 @@ void Reader::State::Rewind() {
   longBytes = 0;
 }
 
-// The next row of the open table as slices; false after the last one, once
-// the count read matches the count its definition keeps.
+// The next row of the open table as slices; false after the last one.
 bool Reader::State::NextSlices() {
   const Layout& l = *layout;
   while (true) {
     while (rowIndex >= rowsOnPage) {
-      if (pageIndex >= pages.size()) {
-        if (rowsRead != table.rowCount) {
-          Damaged(std::to_string(rowsRead) + " lignes lues au lieu de " + std::to_string(table.rowCount) + Where());
-        }
-        return false;
-      }
+      // The row count a definition keeps may be stale (Access leaves it so
+      // at times): every row of pages that read cleanly is read.
+      if (pageIndex >= pages.size()) return false;
       ReadPage(pages[pageIndex++], page);
       rowIndex = 0;
       rowsOnPage = 0;
@@ -340,7 +241,6 @@ bool Reader::State::NextSlices() {
       row = overflow.data() + start;
       size = end - start;
     }
-    if (rowsRead == table.rowCount) Damaged("plus de lignes que n'en compte la définition" + Where());
     ++rowsRead;
     Crack(row, size, table, slices);
     return true;
@@ -365,19 +265,34 @@ const TableDef& Reader::OpenTable(std::size_t position) {
   state.open = false;
   state.table = entry.stored;
   state.def = &entry.def;
+  state.openPosition = position;
   state.open = true;
   state.Rewind();
-  if (!entry.requiredSettled) {
-    // Access lets a field become required without checking the rows already
-    // there: one holding a Null keeps the field not required, so that every
-    // row can still be read as it is.
-    entry.requiredSettled = true;
-    const bool anyRequired = std::any_of(entry.def.fields.begin(), entry.def.fields.end(),
-                                         [](const Field& field) { return field.required; });
-    if (anyRequired) {
+  if (!entry.settled) {
+    // Settled from the rows, read once without being decoded: Access lets a
+    // field become required without checking the rows already there, and
+    // one holding a Null keeps the field not required, so that every row can
+    // still be read as it is; an extended date column is a Date only when
+    // every value fits the Date type exactly, else its values are texts.
+    entry.settled = true;
+    const std::vector<Column>& columns = state.table.columns;
+    bool anyToSettle = false;
+    for (std::size_t slot = 0; slot < columns.size(); ++slot) {
+      anyToSettle = anyToSettle || entry.def.fields[slot].required || columns[slot].type == kJetExtendedDate;
+    }
+    if (anyToSettle) {
       while (state.NextSlices()) {
         for (std::size_t slot = 0; slot < state.slices.size(); ++slot) {
-          if (state.slices[slot].isNull) entry.def.fields[slot].required = false;
+          const Slice& slice = state.slices[slot];
+          Field& field = entry.def.fields[slot];
+          if (slice.isNull) field.required = false;
+          std::int64_t days = 0;
+          std::int64_t ticks = 0;
+          if (columns[slot].type == kJetExtendedDate && !slice.isNull && field.type == kDate &&
+              (!ParseExtendedDate(slice.bytes, slice.size, days, ticks) || !ExtendedDateFitsDate(days, ticks))) {
+            field.type = kText;
+            field.size = kExtendedDateTextSize;
+          }
         }
       }
       state.Rewind();
@@ -393,6 +308,8 @@ bool Reader::NextRow(std::vector<Value>& row) {
   for (std::size_t slot = 0; slot < row.size(); ++slot) {
     state.Decode(state.table.columns[slot], state.def->fields[slot].type, state.slices[slot], row[slot]);
   }
+  const std::size_t data = state.tables[state.openPosition].attachmentData;
+  if (data != 0 && !row[data - 1].isNull) row[data - 1].text = state.AttachmentBytes(row[data - 1].text);
   return true;
 }
 

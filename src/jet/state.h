@@ -58,6 +58,12 @@ std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size);
 std::string DecodeCp1252(const unsigned char* bytes, std::size_t size);
 std::string GuidText(const unsigned char* bytes);
 
+// Extended dates (values.cpp): days since 01/01/0001 and 100 ns of the day.
+bool ParseExtendedDate(const unsigned char* bytes, std::size_t size, std::int64_t& days, std::int64_t& ticks);
+bool ExtendedDateFitsDate(std::int64_t days, std::int64_t ticks);
+std::string ExtendedDateText(std::int64_t days, std::int64_t ticks);
+constexpr std::int32_t kExtendedDateTextSize = 27;  // "dd/mm/yyyy hh:nn:ss,fffffff"
+
 // Positions that differ between the two page formats (Jet 4 and ACE share one).
 struct Layout {
   bool jet4;
@@ -97,6 +103,7 @@ struct Column {
   std::uint8_t precision = 0;
   std::uint8_t scale = 0;
   std::uint32_t complexId = 0;  // complex columns: their number in MSysComplexColumns
+  bool calculated = false;      // ACE calculated column: each value wrapped
   bool Fixed() const { return (flags & 0x01) != 0; }
 };
 
@@ -131,13 +138,16 @@ struct Reader::State {
     std::string properties;  // the catalog's LvProp: the table's and its fields' properties
     StoredTable stored;      // its definition as stored
     TableDef def;            // fields and indexes in the engine's terms
-    bool requiredSettled = false;  // Required checked against the rows' Nulls
+    bool settled = false;    // Required and extended dates checked against the rows
+    std::size_t attachmentData = 0;  // a child table of attachments: its FileData field + 1
   };
   std::vector<CatalogEntry> tables;
+  std::uint32_t complexColumnsPage = 0;  // definition of MSysComplexColumns, 0 when none
 
   // The open table and where its reading stands.
   StoredTable table;
   TableDef* def = nullptr;
+  std::size_t openPosition = 0;
   bool open = false;
   std::vector<std::uint32_t> pages;  // its data pages, in file order
   std::size_t pageIndex = 0;
@@ -173,7 +183,11 @@ struct Reader::State {
   void ReadDefinitions();
   std::set<std::string> RequiredFields(const std::string& blob, const std::string& tableName) const;
 
-  // rows.cpp: rows and long values.
+  // complex.cpp: the child tables of complex columns.
+  void AddComplexTables();
+  std::string AttachmentBytes(const std::string& stored) const;
+
+  // rows.cpp: rows and long values; values.cpp: typed values.
   void RowBounds(const std::vector<unsigned char>& page, std::size_t row, std::size_t& start, std::size_t& end,
                  std::uint16_t& flags) const;
   std::pair<const unsigned char*, std::size_t> PointedRow(std::uint32_t pointer,
