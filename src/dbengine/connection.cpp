@@ -143,7 +143,7 @@ void Storage::Fail(int rc, std::string_view context) const {
 // ---------------------------------------------------------------------------
 // Opening, creating, closing.
 
-std::shared_ptr<Storage> Storage::Open(const std::string& path) {
+std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view password) {
   struct stat attributes {};
   if (path.empty() || path.find('\0') != std::string::npos) {
     throw EngineError(3024, "Le fichier « " + path + " » est introuvable.");
@@ -178,7 +178,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path) {
         break;
       case jet::FileFormat::kJet:
         probe.close();
-        return OpenJet(path, {});
+        return OpenJet(path, password);
       case jet::FileFormat::kOther:
         throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
     }

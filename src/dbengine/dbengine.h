@@ -114,6 +114,11 @@ class Database {
   // missing folder, 3343 not a database of this engine, 3051 cannot open,
   // 3050 locked. On failure the handle stays unset.
   void Open(const std::string& path);
+  // The same with the original engine's connect string: ";PWD=secret" gives
+  // the database password of an Access file (other parts are ignored, and so
+  // is a password given for a database that has none). A password missing or
+  // wrong, or an encryption the engine does not read, is 3031.
+  void Open(const std::string& path, std::string_view connect);
   // Creates a new empty database file; 3010-style refusal (3204) when a file
   // exists at `path`.
   static void Create(const std::string& path);
@@ -166,6 +171,10 @@ class Database {
 // square bracket: put between brackets in a statement, such a name would end
 // early and the rest of it would be read as more of the statement.
 void CheckName(std::string_view name);
+
+// The password a connect string gives (";PWD=secret": the value after the
+// key PWD, any letter case, up to the next ";"), or an empty string.
+std::string PasswordOf(std::string_view connect);
 
 // True when `text` is well-formed UTF-8 (no overlong form, surrogate or
 // code point beyond U+10FFFF).

@@ -204,4 +204,54 @@ TEST(JetAceTest, DamagedDefinitionsAndUnknownTypesAreRefused) {
   fs::remove_all(folder);
 }
 
+// Database passwords through the connect string: a Jet 4 password (masked in
+// the header, pages in clear) right, wrong and missing; the encrypted Access
+// 2010 files, refused with 3031 unless their encryption is read.
+TEST(JetAceTest, PasswordsFromTheConnectString) {
+  struct Case {
+    std::string file, connect;
+    std::string expected;  // "read" (Table1's three rows) or the error number and a part of its description
+  };
+  const std::string jet4 = "mdbreader_password_data_V2000_with-password.mdb";
+  const std::vector<Case> cases = {
+      {jet4, ";PWD=password", "read"},
+      {jet4, "MS Access;pwd=password;", "read"},
+      {jet4, "", "3031 est protégée par un mot de passe, et aucun n'a été donné."},
+      {jet4, ";PWD=Password", "3031 ce n'est pas le mot de passe de la base de données"},
+      {jet4, ";PWD=passwor", "3031 ce n'est pas le mot de passe de la base de données"},
+      {"mdbreader_password_data_V2000_no-password.mdb", ";PWD=password", "read"},
+      {"mdbreader_password_data_V2010_with-password.accdb", "", "3031 "},
+      {"mdbreader_password_data_V2010_with-password.accdb", ";PWD=wrong", "3031 "},
+      {"mdbreader_encryption_data_office-agile-4.4.accdb", "", "3031 "},
+      {"mdbreader_encryption_data_office-agile-4.4.accdb", ";PWD=wrong", "3031 "},
+  };
+  auto outcome = [](const std::string& file, const std::string& connect) {
+    try {
+      Database database;
+      database.Open((kAce / file).string(), connect);
+      const std::vector<std::string> rows = RowTexts(database, "Table1");
+      return rows == std::vector<std::string>{"1|One", "2|Two", "3|Three"} ? std::string("read") : "rows: " + rows.at(0);
+    } catch (const EngineError& error) {
+      return std::to_string(error.Number()) + " " + error.Description();
+    }
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.file + " \"" + test.connect + "\"");
+    const std::string result = outcome(test.file, test.connect);
+    if (test.expected == "read") {
+      EXPECT_EQ(result, "read");
+    } else {
+      EXPECT_EQ(result.substr(0, 5), test.expected.substr(0, 5)) << result;
+      EXPECT_NE(result.find(test.expected.substr(5)), std::string::npos) << result;
+    }
+  }
+  // With the right password an encrypted file reads, or is refused for its encryption alone.
+  for (const std::string file :
+       {"mdbreader_password_data_V2010_with-password.accdb", "mdbreader_encryption_data_office-agile-4.4.accdb"}) {
+    const std::string result = outcome(file, ";PWD=password");
+    EXPECT_TRUE(result == "read" || result.find("chiffrée d'une façon que le moteur ne lit pas") != std::string::npos)
+        << file << ": " << result;
+  }
+}
+
 }  // namespace

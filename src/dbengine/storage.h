@@ -73,7 +73,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
  public:
   // Opens a SQLite database file, or an Access file read through a private
   // working copy that stays read-only (docs/jet-sources.md).
-  static std::shared_ptr<Storage> Open(const std::string& path);
+  static std::shared_ptr<Storage> Open(const std::string& path, std::string_view password = {});
   static void Create(const std::string& path);
   ~Storage();
 

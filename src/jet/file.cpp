@@ -74,6 +74,78 @@ void Reader::State::Open(std::string_view password) {
   ReadCatalog();
 }
 
+// Compares the password the header keeps (none: all zeros) with `given`.
+void Reader::State::CheckPassword(const std::vector<unsigned char>& header, std::string_view given) const {
+  unsigned char stored[40] = {};
+  const std::size_t storedSize = layout->jet4 ? 40 : 20;
+  std::memcpy(stored, header.data() + 0x42, storedSize);
+  if (layout->jet4) {
+    std::uint64_t bits = Le64(header.data() + 0x72);
+    double created = 0;
+    std::memcpy(&created, &bits, sizeof created);
+    std::uint32_t mask = 0;
+    if (created > -2147483648.0 && created < 2147483648.0) {
+      mask = static_cast<std::uint32_t>(static_cast<std::int32_t>(created));
+    }
+    for (std::size_t at = 0; at < storedSize; ++at) stored[at] ^= static_cast<unsigned char>(mask >> (8 * (at % 4)));
+  }
+  // The stored password in the file's form: Jet 4 UTF-16 (20 characters), Jet 3 bytes (20).
+  std::string expected;
+  if (layout->jet4) {
+    for (std::size_t at = 0; at + 1 < storedSize && (stored[at] | stored[at + 1]) != 0; at += 2) {
+      expected.push_back(static_cast<char>(stored[at]));
+      expected.push_back(static_cast<char>(stored[at + 1]));
+    }
+  } else {
+    for (std::size_t at = 0; at < storedSize && stored[at] != 0; ++at) expected.push_back(static_cast<char>(stored[at]));
+  }
+  if (expected.empty()) return;
+  if (given.empty()) NoPassword();
+  // The given password (UTF-8) in the same form.
+  std::string offered;
+  if (layout->jet4) {
+    std::u16string units;
+    for (std::size_t at = 0; at < given.size();) {
+      const auto lead = static_cast<unsigned char>(given[at]);
+      char32_t code = lead;
+      std::size_t length = 1;
+      if (lead >= 0xF0 && at + 3 < given.size()) {
+        code = (lead & 0x07u) << 18 | (given[at + 1] & 0x3Fu) << 12 | (given[at + 2] & 0x3Fu) << 6 | (given[at + 3] & 0x3Fu);
+        length = 4;
+      } else if (lead >= 0xE0 && at + 2 < given.size()) {
+        code = (lead & 0x0Fu) << 12 | (given[at + 1] & 0x3Fu) << 6 | (given[at + 2] & 0x3Fu);
+        length = 3;
+      } else if (lead >= 0xC0 && at + 1 < given.size()) {
+        code = (lead & 0x1Fu) << 6 | (given[at + 1] & 0x3Fu);
+        length = 2;
+      }
+      at += length;
+      if (code >= 0x10000) {
+        units.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+        units.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+      } else {
+        units.push_back(static_cast<char16_t>(code));
+      }
+    }
+    for (const char16_t unit : units) {
+      offered.push_back(static_cast<char>(unit & 0xFF));
+      offered.push_back(static_cast<char>(unit >> 8));
+    }
+  } else {
+    offered.assign(given);
+  }
+  if (offered != expected) WrongPassword();
+}
+
+void Reader::State::NoPassword() const {
+  throw Error(3031, "Mot de passe non valide : la base de données « " + path +
+                        " » est protégée par un mot de passe, et aucun n'a été donné.");
+}
+
+void Reader::State::WrongPassword() const {
+  throw Error(3031, "Mot de passe non valide : ce n'est pas le mot de passe de la base de données « " + path + " ».");
+}
+
 void Reader::State::ReadPage(std::uint32_t number, std::vector<unsigned char>& into) const {
   if (number >= pageCount) Damaged("page " + std::to_string(number) + " hors du fichier");
   into.resize(PageSize());
@@ -85,9 +157,10 @@ void Reader::State::ReadPage(std::uint32_t number, std::vector<unsigned char>& i
     if (got <= 0) Damaged("lecture de la page " + std::to_string(number) + " impossible");
     done += static_cast<std::size_t>(got);
   }
+  if (decryptor != nullptr && number != 0) decryptor->DecryptPage(number, std::span<std::uint8_t>(into.data(), into.size()));
 }
 
-void Reader::State::ReadHeader(std::string_view) {
+void Reader::State::ReadHeader(std::string_view password) {
   struct stat status {};
   if (::fstat(file, &status) != 0) Unrecognized();
   fileSize = static_cast<std::uint64_t>(status.st_size);
@@ -112,29 +185,29 @@ void Reader::State::ReadHeader(std::string_view) {
 
   std::vector<unsigned char> first;
   ReadPage(0, first);
+  // Encrypted pages (Jet 4 page encoding, Office encryption of ACE files)
+  // are answered for by the decryption, given the header page as stored.
+  CipherSetup cipher = SetUpPageDecryption(std::span<const std::uint8_t>(first.data(), first.size()), password);
+  switch (cipher.refusal) {
+    case CipherRefusal::kNone:
+      break;
+    case CipherRefusal::kNoPassword:
+      NoPassword();
+    case CipherRefusal::kWrongPassword:
+      WrongPassword();
+    case CipherRefusal::kUnsupported:
+      throw Error(3031, "Mot de passe non valide : la base de données « " + path +
+                            " » est chiffrée d'une façon que le moteur ne lit pas (" + cipher.detail + ").");
+    case CipherRefusal::kDamaged:
+      Damaged("en-tête de chiffrement illisible : " + cipher.detail);
+  }
+  decryptor = std::move(cipher.decryptor);
   static constexpr unsigned char kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
   Rc4(kHeaderKey, sizeof kHeaderKey, first.data() + kEncodedHeaderStart, layout->encodedHeaderSize);
-  if (Le32(first.data() + 0x3E) != 0) {
-    throw Error(3031, "Mot de passe non valide : la base de données « " + path +
-                                " » est chiffrée, et le moteur ne lit pas les bases chiffrées.");
-  }
-  // The password, when there is one, is kept from 0x42; Jet 4 masks it
-  // further with the creation date kept at 0x72.
-  unsigned char password[40] = {};
-  const std::size_t passwordSize = layout->jet4 ? 40 : 20;
-  std::memcpy(password, first.data() + 0x42, passwordSize);
-  if (layout->jet4) {
-    std::uint64_t bits = Le64(first.data() + 0x72);
-    double created = 0;
-    std::memcpy(&created, &bits, sizeof created);
-    std::uint32_t mask = 0;
-    if (created > -2147483648.0 && created < 2147483648.0) mask = static_cast<std::uint32_t>(static_cast<std::int32_t>(created));
-    for (std::size_t at = 0; at < passwordSize; ++at) password[at] ^= static_cast<unsigned char>(mask >> (8 * (at % 4)));
-  }
-  if (password[0] != 0 || (layout->jet4 && password[1] != 0)) {
-    throw Error(3031, "Mot de passe non valide : la base de données « " + path +
-                                " » est protégée par un mot de passe, que le moteur ne peut pas donner.");
-  }
+  // A Jet 3 or Jet 4 database password is kept from 0x42, under the fixed
+  // mask of the header area; Jet 4 masks it further with the creation date
+  // kept at 0x72. ACE keeps its password as the encryption's.
+  if (!ace) CheckPassword(first, password);
   if (!layout->jet4) {
     const unsigned number = Le16(first.data() + 0x3C);
     if (number != 0 && number != 1252) {

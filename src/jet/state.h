@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "jet/encryption.h"
 #include "jet/jet.h"
 
 namespace jet {
@@ -132,6 +133,7 @@ struct Reader::State {
   std::uint32_t pageCount = 0;
   std::uint64_t fileSize = 0;
   iconv_t codePage = reinterpret_cast<iconv_t>(-1);  // Jet 3 text other than Windows-1252
+  std::unique_ptr<PageDecryptor> decryptor;          // pages stored encrypted, or null
   struct CatalogEntry {
     std::string name;
     std::uint32_t definitionPage = 0;
@@ -171,6 +173,9 @@ struct Reader::State {
   void Open(std::string_view password);
   void ReadHeader(std::string_view password);
   void ReadPage(std::uint32_t number, std::vector<unsigned char>& into) const;
+  void CheckPassword(const std::vector<unsigned char>& header, std::string_view given) const;
+  [[noreturn]] void NoPassword() const;
+  [[noreturn]] void WrongPassword() const;
 
   // text.cpp
   std::string Text(const unsigned char* bytes, std::size_t size) const;
