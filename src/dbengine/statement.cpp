@@ -597,6 +597,9 @@ FieldType FieldTypeOfDeclared(std::string_view declared, std::int32_t& size) {
     }
   }
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  // The engine declares its Decimal fields DECIMALTEXT; a DECIMAL column is
+  // another tool's, which SQLite gives numeric affinity: its values are numbers.
+  if (EqualsNoCase("DECIMAL", base)) return size = 8, kDouble;
   ColumnSpec spec;
   if (ResolveTypeName(base, given, spec)) {
     size = spec.size;

@@ -19,7 +19,8 @@
 namespace jet {
 namespace {
 
-constexpr std::size_t kMaxAttachment = std::size_t{1} << 30;  // what a long value can hold
+// Deflate cannot expand its input more than 1032 times: a stream that does is damaged.
+constexpr std::size_t kMaxInflation = 1032;
 
 }  // namespace
 
@@ -121,8 +122,7 @@ std::string Reader::State::AttachmentBytes(const std::string& stored) const {
       stream.avail_out = sizeof buffer;
       rc = inflate(&stream, Z_NO_FLUSH);
       data.append(buffer, sizeof buffer - stream.avail_out);
-      // A hostile stream may inflate far beyond what a long value holds.
-      if (data.size() > kMaxAttachment) rc = Z_DATA_ERROR;
+      if (data.size() > kMaxInflation * stored.size()) rc = Z_DATA_ERROR;
       if (rc == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) rc = Z_BUF_ERROR;
     }
     inflateEnd(&stream);

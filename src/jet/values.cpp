@@ -217,15 +217,15 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
                                                  nullptr));
           return;
         }
-        if (length == 8 && (Le64(bytes) >> 52 & 0x7FF) == 0 && Le64(bytes) << 12 != 0) {
+        if (length == 8) {
           // A Currency result kept in a Double column: as a double its bits
-          // would be a subnormal number, which no calculation gives here.
-          out = Value::Real(kDouble, static_cast<double>(static_cast<std::int64_t>(Le64(bytes))) / 10000);
-          return;
-        }
-        if (length == 8 && (Le64(bytes) >> 52 & 0x7FF) == 0x7FF) {
-          out = Value::Real(kDouble, static_cast<double>(static_cast<std::int64_t>(Le64(bytes))) / 10000);
-          return;
+          // would be a subnormal number or no number, which no calculation gives.
+          const std::uint64_t bits = Le64(bytes);
+          const std::uint64_t exponent = bits >> 52 & 0x7FF;
+          if ((exponent == 0 && (bits << 1) != 0) || exponent == 0x7FF) {
+            out = Value::Real(kDouble, static_cast<double>(static_cast<std::int64_t>(bits)) / 10000);
+            return;
+          }
         }
         break;
       default:
