@@ -6,7 +6,9 @@
 # the median wall-clock milliseconds (measured around /usr/bin/time) and the peak resident memory (KiB) of each.
 #
 # usage: bench/jet_bench.sh [R]
-# needs: a built build/ (vidange), /usr/bin/time
+# Then `vidange schema` of the same file, and `vidange sql` of `Order Details`
+# against `mdb-export` of it.
+# needs: a built build/ (vidange), /usr/bin/time, mdbtools
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,4 +36,28 @@ for side in jet engine; do
   grep "^$side " "$work/times" | sort -k2 -n | awk -v side="$side" '
     { seconds[NR] = $2; if ($3 > peak) peak = $3 }
     END { printf "%-8s %8.1f %8.1f %10d\n", side, seconds[1] / 1000, seconds[int((NR + 1) / 2)] / 1000, peak }'
+done
+
+# Opening costs what is used: `vidange schema` of the Northwind sample (the
+# catalog and the definitions only), and `vidange sql` of its largest table
+# against Debian's `mdb-export` of the same table, each R times, alternating.
+: >"$work/open"
+table="Order Details"
+for run in $(seq "$runs"); do
+  for side in schema sql mdb-export; do
+    start=$(date +%s%N)
+    case $side in
+      schema) "$vidange" schema "$jet" >/dev/null ;;
+      sql) "$vidange" sql "$jet" "SELECT * FROM [$table]" >/dev/null ;;
+      mdb-export) mdb-export "$jet" "$table" >/dev/null ;;
+    esac
+    end=$(date +%s%N)
+    echo "$side $(( (end - start) / 1000 ))" >>"$work/open"
+  done
+done
+printf "\n%-12s %8s %8s\n" command "best ms" "median"
+for side in schema sql mdb-export; do
+  grep "^$side " "$work/open" | sort -k2 -n | awk -v side="$side" '
+    { seconds[NR] = $2 }
+    END { printf "%-12s %8.1f %8.1f\n", side, seconds[1] / 1000, seconds[int((NR + 1) / 2)] / 1000 }'
 done

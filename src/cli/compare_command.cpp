@@ -27,9 +27,9 @@ int RunCompare(const CompareOptions& options) {
   dbengine::Database second;
   RowDifferences differences;
   try {
-    first.Open(options.base, true);
+    first.Open(options.base, {}, dbengine::OpenMode::kReadOnly);
     first.BeginTrans();
-    second.Open(options.otherBase, true);
+    second.Open(options.otherBase, {}, dbengine::OpenMode::kReadOnly);
     second.BeginTrans();
     differences = CompareTables(first, options.table, second,
                                 options.otherTable.empty() ? options.table : options.otherTable, progress.get());

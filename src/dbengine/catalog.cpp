@@ -58,6 +58,8 @@ TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
       Fail(rc);
     }
   }
+  // An Access table is copied into the working copy the first time it is used.
+  if (realName.empty() && jet_ != nullptr && LoadJetTable(name)) return Table(name, missingError);
   if (realName.empty()) {
     if (missingError == 3265) {
       throw EngineError(3265, "Élément non trouvé dans cette collection : la table « " + std::string(name) +
@@ -141,6 +143,7 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
 }
 
 std::vector<std::string> Storage::TableNames() {
+  if (jet_ != nullptr) return JetTableNames();  // the Access catalog's order
   std::vector<std::string> names;
   Statement3 list(*this, db_,
                   "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "

@@ -19,7 +19,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "dbengine/jet.h"
+#include "jet/jet.h"
 #include "dbengine/storage.h"
 
 namespace dbengine {
@@ -116,8 +116,20 @@ void Storage::Fail(int rc, std::string_view context) const {
     case SQLITE_CORRUPT:
       throw EngineError(3343, "Format de base de données « " + path_ + " » non reconnu.");
     case SQLITE_FULL:
+      if (jet_ != nullptr) {
+        // The Access file is only read: what is full is the working copy's folder.
+        throw EngineError(3026, "Espace disque insuffisant pour écrire dans le dossier temporaire « " +
+                                    workingFolder_ + " », où se fait la copie de travail de la base Access.");
+      }
       throw EngineError(3026, "Espace disque insuffisant pour écrire dans la base de données « " + path_ + " ».");
     case SQLITE_IOERR:
+      if (jet_ != nullptr) {
+        // A write refused for the file's size (EFBIG) is a full folder too.
+        const int error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
+        if (error == ENOSPC || error == EFBIG || error == EDQUOT) Fail(SQLITE_FULL);
+        throw EngineError(3043, "Erreur de disque dans le dossier temporaire « " + workingFolder_ +
+                                    " », où se fait la copie de travail de la base Access.");
+      }
       throw EngineError(3043, "Erreur de disque ou de réseau sur « " + path_ + " ».");
     case SQLITE_NOMEM:
       throw EngineError(3035, "Ressources système dépassées : mémoire insuffisante.");
@@ -132,7 +144,7 @@ void Storage::Fail(int rc, std::string_view context) const {
 // ---------------------------------------------------------------------------
 // Opening, creating, closing.
 
-std::shared_ptr<Storage> Storage::Open(const std::string& path, bool readOnly) {
+std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view password, bool readOnly) {
   struct stat attributes {};
   if (path.empty() || path.find('\0') != std::string::npos) {
     throw EngineError(3024, "Le fichier « " + path + " » est introuvable.");
@@ -160,15 +172,15 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, bool readOnly) {
     char header[32] = {};
     probe.read(header, sizeof header);
     // Anything but a SQLite or Jet file is refused before SQLite may write to it.
-    switch (FormatOfHeader(std::string_view(header, static_cast<std::size_t>(probe.gcount())))) {
-      case FileFormat::kSqlite:
+    switch (jet::FormatOfHeader(std::string_view(header, static_cast<std::size_t>(probe.gcount())))) {
+      case jet::FileFormat::kSqlite:
         // Bytes 18 and 19 of a SQLite header are 2 for a file in WAL mode.
         headerSaysWal = header[18] == 2 && header[19] == 2;
         break;
-      case FileFormat::kJet:
+      case jet::FileFormat::kJet:
         probe.close();
-        return OpenJet(path);
-      case FileFormat::kOther:
+        return OpenJet(path, password);
+      case jet::FileFormat::kOther:
         throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
     }
   }
@@ -280,7 +292,7 @@ Storage::~Storage() {
 
 void Storage::Close() {
   if (db_ == nullptr) {
-    ReleaseJetCopy();
+    jet_.reset();
     return;
   }
   for (Cursor* cursor : cursors_) cursor->Detach();
@@ -294,7 +306,7 @@ void Storage::Close() {
   // The last connection to close checkpoints the WAL and removes -wal and -shm.
   sqlite3_close_v2(db_);
   db_ = nullptr;
-  ReleaseJetCopy();
+  jet_.reset();
 }
 
 // ---------------------------------------------------------------------------

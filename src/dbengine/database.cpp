@@ -1,5 +1,6 @@
 // The public face of the engine: database handles, table definitions and
 // recordsets, over the storage layer.
+#include <algorithm>
 #include <cstring>
 
 #include "dbengine/dbengine.h"
@@ -96,11 +97,11 @@ Database& Database::operator=(Database&& other) noexcept {
 // of them goes, so that the handle's end releases the file.
 Database::~Database() { CloseQuietly(storage_); }
 
-void Database::Open(const std::string& path, bool readOnly) {
+void Database::Open(const std::string& path, std::string_view connect, OpenMode mode) {
   if (storage_ && !storage_->IsClosed()) Close();
   storage_.reset();
   path_ = path;
-  storage_ = Storage::Open(path, readOnly);
+  storage_ = Storage::Open(path, PasswordOf(connect), mode == OpenMode::kReadOnly);
   storage_->SetLockWait(lockWaiting_, failAtOnceAfterLockTimeout_);
   everOpened_ = true;
 }
@@ -113,6 +114,24 @@ void Database::SetLockWaitCallback(std::function<void()> waiting) {
 void Database::SetFailAtOnceAfterLockTimeout(bool atOnce) {
   failAtOnceAfterLockTimeout_ = atOnce;
   if (storage_) storage_->SetLockWait(lockWaiting_, failAtOnceAfterLockTimeout_);
+}
+
+std::string PasswordOf(std::string_view connect) {
+  // Parts separated by ";", each "KEY=value" or a word (the source type, such as "MS Access").
+  while (!connect.empty()) {
+    const std::size_t end = std::min(connect.find(';'), connect.size());
+    const std::string_view part = connect.substr(0, end);
+    connect.remove_prefix(std::min(end + 1, connect.size()));
+    const std::size_t equals = part.find('=');
+    if (equals == std::string_view::npos) continue;
+    std::string_view key = part.substr(0, equals);
+    while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
+    while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
+    if (key.size() == 3 && (key[0] | 0x20) == 'p' && (key[1] | 0x20) == 'w' && (key[2] | 0x20) == 'd') {
+      return std::string(part.substr(equals + 1));
+    }
+  }
+  return {};
 }
 
 void Database::Create(const std::string& path) { Storage::Create(path); }
@@ -164,7 +183,7 @@ Recordset Database::OpenRecordset(std::string_view source, RecordsetType type) {
 
 TableDef Database::TableDefs(std::string_view name) {
   CheckOpen();
-  return storage_->Table(name, 3265).def;
+  return storage_->Definition(name);
 }
 
 std::vector<std::string> Database::TableNames() {

@@ -100,6 +100,10 @@ class Recordset {
   std::unique_ptr<Cursor> cursor_;
 };
 
+// How a database is opened: shared and writable (read-only when the file
+// cannot be written), or for reading only.
+enum class OpenMode { kShared, kReadOnly };
+
 // A database handle. Default-constructed it is "never opened": every
 // operation fails with RuntimeError 91. After Close every operation fails
 // with EngineError 3420, and Close itself may be called only once.
@@ -113,11 +117,15 @@ class Database {
   // Opens an existing database file, shared and writable (read-only when the
   // file cannot be written). Never creates a file. 3024 missing file, 3044
   // missing folder, 3343 not a database of this engine, 3051 cannot open,
-  // 3050 locked. On failure the handle stays unset. With `readOnly` the file
-  // is opened for reading only, whatever its permissions: every write fails
-  // with 3027, and BeginTrans starts a reading transaction whose reads all
-  // see one state of the file, while other programs go on writing it.
-  void Open(const std::string& path, bool readOnly = false);
+  // 3050 locked. On failure the handle stays unset. `connect` is the
+  // original engine's connect string: ";PWD=secret" gives the database
+  // password of an Access file (other parts are ignored, and so is a password
+  // given for a database that has none); a password missing or wrong, or an
+  // encryption the engine does not read, is 3031. With OpenMode::kReadOnly
+  // the file is opened for reading only, whatever its permissions: every
+  // write fails with 3027, and BeginTrans starts a reading transaction whose
+  // reads all see one state of the file, while other programs go on writing it.
+  void Open(const std::string& path, std::string_view connect = {}, OpenMode mode = OpenMode::kShared);
   // Creates a new empty database file; 3010-style refusal (3204) when a file
   // exists at `path`.
   static void Create(const std::string& path);
@@ -183,6 +191,10 @@ class Database {
 // square bracket: put between brackets in a statement, such a name would end
 // early and the rest of it would be read as more of the statement.
 void CheckName(std::string_view name);
+
+// The password a connect string gives (";PWD=secret": the value after the
+// key PWD, any letter case, up to the next ";"), or an empty string.
+std::string PasswordOf(std::string_view connect);
 
 // True when `text` is well-formed UTF-8 (no overlong form, surrogate or
 // code point beyond U+10FFFF).

@@ -1,121 +1,145 @@
-// The working copy of an Access (Jet) file: at each opening the file is read
-// once into a private temporary SQLite file, which the handle then reads as
-// any database, opened read-only. The copies still on disk are tracked, each
-// removed when its handle closes, and those left when the process ends
-// normally are removed at exit.
+// The working copy of an Access (Jet) file. Opening reads the file's catalog
+// and table definitions only; a table's rows are copied from the reader into
+// a private SQLite database the first time the table is used, and the handle
+// then reads them there as in any database. The working copy is SQLite's
+// anonymous temporary database: its file in the temporary folder is unlinked
+// as soon as SQLite creates it, so the system removes it however the process
+// ends, and it is kept unwritable with PRAGMA query_only between loads.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <mutex>
-#include <set>
 
-#include "dbengine/jet.h"
+#include "dbengine/statement.h"
 #include "dbengine/storage.h"
+#include "jet/jet.h"
 
 namespace dbengine {
 namespace {
 
-// The private copies of Jet files still on disk. Each is removed when its
-// database closes; those left when the process ends normally go at exit.
-struct TemporaryFiles {
-  std::mutex mutex;
-  std::set<std::string> paths;
-};
+// The reader's refusal as the engine's error: same number, same description.
+[[noreturn]] void Rethrow(const jet::Error& error) { throw EngineError(error.Number(), error.Description()); }
 
-void RemoveTemporaryFile(const std::string& path) {
-  std::error_code ignored;
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::filesystem::remove(path + suffix, ignored);
+FieldDef EngineField(const jet::Field& field) {
+  return FieldDef{field.name, static_cast<FieldType>(field.type), field.size, field.required};
 }
 
-void RemoveTemporaryFilesAtExit();
+IndexDef EngineIndex(const jet::Index& index) { return IndexDef{index.name, index.primary, index.unique, index.fields}; }
 
-TemporaryFiles& Temporaries() {
-  // Never destroyed: the exit handler may run after static destructors.
-  static TemporaryFiles* files = [] {
-    auto* created = new TemporaryFiles;
-    std::atexit(RemoveTemporaryFilesAtExit);
-    return created;
-  }();
-  return *files;
+void ToEngineValue(jet::Value& from, Value& to) {
+  to.type = static_cast<FieldType>(from.type);
+  to.isNull = from.isNull;
+  to.integer = from.integer;
+  to.real = from.real;
+  to.text.swap(from.text);
 }
 
-void RemoveTemporaryFilesAtExit() {
-  TemporaryFiles& files = Temporaries();
-  std::lock_guard<std::mutex> lock(files.mutex);
-  for (const std::string& path : files.paths) RemoveTemporaryFile(path);
-  files.paths.clear();
+bool WritableFolder(const char* folder) {
+  struct stat status {};
+  return folder != nullptr && ::stat(folder, &status) == 0 && S_ISDIR(status.st_mode) &&
+         ::access(folder, W_OK | X_OK) == 0;
 }
 
-// Creates an empty file of a unique name in the temporary folder.
-std::string CreateTemporaryFile(const std::string& source) {
-  std::error_code error;
-  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-  if (error) folder = "/tmp";
-  std::string pattern = (folder / "dbengine-jet-XXXXXX.sqlite").string();
-  TemporaryFiles& files = Temporaries();
-  std::lock_guard<std::mutex> lock(files.mutex);
-  const int descriptor = ::mkstemps(pattern.data(), 7);
-  if (descriptor < 0) {
-    throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + source +
-                                " » : impossible de créer sa copie de travail dans « " + folder.string() + " ».");
+// The folder SQLite puts its temporary databases in, chosen as SQLite
+// chooses it on Unix: SQLITE_TMPDIR, TMPDIR, /var/tmp, /usr/tmp, /tmp, then
+// the current folder.
+std::string TemporaryFolder() {
+  const char* const candidates[] = {std::getenv("SQLITE_TMPDIR"), std::getenv("TMPDIR"), "/var/tmp", "/usr/tmp", "/tmp"};
+  for (const char* folder : candidates) {
+    if (WritableFolder(folder)) return folder;
   }
-  ::close(descriptor);
-  files.paths.insert(pattern);
-  return pattern;
+  return ".";
 }
 
-void ReleaseTemporaryFile(std::string& path) {
-  if (path.empty()) return;
-  TemporaryFiles& files = Temporaries();
-  std::lock_guard<std::mutex> lock(files.mutex);
-  RemoveTemporaryFile(path);
-  files.paths.erase(path);
-  path.clear();
-}
-
+constexpr int kWorkingCopyCacheKiB = 512;
 
 }  // namespace
 
-void Storage::ReleaseJetCopy() { ReleaseTemporaryFile(tempPath_); }
-
-std::shared_ptr<Storage> Storage::OpenJet(const std::string& path) {
-  JetReader reader(path);
+std::shared_ptr<Storage> Storage::OpenJet(const std::string& path, std::string_view password) {
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = path;
-  // From here a failure destroys the storage, whose Close removes the copy.
-  storage->tempPath_ = CreateTemporaryFile(path);
+  try {
+    storage->jet_ = std::make_unique<jet::Reader>(path, password);
+  } catch (const jet::Error& error) {
+    Rethrow(error);
+  }
+  storage->workingFolder_ = TemporaryFolder();
+  // An empty name: SQLite's anonymous temporary database, removed by the
+  // system whatever ends the process.
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(storage->tempPath_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2("", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   storage->db_ = db;
   if (rc != SQLITE_OK) storage->Fail(rc);
   sqlite3_extended_result_codes(db, 1);
-  storage->ImportJet(reader);
-  // Opened again read-only: SQLite itself then refuses any write.
-  sqlite3_close_v2(db);
-  storage->db_ = nullptr;
-  rc = sqlite3_open_v2(storage->tempPath_.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-  storage->db_ = db;
-  if (rc != SQLITE_OK) storage->Fail(rc);
-  sqlite3_extended_result_codes(db, 1);
+  // A load that fails is undone through a journal kept in memory; the copy
+  // needs no durability.
+  storage->ExecSql("PRAGMA journal_mode=MEMORY");
+  storage->ExecSql("PRAGMA synchronous=OFF");
+  // A small page cache: the copy's pages beyond it go to its file, so that
+  // memory stays bounded whatever the size of the Access file.
+  storage->ExecSql("PRAGMA cache_size=-" + std::to_string(kWorkingCopyCacheKiB));
+  storage->EnsureIndexCatalog();
+  storage->ExecSql("PRAGMA query_only=1");
   storage->readOnly_ = true;
   return storage;
 }
 
-void Storage::ImportJet(JetReader& reader) {
-  // The copy is private and made again at each opening: no journal is needed.
-  ExecSql("PRAGMA journal_mode=OFF");
-  ExecSql("PRAGMA synchronous=OFF");
-  ExecSql("BEGIN");
-  EnsureIndexCatalog();
-  std::vector<Value> row;
-  for (std::size_t position = 0; position < reader.TableCount(); ++position) {
-    const JetTableDef& jet = reader.OpenTable(position);
-    if (jet.fields.empty()) continue;
+std::vector<std::string> Storage::JetTableNames() const {
+  std::vector<std::string> names;
+  for (std::size_t position = 0; position < jet_->TableCount(); ++position) names.push_back(jet_->TableName(position));
+  return names;
+}
+
+// The catalog position of the Access table `name` (any letter case, an exact
+// match first), or the table count.
+std::size_t Storage::JetTablePosition(std::string_view name) const {
+  std::size_t found = jet_->TableCount();
+  for (std::size_t position = 0; position < jet_->TableCount(); ++position) {
+    const std::string& candidate = jet_->TableName(position);
+    if (candidate == name) return position;
+    if (found == jet_->TableCount() && SameName(candidate, name)) found = position;
+  }
+  return found;
+}
+
+bool Storage::LoadJetTable(std::string_view name) {
+  const std::size_t position = JetTablePosition(name);
+  if (position == jet_->TableCount()) return false;
+  {
+    // Already in the copy (the lookup that called here may have been told otherwise by a cache).
+    Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1");
+    sqlite3_bind_text(exists.get(), 1, jet_->TableName(position).c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(exists.get()) == SQLITE_ROW) return true;
+  }
+  ExecSql("PRAGMA query_only=0");
+  // A savepoint, inside an explicit transaction as outside one: a load that
+  // fails leaves no part of the table behind.
+  ExecSql("SAVEPOINT jet_load");
+  try {
+    CopyJetTable(position);
+    ExecSql("RELEASE jet_load");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK TO jet_load", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "RELEASE jet_load", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    ClearCaches();
+    throw;
+  }
+  ExecSql("PRAGMA query_only=1");
+  ClearCaches();
+  return true;
+}
+
+void Storage::CopyJetTable(std::size_t position) {
+  std::vector<jet::Value> row;
+  Value value;
+  try {
+    const jet::TableDef& jet = jet_->OpenTable(position);
     std::string create = "CREATE TABLE " + Quote(jet.name) + " (";
     std::string insert = "INSERT INTO " + Quote(jet.name) + " VALUES(";
-    for (const FieldDef& field : jet.fields) {
-      const bool first = &field == &jet.fields.front();
+    for (const jet::Field& stored : jet.fields) {
+      const FieldDef field = EngineField(stored);
+      const bool first = &stored == &jet.fields.front();
       create += (first ? "" : ", ") + Quote(field.name) + " " + DeclaredTypeOf(field.type, field.size) +
                 (field.required ? " NOT NULL" : "");
       insert += first ? "?" : ",?";
@@ -123,9 +147,10 @@ void Storage::ImportJet(JetReader& reader) {
     ExecSql(create + ")");
     {
       Statement3 statement(*this, db_, insert + ")");
-      while (reader.NextRow(row)) {
+      while (jet_->NextRow(row)) {
         for (std::size_t slot = 0; slot < row.size(); ++slot) {
-          BindValue(statement.get(), static_cast<int>(slot) + 1, row[slot]);
+          ToEngineValue(row[slot], value);
+          BindValue(statement.get(), static_cast<int>(slot) + 1, value);
         }
         const int rc = sqlite3_step(statement.get());
         sqlite3_reset(statement.get());
@@ -133,13 +158,34 @@ void Storage::ImportJet(JetReader& reader) {
       }
     }
     // Indexes go through the catalog, after the rows (faster than keeping them up).
-    for (const IndexDef& index : jet.indexes) {
+    for (const jet::Index& stored : jet.indexes) {
+      const IndexDef index = EngineIndex(stored);
       ClearCaches();
       AddIndex(Table(jet.name, 3078), index.name, index.fields, index.primary, index.unique);
     }
+  } catch (const jet::Error& error) {
+    Rethrow(error);
   }
-  ClearCaches();
-  ExecSql("COMMIT");
+}
+
+TableDef Storage::Definition(std::string_view name) {
+  if (jet_ != nullptr) {
+    const std::size_t position = JetTablePosition(name);
+    if (position < jet_->TableCount()) {
+      // Read from the Access file's definition, without copying the rows.
+      try {
+        const jet::TableDef& jet = jet_->OpenTable(position);
+        std::vector<FieldDef> fields;
+        for (const jet::Field& field : jet.fields) fields.push_back(EngineField(field));
+        std::vector<IndexDef> indexes;
+        for (const jet::Index& index : jet.indexes) indexes.push_back(EngineIndex(index));
+        return TableDef(jet.name, std::move(fields), std::move(indexes));
+      } catch (const jet::Error& error) {
+        Rethrow(error);
+      }
+    }
+  }
+  return Table(name, 3265).def;
 }
 
 }  // namespace dbengine

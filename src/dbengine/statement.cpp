@@ -511,6 +511,7 @@ constexpr TypeName kTypeNames[] = {
     {"BINARY", kBinary, 255},     {"VARBINARY", kBinary, 255},  {"LONGBINARY", kLongBinary, 0},
     {"OLEOBJECT", kLongBinary, 0}, {"GENERAL", kLongBinary, 0}, {"IMAGE", kLongBinary, 0},
     {"GUID", kGuid, 16},          {"UNIQUEIDENTIFIER", kGuid, 16},
+    {"BIGINT", kBigInt, 8},       {"DECIMAL", kDecimal, 16},    {"DECIMALTEXT", kDecimal, 16},
 };
 
 }  // namespace
@@ -576,6 +577,10 @@ std::string DeclaredTypeOf(FieldType type, std::int32_t size) {
     case kBinary: return "BINARY(" + std::to_string(size) + ")";
     case kLongBinary: return "LONGBINARY";
     case kGuid: return "GUID";
+    case kBigInt: return "BIGINT";
+    // DECIMALTEXT rather than DECIMAL: text affinity, so that SQLite never
+    // turns a decimal of more than 15 digits into an inexact REAL.
+    case kDecimal: return "DECIMALTEXT";
   }
   return "LONGTEXT";
 }
@@ -592,6 +597,9 @@ FieldType FieldTypeOfDeclared(std::string_view declared, std::int32_t& size) {
     }
   }
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  // The engine declares its Decimal fields DECIMALTEXT; a DECIMAL column is
+  // another tool's, which SQLite gives numeric affinity: its values are numbers.
+  if (EqualsNoCase("DECIMAL", base)) return size = 8, kDouble;
   ColumnSpec spec;
   if (ResolveTypeName(base, given, spec)) {
     size = spec.size;

@@ -354,7 +354,7 @@ TEST(ResolveTypeNameTest, SizesApplyToTextAndBinaryOnly) {
 
 TEST(FieldTypeOfDeclaredTest, ColumnsMadeByOtherTools) {
   const std::vector<std::pair<std::string, FieldType>> cases = {
-      {"INTEGER", kLong},  {"BIGINT", kLong},        {"VARCHAR(20)", kText}, {"NVARCHAR(20)", kMemo},
+      {"INTEGER", kLong},  {"BIGINT", kBigInt},        {"VARCHAR(20)", kText}, {"NVARCHAR(20)", kMemo},
       {"CLOB", kMemo},     {"", kLongBinary},        {"BLOB", kLongBinary},  {"DECIMAL(10,2)", kDouble},
       {"text(12)", kText}, {"TEXT (12)", kText},
   };

@@ -35,6 +35,7 @@ void BindValue(sqlite3_stmt* statement, int slot, const Value& value, sqlite3_de
     case kInteger:
     case kLong:
     case kCurrency:
+    case kBigInt:
       sqlite3_bind_int64(statement, slot, value.integer);
       break;
     case kSingle:
@@ -129,6 +130,7 @@ void ReadColumn(sqlite3_stmt* statement, int column, FieldType type, Value& out)
     case kInteger:
     case kLong:
     case kCurrency:
+    case kBigInt:
       out.integer = sqlite3_column_int64(statement, column);
       break;
     case kSingle:

@@ -22,6 +22,10 @@
 #include "dbengine/dbengine.h"
 #include "dbengine/statement.h"
 
+namespace jet {
+class Reader;
+}
+
 namespace dbengine {
 
 // How long a write waits for another program's write before failing with
@@ -69,13 +73,14 @@ struct TableInfo {
 };
 
 class Cursor;
-class JetReader;
 
 class Storage : public std::enable_shared_from_this<Storage> {
  public:
-  // Opens a SQLite database file, or reads a Jet 3 / Jet 4 file into a private
-  // temporary SQLite file that stays read-only (docs/jet-sources.md).
-  static std::shared_ptr<Storage> Open(const std::string& path, bool readOnly = false);
+  // Opens a SQLite database file (for reading only with `readOnly`), or an
+  // Access file read through a private working copy that stays read-only
+  // (docs/jet-sources.md); `password` is an Access file's database password.
+  static std::shared_ptr<Storage> Open(const std::string& path, std::string_view password = {},
+                                       bool readOnly = false);
   static void Create(const std::string& path);
   // Makes the empty file `path` a new engine database that this connection
   // alone uses until it is renamed into place (a copy being built): its
@@ -109,6 +114,9 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::unique_ptr<Cursor> OpenCursor(std::string_view source, RecordsetType type);
   // The table's information; throws `missingError` when there is no such table.
   TableInfo& Table(std::string_view name, std::int32_t missingError);
+  // The definition of table `name` (3265 when missing); for an Access table
+  // not yet copied, read from the Access file without copying its rows.
+  TableDef Definition(std::string_view name);
   std::vector<std::string> TableNames();
 
   // Stores one whole row (values already of the fields' types) with every check.
@@ -129,9 +137,15 @@ class Storage : public std::enable_shared_from_this<Storage> {
  private:
   friend class WriteScope;
   Storage() = default;
-  static std::shared_ptr<Storage> OpenJet(const std::string& path);
-  void ImportJet(JetReader& reader);
-  void ReleaseJetCopy();  // removes the working copy of a Jet file, if any
+  // jet_copy.cpp: the working copy of an Access file, each table copied
+  // from the reader the first time it is used.
+  static std::shared_ptr<Storage> OpenJet(const std::string& path, std::string_view password);
+  std::vector<std::string> JetTableNames() const;
+  std::size_t JetTablePosition(std::string_view name) const;
+  // Copies Access table `name` into the working copy unless it is there;
+  // false when the Access file has no such table.
+  bool LoadJetTable(std::string_view name);
+  void CopyJetTable(std::size_t position);
   // Every write starts here: refuses a read-only database and a lost
   // transaction, and tries the switch to WAL once.
   void BeginWrite();
@@ -166,7 +180,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
 
   sqlite3* db_ = nullptr;
   std::string path_;
-  std::string tempPath_;  // the private copy of a Jet file, removed at Close
+  std::unique_ptr<jet::Reader> jet_;  // the Access file behind a working copy
+  std::string workingFolder_;         // where SQLite keeps the working copy
   bool readOnly_ = false;
   bool wal_ = false;  // the file is in WAL mode
   bool private_ = false;  // a file being built, no journal on disk (CreatePrivate)

@@ -470,6 +470,57 @@ bool ParseGuid(std::string_view text, std::string& guid) {
   return true;
 }
 
+// The Decimal text form of `number`: at most 28 digits, rounded half away
+// from zero past them; more than 28 before the comma is an overflow.
+Conversion DecimalToText(const Decimal& number, std::string& out) {
+  constexpr std::int64_t kMaxDigits = 28;
+  out.clear();
+  std::string digits = number.digits;
+  std::int64_t point = number.pointPosition;
+  if (digits.empty()) {
+    out = "0";
+    return Conversion::kOk;
+  }
+  if (point > kMaxDigits) return Conversion::kOverflow;
+  // Digits kept: 28 written in all, counting the zeros after the comma.
+  const std::int64_t kept = point > 0 ? kMaxDigits : kMaxDigits + point;
+  if (kept < static_cast<std::int64_t>(digits.size())) {
+    const bool up = kept >= 0 && digits[static_cast<std::size_t>(kept)] >= '5';
+    digits.resize(static_cast<std::size_t>(std::max<std::int64_t>(kept, 0)));
+    if (up) {
+      std::int64_t at = kept - 1;
+      while (at >= 0 && digits[static_cast<std::size_t>(at)] == '9') digits[static_cast<std::size_t>(at--)] = '0';
+      if (at < 0) {
+        digits.insert(digits.begin(), '1');
+        ++point;
+        if (point > kMaxDigits) return Conversion::kOverflow;
+      } else {
+        ++digits[static_cast<std::size_t>(at)];
+      }
+    }
+    while (!digits.empty() && digits.back() == '0') digits.pop_back();
+    if (digits.empty()) {
+      out = "0";
+      return Conversion::kOk;
+    }
+  }
+  if (number.negative) out.push_back('-');
+  const auto size = static_cast<std::int64_t>(digits.size());
+  if (point <= 0) {
+    out += "0,";
+    out.append(static_cast<std::size_t>(-point), '0');
+    out += digits;
+  } else if (point >= size) {
+    out += digits;
+    out.append(static_cast<std::size_t>(point - size), '0');
+  } else {
+    out.append(digits, 0, static_cast<std::size_t>(point));
+    out.push_back(',');
+    out.append(digits, static_cast<std::size_t>(point), std::string::npos);
+  }
+  return Conversion::kOk;
+}
+
 Conversion ReadNumber(std::string_view text, FieldType type, Value& out) {
   Decimal number;
   if (!ParseDecimal(text, number)) return Conversion::kMismatch;
@@ -486,6 +537,10 @@ Conversion ReadNumber(std::string_view text, FieldType type, Value& out) {
       return DecimalToInteger(number, 0, 2147483647, out.integer);
     case kCurrency:
       return DecimalToInteger(number, 4, std::numeric_limits<std::int64_t>::max(), out.integer);
+    case kBigInt:
+      return DecimalToInteger(number, 0, std::numeric_limits<std::int64_t>::max(), out.integer);
+    case kDecimal:
+      return DecimalToText(number, out.text);
     case kSingle: {
       float value = 0;
       const Conversion result = DecimalToFloating(number, value);
@@ -516,6 +571,7 @@ void AppendValueText(const Value& value, std::string& out) {
     case kByte:
     case kInteger:
     case kLong:
+    case kBigInt:
       AppendSigned(value.integer, out);
       break;
     case kCurrency:
@@ -534,7 +590,7 @@ void AppendValueText(const Value& value, std::string& out) {
     case kLongBinary:
       AppendHex(value.text, out);
       break;
-    default:  // Text, Memo, GUID
+    default:  // Text, Memo, GUID, Decimal
       out += value.text;
       break;
   }
@@ -595,6 +651,8 @@ Conversion TextToValue(std::string_view text, FieldType type, Value& out) {
     case kCurrency:
     case kSingle:
     case kDouble:
+    case kBigInt:
+    case kDecimal:
       return ReadNumber(trimmed, type, out);
     default:
       return Conversion::kMismatch;

@@ -6,11 +6,13 @@
 //
 // Text forms written (ValueToText):
 //   Boolean          "Vrai" | "Faux"
-//   Byte/Integer/Long  [-]digits
+//   Byte/Integer/Long/BigInt  [-]digits
 //   Currency         [-]digits[,d{1,4}]         trailing zeros dropped
 //   Single/Double    [-]d[,ddd]  or  [-]d[,ddd]E(+|-)dd   7 / 15 significant
 //                    digits; exponent form when the decimal exponent is
 //                    >= 7 (Single) / >= 15 (Double) or < -4
+//   Decimal          [-]digits[,digits]         exact, at most 28 digits, trailing
+//                    zeros of the fraction dropped
 //   Date             dd/mm/yyyy | dd/mm/yyyy hh:nn:ss | hh:nn:ss
 //   Text/Memo        unchanged
 //   Binary           two upper-case hexadecimal digits per byte
@@ -52,12 +54,15 @@ enum FieldType : std::int16_t {
   kLongBinary = 11,
   kMemo = 12,
   kGuid = 15,
+  kBigInt = 16,   // 64-bit integer
+  kDecimal = 20,  // exact decimal number of up to 28 digits
 };
 
 // A field value. Which member holds the value depends on the type:
-//   integer  Boolean (0 or 1), Byte, Integer, Long, Currency (ten-thousandths)
+//   integer  Boolean (0 or 1), Byte, Integer, Long, BigInt, Currency (ten-thousandths)
 //   real     Single, Double, Date (days since 30/12/1899, time as the fraction)
-//   text     Text, Memo, GUID (UTF-8), Binary, Long binary (raw bytes)
+//   text     Text, Memo, GUID (UTF-8), Binary, Long binary (raw bytes), Decimal
+//            (its text form)
 struct Value {
   FieldType type = kText;
   bool isNull = true;
@@ -98,8 +103,10 @@ Conversion TextToValue(std::string_view text, FieldType type, Value& out);
 // Days since 30/12/1899 for a calendar date and time (no range check).
 double DateSerial(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
-// Whether the code is one of the numeric types (Byte to Double).
-inline bool IsNumericType(FieldType type) { return type >= kByte && type <= kDouble; }
+// Whether the code is one of the numeric types (Byte to Double, BigInt, Decimal).
+inline bool IsNumericType(FieldType type) {
+  return (type >= kByte && type <= kDouble) || type == kBigInt || type == kDecimal;
+}
 
 }  // namespace dbengine
 

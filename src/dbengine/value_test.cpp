@@ -148,6 +148,14 @@ TEST(ValueText, ReadsTexts) {
       {"", kLongBinary, Value::Text(kLongBinary, "")},
       {"0a1b2c3d-0000-1111-2222-abcdefabcdef", kGuid, Value::Text(kGuid, "{0A1B2C3D-0000-1111-2222-ABCDEFABCDEF}")},
       {"", kGuid, Value::Null(kGuid)},
+      {"-9223372036854775808", kBigInt, Value::Integer(kBigInt, std::numeric_limits<std::int64_t>::min())},
+      {"9223372036854775807", kBigInt, Value::Integer(kBigInt, std::numeric_limits<std::int64_t>::max())},
+      {"-0050,3250", kDecimal, Value::Text(kDecimal, "-50,325")},
+      {"1234567890123456789012345678", kDecimal, Value::Text(kDecimal, "1234567890123456789012345678")},
+      {"0,00000000000000000000000000015", kDecimal, Value::Text(kDecimal, "0,0000000000000000000000000002")},
+      {"99,99999999999999999999999999999", kDecimal, Value::Text(kDecimal, "100")},
+      {"1,5E+3", kDecimal, Value::Text(kDecimal, "1500")},
+      {"", kDecimal, Value::Null(kDecimal)},
   };
   for (const ParseCase& entry : cases) {
     Value value;
@@ -177,6 +185,8 @@ TEST(ValueText, RefusesTexts) {
       {"922337203685477,5808", kCurrency, kOverflow},                      {"1E+400", kDouble, kOverflow},
       {"1,797693134862321E+308", kDouble, kOverflow},                      {"-1,8E+308", kDouble, kOverflow},
       {"3,5E+38", kSingle, kOverflow}, {"-1E+39", kSingle, kOverflow},
+      {"9223372036854775808", kBigInt, kOverflow}, {"12345678901234567890123456789", kDecimal, kOverflow},
+      {"1.5", kDecimal, kMismatch},
       {"31/02/2024", kDate, kMismatch}, {"29/02/1900", kDate, kMismatch},  {"24:00:00", kDate, kMismatch},
       {"12:60", kDate, kMismatch},     {"12:00:60", kDate, kMismatch},     {"01/13/2024", kDate, kMismatch},
       {"00/01/2024", kDate, kMismatch}, {"01/01/99", kDate, kMismatch},    {"01/01/0099", kDate, kMismatch},

@@ -18,7 +18,7 @@ bool SameName(const std::string& left, const std::string& right) {
 // Opens `path` for reading and starts the reading transaction that keeps
 // every later read on one state of the file.
 void OpenSnapshot(dbengine::Database& database, const std::string& path) {
-  database.Open(path, true);
+  database.Open(path, {}, dbengine::OpenMode::kReadOnly);
   database.BeginTrans();
 }
 

@@ -1,6 +1,7 @@
 // libFuzzer target: any byte string read as an Access file must give its
 // tables and rows or fail with a numbered engine error: never crash, hang,
-// read outside the file or print anything. Seeded with tests/data/jet/corpus.
+// read outside the file or print anything. Seeded with tests/data/jet/corpus
+// and tests/data/jet/ace.
 #include <unistd.h>
 
 #include <cstdint>
@@ -10,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/dbengine.h"
-#include "dbengine/jet.h"
+#include "jet/jet.h"
 
 namespace {
 
@@ -36,14 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
   try {
-    dbengine::JetReader reader(path);
-    std::vector<dbengine::Value> row;
+    jet::Reader reader(path);
+    std::vector<jet::Value> row;
     for (std::size_t table = 0; table < reader.TableCount(); ++table) {
       reader.OpenTable(table);
       while (reader.NextRow(row)) {
       }
     }
-  } catch (const dbengine::EngineError&) {
+  } catch (const jet::Error&) {
   }
   return 0;
 }

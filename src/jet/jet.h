@@ -1,0 +1,148 @@
+// Reading Access database files: Jet 3 (Access 97), Jet 4 (Access 2000 to
+// 2003) and ACE (Access 2007 to 2019) files, read page by page, never written.
+//
+// The reader gives each user table's definition and then its rows, one at a
+// time, as values decoded from the stored bytes. It checks every page number,
+// offset and length against the file before following it, so a damaged file
+// fails with a jet::Error and never hangs or yields some of a table's rows as
+// success; it prints nothing. It knows nothing of the database engine that
+// uses it: its field types carry the same codes as the engine's, and its
+// errors the engine's numbers and French descriptions. What is read and what
+// is refused is written in docs/jet-sources.md.
+#ifndef JET_JET_H_
+#define JET_JET_H_
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace jet {
+
+// A refusal of the reader: the number the original engine gives to it
+// (3049 damaged, 3343 not readable, 3031 password, 3051 cannot open) and a
+// French description naming the file.
+class Error : public std::runtime_error {
+ public:
+  Error(std::int32_t number, std::string description)
+      : std::runtime_error(description), number_(number), description_(std::move(description)) {}
+  std::int32_t Number() const { return number_; }
+  const std::string& Description() const { return description_; }
+
+ private:
+  std::int32_t number_;
+  std::string description_;
+};
+
+// Field types, with the codes the engine's field definitions report.
+enum FieldType : std::int16_t {
+  kBoolean = 1,
+  kByte = 2,
+  kInteger = 3,
+  kLong = 4,
+  kCurrency = 5,
+  kSingle = 6,
+  kDouble = 7,
+  kDate = 8,
+  kBinary = 9,
+  kText = 10,
+  kLongBinary = 11,
+  kMemo = 12,
+  kGuid = 15,
+  kBigInt = 16,
+  kDecimal = 20,
+};
+
+struct Field {
+  std::string name;
+  FieldType type = kText;
+  std::int32_t size = 0;   // characters for Text, bytes for the fixed-size types
+  bool required = false;
+  std::uint8_t precision = 0;  // Decimal only
+  std::uint8_t scale = 0;      // Decimal only
+};
+
+struct Index {
+  std::string name;
+  bool primary = false;
+  bool unique = false;
+  std::vector<std::string> fields;  // in index order
+};
+
+// A value read from a row. Which member holds it depends on the type:
+//   integer  Boolean (0 or 1), Byte, Integer, Long, BigInt, Currency (ten-thousandths)
+//   real     Single, Double, Date (days since 30/12/1899)
+//   text     Text, Memo, GUID (UTF-8), Binary, Long binary (bytes), Decimal
+//            (digits with a comma before the fraction, "-1110,554")
+struct Value {
+  FieldType type = kText;
+  bool isNull = true;
+  std::int64_t integer = 0;
+  double real = 0.0;
+  std::string text;
+
+  static Value Null(FieldType type) { Value value; value.type = type; return value; }
+  static Value Integer(FieldType type, std::int64_t number) {
+    Value value; value.type = type; value.isNull = false; value.integer = number; return value;
+  }
+  static Value Real(FieldType type, double number) {
+    Value value; value.type = type; value.isNull = false; value.real = number; return value;
+  }
+  static Value Text(FieldType type, std::string content) {
+    Value value; value.type = type; value.isNull = false; value.text = std::move(content); return value;
+  }
+};
+
+struct TableDef {
+  std::string name;
+  std::vector<Field> fields;       // definition order
+  std::vector<Index> indexes;      // real indexes; relationship references left out
+  std::uint32_t storedRowCount = 0;  // the row count kept in the table's definition
+};
+
+enum class FileFormat {
+  kSqlite,  // "SQLite format 3"
+  kJet,     // "Standard Jet DB" or "Standard ACE DB": an Access file, for the Reader to accept or refuse
+  kOther,   // anything else
+};
+
+// The format announced by the first bytes of a file (at least 32 given when
+// the file has them).
+FileFormat FormatOfHeader(std::string_view header);
+
+class Reader {
+ public:
+  // Opens `path` read-only and reads its catalog and every table's
+  // definition (no row). `password` is the database password, empty when
+  // none was given. Throws Error 3051 when the file cannot be opened, 3343
+  // when it is no Access database this reader knows, 3031 when its password
+  // is missing or wrong or its encryption unsupported, 3049 when it is
+  // damaged.
+  explicit Reader(const std::string& path, std::string_view password = {});
+  ~Reader();
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  // Number of user tables (system tables, linked tables and queries are left
+  // out), in catalog order.
+  std::size_t TableCount() const;
+  // The name of user table `position`.
+  const std::string& TableName(std::size_t position) const;
+  // Gets ready to read the rows of table `position` and returns its
+  // definition. The reference stays valid as long as the reader.
+  const TableDef& OpenTable(std::size_t position);
+  // Reads the next row of the open table into `row` (one value per field, of
+  // the field's type); false after the last row. Throws 3049 when a row or a
+  // page of the table is damaged.
+  bool NextRow(std::vector<Value>& row);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace jet
+
+#endif  // JET_JET_H_

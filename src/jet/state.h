@@ -1,0 +1,211 @@
+// The reader's inner state (internal to src/jet): the layout of each page
+// format, stored column and table definitions, and the open file with the
+// table being read. Its work is split by concern: file.cpp (header and
+// pages), text.cpp (stored text), definitions.cpp (catalog and table
+// definitions), rows.cpp (rows and long values), complex.cpp (the child
+// tables of complex columns).
+#ifndef JET_STATE_H_
+#define JET_STATE_H_
+
+#include <iconv.h>
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "jet/encryption.h"
+#include "jet/jet.h"
+
+namespace jet {
+
+inline std::uint16_t Le16(const unsigned char* bytes) { return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8); }
+
+inline std::uint32_t Le32(const unsigned char* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+inline std::uint64_t Le64(const unsigned char* bytes) {
+  return static_cast<std::uint64_t>(Le32(bytes)) | static_cast<std::uint64_t>(Le32(bytes + 4)) << 32;
+}
+
+// Column types as stored.
+enum StoredType : std::uint8_t {
+  kJetBoolean = 0x01,
+  kJetByte = 0x02,
+  kJetInteger = 0x03,
+  kJetLong = 0x04,
+  kJetCurrency = 0x05,
+  kJetSingle = 0x06,
+  kJetDouble = 0x07,
+  kJetDate = 0x08,
+  kJetBinary = 0x09,
+  kJetText = 0x0A,
+  kJetOle = 0x0B,
+  kJetMemo = 0x0C,
+  kJetGuid = 0x0F,
+  kJetDecimal = 0x10,
+  kJetComplex = 0x12,
+  kJetBigInt = 0x13,
+  kJetExtendedDate = 0x14,
+};
+
+// Text of stored bytes (text.cpp).
+void AppendUtf8(char32_t code, std::string& out);
+std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size);
+std::string DecodeCp1252(const unsigned char* bytes, std::size_t size);
+std::string GuidText(const unsigned char* bytes);
+
+// Extended dates (values.cpp): days since 01/01/0001 and 100 ns of the day.
+bool ParseExtendedDate(const unsigned char* bytes, std::size_t size, std::int64_t& days, std::int64_t& ticks);
+bool ExtendedDateFitsDate(std::int64_t days, std::int64_t ticks);
+std::string ExtendedDateText(std::int64_t days, std::int64_t ticks);
+constexpr std::int32_t kExtendedDateTextSize = 27;  // "dd/mm/yyyy hh:nn:ss,fffffff"
+
+// Positions that differ between the two page formats (Jet 4 and ACE share one).
+struct Layout {
+  bool jet4;
+  std::size_t pageSize;
+  std::size_t encodedHeaderSize;   // bytes of page 0 encoded from 0x18
+  std::size_t dataRowCount;        // data page: number of rows, then their offsets
+  std::size_t tdefRowCount;        // table definition: stored row count
+  std::size_t tdefVarColumns;      // number of variable columns
+  std::size_t tdefColumnCount;     // number of columns
+  std::size_t tdefLogicalIndexes;  // number of logical indexes, then of real ones
+  std::size_t tdefUsedPages;       // pointer to the usage map of the table's pages
+  std::size_t tdefEnd;             // first byte after the fixed block
+  std::size_t realIndexEntry;      // per real index, right after the fixed block
+  std::size_t columnEntry;         // per column
+  std::size_t columnNumber, columnVarIndex, columnMisc, columnFlags, columnFixedOffset, columnLength;
+  std::size_t realIndexDefinition;  // per real index: [unknown], 10 columns, pages, flags
+  std::size_t realIndexColumns;     // where the 10 columns start in it
+  std::size_t realIndexFlags;       // its flags (0x01 unique)
+  std::size_t logicalIndexEntry;    // per logical index
+  std::size_t logicalIndexReal;     // the number of the real index behind it
+  std::size_t logicalIndexType;     // 1 primary, 2 reference of a relationship
+};
+
+inline constexpr Layout kJet3 = {false, 2048, 126, 0x08, 12, 23, 25, 27, 35, 43, 8,
+                                 18, 1, 3, 9, 13, 14, 16, 39, 0, 38, 20, 4, 19};
+inline constexpr Layout kJet4 = {true, 4096, 128, 0x0C, 16, 43, 45, 47, 55, 63, 12,
+                                 25, 5, 7, 11, 15, 21, 23, 52, 4, 46, 28, 8, 23};
+
+struct Column {
+  std::string name;
+  std::uint8_t type = 0;
+  std::uint16_t number = 0;    // position in the null mask (deleted columns keep theirs)
+  std::uint16_t varIndex = 0;  // position among the row's variable columns
+  std::uint16_t fixedOffset = 0;
+  std::uint16_t length = 0;
+  std::uint8_t flags = 0;
+  std::uint8_t precision = 0;
+  std::uint8_t scale = 0;
+  std::uint32_t complexId = 0;  // complex columns: their number in MSysComplexColumns
+  bool calculated = false;      // ACE calculated column: each value wrapped
+  bool Fixed() const { return (flags & 0x01) != 0; }
+};
+
+struct StoredTable {
+  std::string name;
+  std::uint32_t definitionPage = 0;
+  std::uint32_t rowCount = 0;
+  std::uint16_t varColumns = 0;
+  std::uint32_t usedPages = 0;  // page << 8 | row of the usage map
+  std::vector<Column> columns;  // in column number order
+  std::vector<Index> indexes;
+};
+
+// One field of a row as stored: Null, or its bytes on the page.
+struct Slice {
+  bool isNull = true;
+  const unsigned char* bytes = nullptr;
+  std::size_t size = 0;
+};
+
+struct Reader::State {
+  std::string path;
+  int file = -1;
+  const Layout* layout = &kJet3;
+  bool ace = false;  // "Standard ACE DB": Access 2007 and later
+  std::uint32_t pageCount = 0;
+  std::uint64_t fileSize = 0;
+  iconv_t codePage = reinterpret_cast<iconv_t>(-1);  // Jet 3 text other than Windows-1252
+  std::unique_ptr<PageDecryptor> decryptor;          // pages stored encrypted, or null
+  struct CatalogEntry {
+    std::string name;
+    std::uint32_t definitionPage = 0;
+    std::string properties;  // the catalog's LvProp: the table's and its fields' properties
+    StoredTable stored;      // its definition as stored
+    TableDef def;            // fields and indexes in the engine's terms
+    bool settled = false;    // Required and extended dates checked against the rows
+    std::size_t attachmentData = 0;  // a child table of attachments: its FileData field + 1
+  };
+  std::vector<CatalogEntry> tables;
+  std::uint32_t complexColumnsPage = 0;  // definition of MSysComplexColumns, 0 when none
+
+  // The open table and where its reading stands.
+  StoredTable table;
+  TableDef* def = nullptr;
+  std::size_t openPosition = 0;
+  bool open = false;
+  std::vector<std::uint32_t> pages;  // its data pages, in file order
+  std::size_t pageIndex = 0;
+  std::vector<unsigned char> page;   // the data page being read
+  std::size_t rowIndex = 0;
+  std::size_t rowsOnPage = 0;
+  std::uint32_t rowsRead = 0;
+  std::uint64_t longBytes = 0;  // read from long-value pages for the open table
+  std::vector<unsigned char> overflow;  // the page of a row moved from its place
+  std::vector<unsigned char> longPage;  // a page of a long value
+  std::vector<Slice> slices;
+
+  ~State();
+
+  std::size_t PageSize() const { return layout->pageSize; }
+  [[noreturn]] void Unrecognized(const std::string& detail = {}) const;
+  [[noreturn]] void Damaged(const std::string& detail) const;
+  std::string Where() const { return open ? " de la table « " + table.name + " »" : " du catalogue"; }
+
+  // file.cpp: the header and the pages.
+  void Open(std::string_view password);
+  void ReadHeader(std::string_view password);
+  void ReadPage(std::uint32_t number, std::vector<unsigned char>& into) const;
+  void CheckPassword(const std::vector<unsigned char>& header, std::string_view given) const;
+  [[noreturn]] void NoPassword() const;
+  [[noreturn]] void WrongPassword() const;
+
+  // text.cpp
+  std::string Text(const unsigned char* bytes, std::size_t size) const;
+
+  // definitions.cpp: catalog and table definitions.
+  std::vector<unsigned char> DefinitionBytes(std::uint32_t number, const std::string& name) const;
+  StoredTable ReadDefinition(std::uint32_t number, const std::string& name) const;
+  Field FieldOf(const Column& column, const std::string& tableName) const;
+  void ReadCatalog();
+  void ReadDefinitions();
+  std::set<std::string> RequiredFields(const std::string& blob, const std::string& tableName) const;
+
+  // complex.cpp: the child tables of complex columns.
+  void AddComplexTables();
+  std::string AttachmentBytes(const std::string& stored) const;
+
+  // rows.cpp: rows and long values; values.cpp: typed values.
+  void RowBounds(const std::vector<unsigned char>& page, std::size_t row, std::size_t& start, std::size_t& end,
+                 std::uint16_t& flags) const;
+  std::pair<const unsigned char*, std::size_t> PointedRow(std::uint32_t pointer,
+                                                          std::vector<unsigned char>& buffer) const;
+  std::vector<std::uint32_t> UsedPages(std::uint32_t pointer) const;
+  void Crack(const unsigned char* row, std::size_t size, const StoredTable& t, std::vector<Slice>& out) const;
+  std::string LongValue(const Slice& slice);
+  Value Decimal(const unsigned char* bytes, int scale) const;
+  void Decode(const Column& column, FieldType type, const Slice& slice, Value& out);
+  void Rewind();
+  bool NextSlices();
+};
+
+}  // namespace jet
+
+#endif  // JET_STATE_H_

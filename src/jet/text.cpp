@@ -1,0 +1,130 @@
+// Stored text made readable: Jet 4 and ACE text (UTF-16, possibly
+// "compressed"), Jet 3 text in the code page of the file's header
+// (Windows-1252 by default, others through iconv), and GUIDs in their
+// braced form. Everything comes out as UTF-8.
+#include <cerrno>
+
+#include "jet/state.h"
+
+namespace jet {
+
+void AppendUtf8(char32_t code, std::string& out) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+// Jet 4 text: UTF-16 little-endian, or, after the mark FF FE, "compressed":
+// one byte per character (high byte zero) with each 00 byte switching to two
+// bytes per character and back.
+std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
+  std::u16string units;
+  if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    bool compressed = true;
+    std::size_t at = 2;
+    while (at < size) {
+      if (bytes[at] == 0) {
+        compressed = !compressed;
+        ++at;
+      } else if (compressed) {
+        units.push_back(bytes[at++]);
+      } else if (at + 1 < size) {
+        units.push_back(static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8));
+        at += 2;
+      } else {
+        break;
+      }
+    }
+  } else {
+    for (std::size_t at = 0; at + 1 < size; at += 2) {
+      units.push_back(static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8));
+    }
+  }
+  std::string text;
+  text.reserve(units.size());
+  for (std::size_t at = 0; at < units.size(); ++at) {
+    const char16_t unit = units[at];
+    if (unit >= 0xD800 && unit < 0xDC00 && at + 1 < units.size() && units[at + 1] >= 0xDC00 &&
+        units[at + 1] < 0xE000) {
+      AppendUtf8(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (units[at + 1] - 0xDC00), text);
+      ++at;
+    } else if (unit >= 0xD800 && unit < 0xE000) {
+      AppendUtf8(0xFFFD, text);  // a lone surrogate
+    } else {
+      AppendUtf8(unit, text);
+    }
+  }
+  return text;
+}
+
+// Windows-1252 from 0x80 to 0x9F; the five bytes it leaves undefined map to
+// the control characters of the same number, as Windows maps them.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string DecodeCp1252(const unsigned char* bytes, std::size_t size) {
+  std::string text;
+  text.reserve(size);
+  for (std::size_t at = 0; at < size; ++at) {
+    const unsigned char byte = bytes[at];
+    AppendUtf8(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte, text);
+  }
+  return text;
+}
+
+std::string GuidText(const unsigned char* bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  // The first three groups are little-endian numbers, the last two plain bytes.
+  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  std::string text = "{";
+  for (int position = 0; position < 16; ++position) {
+    if (position == 4 || position == 6 || position == 8 || position == 10) text.push_back('-');
+    const unsigned char byte = bytes[kOrder[position]];
+    text.push_back(kHex[byte >> 4]);
+    text.push_back(kHex[byte & 0x0F]);
+  }
+  text.push_back('}');
+  return text;
+}
+
+std::string Reader::State::Text(const unsigned char* bytes, std::size_t size) const {
+  if (layout->jet4) return DecodeJet4Text(bytes, size);
+  if (codePage == reinterpret_cast<iconv_t>(-1)) return DecodeCp1252(bytes, size);
+  std::string text;
+  text.reserve(size);
+  char* in = reinterpret_cast<char*>(const_cast<unsigned char*>(bytes));
+  std::size_t inLeft = size;
+  iconv(codePage, nullptr, nullptr, nullptr, nullptr);
+  char buffer[1024];
+  while (inLeft > 0) {
+    char* out = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t rc = iconv(codePage, &in, &inLeft, &out, &outLeft);
+    const int error = rc == static_cast<std::size_t>(-1) ? errno : 0;
+    text.append(buffer, static_cast<std::size_t>(out - buffer));
+    if (error == EILSEQ || error == EINVAL) {  // a byte the code page leaves undefined
+      AppendUtf8(0xFFFD, text);
+      ++in;
+      --inLeft;
+    } else if (error != 0 && error != E2BIG) {
+      Unrecognized("conversion du texte impossible");
+    }
+  }
+  return text;
+}
+
+}  // namespace jet
