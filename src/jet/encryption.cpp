@@ -304,9 +304,19 @@ CipherSetup SetUpAgile(std::string_view xml, std::string_view password, std::uin
 
   // H0 = H(salt + password); Hn = H(LE32(n - 1) + Hn-1), spinCount times.
   Secret rounds = Hash(encryptor.hash, {encryptor.salt, utf16->bytes});
-  for (std::uint32_t round = 0; round < *spinCount; ++round) {
-    const auto counter = ToLe32(round);
-    rounds = Hash(encryptor.hash, {counter, rounds.bytes});
+  {
+    // One context for every round: this loop is the whole cost of opening.
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool ok = context != nullptr;
+    for (std::uint32_t round = 0; ok && round < *spinCount; ++round) {
+      const auto counter = ToLe32(round);
+      ok = EVP_DigestInit_ex2(context, encryptor.hash, nullptr) == 1 &&
+           EVP_DigestUpdate(context, counter.data(), counter.size()) == 1 &&
+           EVP_DigestUpdate(context, rounds.bytes.data(), rounds.bytes.size()) == 1 &&
+           EVP_DigestFinal_ex(context, rounds.bytes.data(), nullptr) == 1;
+    }
+    EVP_MD_CTX_free(context);
+    if (!ok) throw std::bad_alloc();
   }
   // Each of the three values has its own key: H(Hn + block key), cut or padded with 0x36.
   auto decryptValue = [&](std::array<std::uint8_t, 8> blockKey, const std::vector<std::uint8_t>& value) {
