@@ -158,9 +158,10 @@ std::optional<Attributes> FindElement(std::string_view xml, std::string_view loc
     for (;;) {
       cursor = xml.find_first_not_of(" \t\r\n", cursor);
       if (cursor == std::string_view::npos) return std::nullopt;
-      if (xml[cursor] == '/' || xml[cursor] == '>') break;
+      if (xml[cursor] == '>' || (xml[cursor] == '/' && cursor + 1 < xml.size() && xml[cursor + 1] == '>')) break;
       std::size_t equals = xml.find('=', cursor);
-      if (equals == std::string_view::npos || equals + 1 >= xml.size()) return std::nullopt;
+      if (equals == std::string_view::npos || equals + 1 >= xml.size() || xml.find('>', cursor) < equals)
+        return std::nullopt;
       const char quote = xml[equals + 1];
       std::size_t close = xml.find(quote, equals + 2);
       if ((quote != '"' && quote != '\'') || close == std::string_view::npos) return std::nullopt;

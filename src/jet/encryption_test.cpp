@@ -117,6 +117,30 @@ TEST(PageDecryption, EveryCase) {
   }
 }
 
+// Every cut of the encryption structure is refused as damaged until all it needs is whole;
+// no password is given, so that a whole structure answers without deriving keys.
+TEST(PageDecryption, EveryCutOfTheStructureIsDamagedOrWhole) {
+  const Bytes file = ReadFile(kAgile);
+  const Bytes header(file.begin(), file.begin() + kPage);
+  const std::size_t whole = header[kInfoLengthAt] | header[kInfoLengthAt + 1] << 8;
+  std::size_t firstWhole = whole;
+  for (std::size_t length = 0; length <= whole; ++length) {
+    Bytes cut = header;
+    SetLength(static_cast<std::uint16_t>(length))(cut);
+    std::fill(cut.begin() + kInfoLengthAt + 2 + length, cut.end(), 0);
+    const CipherSetup setup = SetUpPageDecryption(cut, "");
+    if (setup.refusal == CipherRefusal::kNoPassword) {
+      firstWhole = std::min(firstWhole, length);
+    } else {
+      ASSERT_EQ(setup.refusal, CipherRefusal::kDamaged) << "length " << length;
+      ASSERT_LT(length, firstWhole) << "length " << length;  // no damage after a whole cut
+    }
+  }
+  // The first whole cut ends with the password encryptor's element.
+  const std::string text(header.begin() + kInfoLengthAt + 2, header.begin() + kInfoLengthAt + 2 + whole);
+  EXPECT_EQ(firstWhole, text.find("</keyEncryptor>"));
+}
+
 // Nothing reaches the standard streams while keys are derived, and no refusal repeats the
 // password it was given.
 TEST(PageDecryption, KeyMaterialIsNeverPrinted) {
