@@ -27,9 +27,9 @@ int RunCompare(const CompareOptions& options) {
   dbengine::Database second;
   RowDifferences differences;
   try {
-    first.Open(options.base, {}, dbengine::OpenMode::kReadOnly);
+    first.Open(options.base, options.connect, dbengine::OpenMode::kReadOnly);
     first.BeginTrans();
-    second.Open(options.otherBase, {}, dbengine::OpenMode::kReadOnly);
+    second.Open(options.otherBase, options.connect, dbengine::OpenMode::kReadOnly);
     second.BeginTrans();
     differences = CompareTables(first, options.table, second,
                                 options.otherTable.empty() ? options.table : options.otherTable, progress.get());

@@ -13,6 +13,7 @@ struct CompareOptions {
   std::string otherBase;
   std::string otherTable;  // empty: the same name as `table`
   bool quiet = false;
+  std::string connect;  // the connect string of both databases (";PWD=secret"), or empty
 };
 
 // Compares the tables: "identique", or the counts of missing, extra and

@@ -43,6 +43,20 @@ using cli::Report;
 // Set by --quiet: the commands that show their progress keep silent.
 bool quiet = false;
 
+// Set by --password: the database password of the Access files a command
+// opens (ignored for a database that has none).
+std::string password;
+
+// The connect string the engine takes for --password.
+std::string Connect() { return password.empty() ? std::string() : ";PWD=" + password; }
+
+// Declares --password on `command`, one of those that open a database given
+// on the command line.
+void AddPasswordOption(CLI::App* command) {
+  command->add_option("--password", password, "le mot de passe de la base de données Access")
+      ->type_name("MOT_DE_PASSE");
+}
+
 bool StartsWithSelect(std::string_view statement) {
   const std::size_t start = statement.find_first_not_of(" \t");
   if (start == std::string_view::npos || statement.size() - start < 6) return false;
@@ -88,7 +102,7 @@ int Sql(const SqlArguments& args) {
   dbengine::Database database;
   try {
     if (args.create) dbengine::Database::Create(args.path);
-    database.Open(args.path);
+    database.Open(args.path, Connect());
     // On a failure the handle's close undoes the transaction whole.
     if (args.oneTransaction) database.BeginTrans();
     if (!args.statements.empty()) {
@@ -119,7 +133,7 @@ struct SchemaArguments {
 int Schema(const SchemaArguments& args) {
   dbengine::Database database;
   try {
-    database.Open(args.path);
+    database.Open(args.path, Connect());
     std::vector<std::string> tables;
     if (args.oneTable) {
       tables.push_back(database.TableDefs(args.table).Name());
@@ -161,7 +175,7 @@ struct TransferArguments {
 int Transfer(const TransferArguments& args, bool isExport) {
   dbengine::Database database;
   try {
-    database.Open(args.path);
+    database.Open(args.path, Connect());
   } catch (const dbengine::Error& error) {
     return Report(error);
   }
@@ -203,7 +217,7 @@ int Copy(const CopyArguments& args) {
   }
   std::string failedTable;
   try {
-    dbengine::CopyDatabase(args.source, args.target, args.tables, shown, &failedTable);
+    dbengine::CopyDatabase(args.source, args.target, args.tables, shown, &failedTable, Connect());
   } catch (const dbengine::Error& error) {
     if (progress) std::fputs("\r\033[K", stderr);
     if (!failedTable.empty()) std::fprintf(stderr, "table « %s » non copiée : ", failedTable.c_str());
@@ -233,6 +247,7 @@ Command DeclareSql(CLI::App& vidange) {
   sql->add_flag("--create", args->create, "crée d'abord une base vide BASE (refusée si le\nfichier existe)");
   sql->add_flag("--transaction", args->oneTransaction,
                 "une seule transaction, annulée en entier à la première\ninstruction refusée");
+  AddPasswordOption(sql);
   return {sql, "sql BASE [--create] [--transaction] [INSTRUCTION ...]", [args] { return Sql(*args); }};
 }
 
@@ -244,6 +259,7 @@ Command DeclareSchema(CLI::App& vidange) {
       "index, ses éléments séparés par une tabulation.");
   schema->add_option("BASE", args->path)->required();
   CLI::Option* table = schema->add_option("TABLE", args->table);
+  AddPasswordOption(schema);
   return {schema, "schema BASE [TABLE]", [args, table] {
             args->oneTable = table->count() > 0;
             return Schema(*args);
@@ -285,6 +301,7 @@ Command DeclareTransfer(CLI::App& vidange, bool isExport) {
         ->transform(ImportMode());
   }
   transfer->add_option("--separator", args->separator, "sépare les valeurs par S au lieu de |")->type_name("S");
+  AddPasswordOption(transfer);
   return {transfer,
           isExport ? "export BASE TABLE FICHIER [--separator S]"
                    : "import BASE TABLE FICHIER [--mode clear|keep|append] [--separator S]",
@@ -301,6 +318,7 @@ Command DeclareCopy(CLI::App& vidange) {
   copy->add_option("SOURCE", args->source)->required();
   copy->add_option("CIBLE", args->target)->required();
   copy->add_option("TABLE", args->tables);
+  AddPasswordOption(copy);
   return {copy, "copy SOURCE CIBLE [TABLE ...]", [args] { return Copy(*args); }};
 }
 
@@ -340,8 +358,10 @@ Command DeclareCompare(CLI::App& vidange) {
   compare->add_option("TABLE", args->table)->required();
   compare->add_option("AUTRE_BASE", args->otherBase)->required();
   compare->add_option("AUTRE_TABLE", args->otherTable);
+  AddPasswordOption(compare);
   return {compare, "compare BASE TABLE AUTRE_BASE [AUTRE_TABLE]", [args] {
             args->quiet = quiet;
+            args->connect = Connect();
             return RunCompare(*args);
           }};
 }

@@ -261,8 +261,8 @@ void CopyTable(Storage& source, Storage& target, const TableDef& def, const Copy
 }  // namespace
 
 void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, const std::vector<std::string>& tables,
-                  const CopyProgress& progress, std::string* failedTable) {
-  std::shared_ptr<Storage> source = Storage::Open(sourcePath);
+                  const CopyProgress& progress, std::string* failedTable, std::string_view sourceConnect) {
+  std::shared_ptr<Storage> source = Storage::Open(sourcePath, PasswordOf(sourceConnect));
   // One read transaction: every table as the source stood at one moment.
   if (const int rc = sqlite3_exec(source->Handle(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
     source->Fail(rc);

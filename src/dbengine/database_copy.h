@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dbengine {
@@ -41,8 +42,11 @@ struct CopyProgress {
 // full, 3043 on a disk error, and the source's own errors. When the failure
 // belongs to one table (a name the statement dialect cannot write, a row its
 // definition refuses), `failedTable`, when given, receives its name.
+// `sourceConnect` is the source's connect string (";PWD=secret" for an
+// Access file with a database password).
 void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, const std::vector<std::string>& tables,
-                  const CopyProgress& progress = {}, std::string* failedTable = nullptr);
+                  const CopyProgress& progress = {}, std::string* failedTable = nullptr,
+                  std::string_view sourceConnect = {});
 
 }  // namespace dbengine
 

@@ -206,7 +206,8 @@ TEST(JetAceTest, DamagedDefinitionsAndUnknownTypesAreRefused) {
 
 // Database passwords through the connect string: a Jet 4 password (masked in
 // the header, pages in clear) right, wrong and missing; the encrypted Access
-// 2010 files, refused with 3031 unless their encryption is read.
+// 2010 files (agile encryption), read with the right password, refused with
+// 3031 without it.
 TEST(JetAceTest, PasswordsFromTheConnectString) {
   struct Case {
     std::string file, connect;
@@ -220,6 +221,8 @@ TEST(JetAceTest, PasswordsFromTheConnectString) {
       {jet4, ";PWD=Password", "3031 ce n'est pas le mot de passe de la base de données"},
       {jet4, ";PWD=passwor", "3031 ce n'est pas le mot de passe de la base de données"},
       {"mdbreader_password_data_V2000_no-password.mdb", ";PWD=password", "read"},
+      {"mdbreader_password_data_V2010_with-password.accdb", ";PWD=password", "read"},
+      {"mdbreader_encryption_data_office-agile-4.4.accdb", ";PWD=password", "read"},
       {"mdbreader_password_data_V2010_with-password.accdb", "", "3031 "},
       {"mdbreader_password_data_V2010_with-password.accdb", ";PWD=wrong", "3031 "},
       {"mdbreader_encryption_data_office-agile-4.4.accdb", "", "3031 "},

@@ -1,39 +1,397 @@
-// Page decryption of encrypted Access files: this build decrypts none. A
-// header whose page key is zero (its pages stored in clear) gives no
-// decryptor; any other is refused as an encryption the reader does not read.
+// Decryption of encrypted Access pages. Page 0 keeps a 128-byte area masked with a fixed RC4
+// key; once unmasked, its four bytes at 0x3E are the file's encoding key, zero when the pages
+// are stored in clear. A Jet 3/4 file with a key has every later page RC4-encoded under
+// (key XOR page number), no password involved. An Access 2007+ file with a key also carries,
+// from 0x299, a 2-byte length and the Office EncryptionInfo structure: a version pair, flags,
+// then (version 4.4, "agile") an XML description of the key derivation. Agile pages are
+// AES-CBC under the secret key the password unlocks; each page's IV is the hash of the key
+// data's salt followed by (encoding key XOR page number), cut to the cipher's block size. All
+// hashing and ciphering goes through OpenSSL's libcrypto; key material is wiped after use and
+// never enters a message.
 #include "jet/encryption.h"
 
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <initializer_list>
+#include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
 namespace jet {
+namespace {
 
-CipherSetup SetUpPageDecryption(std::span<const std::uint8_t> headerPage, std::string_view) {
+constexpr std::size_t kMaskedStart = 0x18;
+constexpr std::size_t kEncodingKeyAt = 0x3E;
+constexpr std::size_t kCryptLengthAt = 0x299;  // 2-byte length, then EncryptionInfo
+constexpr unsigned char kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+// Upper bound on the agile key derivation's rounds (Office writes 100,000), so that a hostile
+// header cannot make the opening hang.
+constexpr std::uint32_t kMaxSpinCount = 10'000'000;
+
+std::uint32_t Le32(const std::uint8_t* bytes) {
+  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+std::uint16_t Le16(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8); }
+std::array<std::uint8_t, 4> ToLe32(std::uint32_t value) {
+  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+          static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+// Bytes that are wiped when they go away: derived keys, hashes of the password.
+struct Secret {
+  std::vector<std::uint8_t> bytes;
+  Secret() = default;
+  explicit Secret(std::size_t size) : bytes(size) {}
+  Secret(const Secret&) = delete;
+  Secret& operator=(const Secret&) = delete;
+  Secret(Secret&&) = default;
+  Secret& operator=(Secret&&) = default;
+  ~Secret() {
+    if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
+  }
+};
+
+CipherSetup Refuse(CipherRefusal refusal, std::string detail) {
   CipherSetup setup;
-  if (headerPage.size() < 0x18 + 128) return setup;
-  // The header area from 0x18 is encoded with RC4 under a fixed key; the page
-  // key at 0x3E is zero when the pages are not encrypted.
-  static constexpr std::uint8_t kKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-  std::uint8_t state[256];
-  for (int index = 0; index < 256; ++index) state[index] = static_cast<std::uint8_t>(index);
-  for (int index = 0, mixed = 0; index < 256; ++index) {
-    mixed = (mixed + state[index] + kKey[index % 4]) & 0xFF;
-    std::swap(state[index], state[mixed]);
-  }
-  std::uint32_t key = 0;
-  for (int at = 0, first = 0, second = 0; at < 0x3E - 0x18 + 4; ++at) {
-    first = (first + 1) & 0xFF;
-    second = (second + state[first]) & 0xFF;
-    std::swap(state[first], state[second]);
-    const std::uint8_t byte = headerPage[0x18 + at] ^ state[(state[first] + state[second]) & 0xFF];
-    if (at >= 0x3E - 0x18) key |= static_cast<std::uint32_t>(byte) << (8 * (at - (0x3E - 0x18)));
-  }
-  if (key != 0) {
-    setup.refusal = CipherRefusal::kUnsupported;
-    setup.detail = "pages chiffrées";
-  }
+  setup.refusal = refusal;
+  setup.detail = std::move(detail);
   return setup;
+}
+CipherSetup Damaged(const std::string& what) {
+  return Refuse(CipherRefusal::kDamaged, "en-tête de chiffrement illisible (" + what + ")");
+}
+
+// RC4 lives in OpenSSL's "legacy" provider, loaded once into a private library context. Both
+// are kept for the whole process (never freed: decryptors may still use them during exit).
+EVP_CIPHER* LegacyRc4() {
+  static EVP_CIPHER* const rc4 = [] {
+    OSSL_LIB_CTX* context = OSSL_LIB_CTX_new();
+    if (context == nullptr || OSSL_PROVIDER_load(context, "legacy") == nullptr) return static_cast<EVP_CIPHER*>(nullptr);
+    return EVP_CIPHER_fetch(context, "RC4", nullptr);
+  }();
+  return rc4;
+}
+
+// Runs `cipher` (no padding) over `in` into `out`, both `size` bytes; false on any failure.
+bool RunCipher(const EVP_CIPHER* cipher, const std::uint8_t* key, std::size_t keySize, const std::uint8_t* iv,
+               const std::uint8_t* in, std::uint8_t* out, std::size_t size) {
+  EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+  if (context == nullptr) return false;
+  int written = 0, last = 0;
+  bool ok = EVP_DecryptInit_ex2(context, cipher, nullptr, nullptr, nullptr) == 1 &&
+            EVP_CIPHER_CTX_set_key_length(context, static_cast<int>(keySize)) == 1 &&
+            EVP_DecryptInit_ex2(context, nullptr, key, iv, nullptr) == 1 && EVP_CIPHER_CTX_set_padding(context, 0) == 1 &&
+            EVP_DecryptUpdate(context, out, &written, in, static_cast<int>(size)) == 1 &&
+            EVP_DecryptFinal_ex(context, out + written, &last) == 1 && static_cast<std::size_t>(written + last) == size;
+  EVP_CIPHER_CTX_free(context);
+  return ok;
+}
+
+// Jet 3/4 page encoding: RC4 under the encoding key XOR the page number.
+class Rc4PageDecryptor final : public PageDecryptor {
+ public:
+  explicit Rc4PageDecryptor(std::uint32_t encodingKey) : encodingKey_(encodingKey) {}
+  void DecryptPage(std::uint32_t pageNumber, std::span<std::uint8_t> page) const override {
+    const auto key = ToLe32(encodingKey_ ^ pageNumber);
+    // A failure here can only be a lack of memory; a zeroed page then reads as damaged.
+    if (!RunCipher(LegacyRc4(), key.data(), key.size(), nullptr, page.data(), page.data(), page.size()))
+      std::fill(page.begin(), page.end(), 0);
+  }
+
+ private:
+  std::uint32_t encodingKey_;
+};
+
+// Access 2007+ agile encryption: AES-CBC under the secret key, one IV per page.
+class AgilePageDecryptor final : public PageDecryptor {
+ public:
+  AgilePageDecryptor(const EVP_MD* hash, const EVP_CIPHER* cipher, std::vector<std::uint8_t> salt, Secret key,
+                     std::uint32_t encodingKey)
+      : hash_(hash), cipher_(cipher), salt_(std::move(salt)), key_(std::move(key)), encodingKey_(encodingKey) {}
+  void DecryptPage(std::uint32_t pageNumber, std::span<std::uint8_t> page) const override {
+    std::vector<std::uint8_t> input = salt_;
+    const auto block = ToLe32(encodingKey_ ^ pageNumber);
+    input.insert(input.end(), block.begin(), block.end());
+    std::array<std::uint8_t, EVP_MAX_MD_SIZE> iv{};
+    unsigned int ivSize = 0;
+    const std::size_t whole = page.size() / 16 * 16;  // pages are whole AES blocks
+    if (EVP_Digest(input.data(), input.size(), iv.data(), &ivSize, hash_, nullptr) != 1 || ivSize < 16 ||
+        !RunCipher(cipher_, key_.bytes.data(), key_.bytes.size(), iv.data(), page.data(), page.data(), whole))
+      std::fill(page.begin(), page.end(), 0);  // only a lack of memory; a zeroed page reads as damaged
+  }
+
+ private:
+  const EVP_MD* hash_;
+  const EVP_CIPHER* cipher_;
+  std::vector<std::uint8_t> salt_;
+  Secret key_;
+  std::uint32_t encodingKey_;
+};
+
+// --- The agile XML description ---------------------------------------------------------------
+// The parts read are the attributes of two elements:
+//   <keyData saltSize blockSize keyBits hashSize cipherAlgorithm cipherChaining hashAlgorithm
+//            saltValue/>
+//   <p:encryptedKey spinCount ...same... encryptedVerifierHashInput encryptedVerifierHashValue
+//                   encryptedKeyValue/>   (the password's key encryptor: the one with spinCount)
+// Values are base64, decimal numbers or names; no entity appears in them.
+
+using Attributes = std::vector<std::pair<std::string_view, std::string_view>>;
+
+// The attributes of the first element named `localName` (any namespace prefix) from `from`
+// on that has `required` among them; nullopt when there is none or its tag is malformed.
+std::optional<Attributes> FindElement(std::string_view xml, std::string_view localName, std::string_view required) {
+  for (std::size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
+    std::size_t nameEnd = xml.find_first_of(" \t\r\n/>", at + 1);
+    if (nameEnd == std::string_view::npos) return std::nullopt;
+    std::string_view name = xml.substr(at + 1, nameEnd - at - 1);
+    if (std::size_t colon = name.find(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
+    if (name != localName) continue;
+    Attributes attributes;
+    std::size_t cursor = nameEnd;
+    for (;;) {
+      cursor = xml.find_first_not_of(" \t\r\n", cursor);
+      if (cursor == std::string_view::npos) return std::nullopt;
+      if (xml[cursor] == '>' || (xml[cursor] == '/' && cursor + 1 < xml.size() && xml[cursor + 1] == '>')) break;
+      std::size_t equals = xml.find('=', cursor);
+      if (equals == std::string_view::npos || equals + 1 >= xml.size() || xml.find('>', cursor) < equals)
+        return std::nullopt;
+      const char quote = xml[equals + 1];
+      std::size_t close = xml.find(quote, equals + 2);
+      if ((quote != '"' && quote != '\'') || close == std::string_view::npos) return std::nullopt;
+      std::string_view key = xml.substr(cursor, equals - cursor);
+      while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
+      attributes.emplace_back(key, xml.substr(equals + 2, close - equals - 2));
+      cursor = close + 1;
+    }
+    for (const auto& attribute : attributes)
+      if (attribute.first == required) return attributes;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string_view> Attribute(const Attributes& attributes, std::string_view name) {
+  for (const auto& attribute : attributes)
+    if (attribute.first == name) return attribute.second;
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> Number(const Attributes& attributes, std::string_view name) {
+  auto text = Attribute(attributes, name);
+  std::uint32_t value = 0;
+  if (!text || text->empty()) return std::nullopt;
+  auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+  if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+  return value;
+}
+
+std::optional<std::vector<std::uint8_t>> Base64(const Attributes& attributes, std::string_view name) {
+  auto text = Attribute(attributes, name);
+  if (!text || text->empty() || text->size() % 4 != 0 || text->size() > 4096) return std::nullopt;
+  std::vector<std::uint8_t> bytes(text->size() / 4 * 3);
+  int size = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text->data()),
+                             static_cast<int>(text->size()));
+  if (size < 0) return std::nullopt;
+  // EVP_DecodeBlock counts the padding as zero bytes.
+  std::size_t padding = text->ends_with("==") ? 2 : text->ends_with('=') ? 1 : 0;
+  bytes.resize(static_cast<std::size_t>(size) - padding);
+  return bytes;
+}
+
+// One side (key data or password encryptor) of the agile description, checked.
+struct AgileParameters {
+  const EVP_MD* hash = nullptr;
+  const EVP_CIPHER* cipher = nullptr;
+  std::size_t keyBytes = 0, blockSize = 0, hashSize = 0;
+  std::vector<std::uint8_t> salt;
+};
+
+// Reads and checks the common attributes; on failure returns the refusal to give.
+std::optional<CipherSetup> ReadParameters(const Attributes& attributes, AgileParameters& out) {
+  auto saltSize = Number(attributes, "saltSize"), blockSize = Number(attributes, "blockSize"),
+       keyBits = Number(attributes, "keyBits"), hashSize = Number(attributes, "hashSize");
+  auto algorithm = Attribute(attributes, "cipherAlgorithm"), chaining = Attribute(attributes, "cipherChaining"),
+       hashName = Attribute(attributes, "hashAlgorithm");
+  auto salt = Base64(attributes, "saltValue");
+  if (!saltSize || !blockSize || !keyBits || !hashSize || !algorithm || !chaining || !hashName || !salt)
+    return Damaged("description XML incomplète");
+  if (*algorithm != "AES" || *chaining != "ChainingModeCBC")
+    return Refuse(CipherRefusal::kUnsupported, "chiffrement « " + std::string(*algorithm) + " » en mode « " +
+                                                   std::string(*chaining) + " » non pris en charge");
+  if (*keyBits == 128) out.cipher = EVP_aes_128_cbc();
+  else if (*keyBits == 192) out.cipher = EVP_aes_192_cbc();
+  else if (*keyBits == 256) out.cipher = EVP_aes_256_cbc();
+  else return Damaged("taille de clé AES " + std::to_string(*keyBits));
+  if (*hashName == "SHA1") out.hash = EVP_sha1();
+  else if (*hashName == "SHA256") out.hash = EVP_sha256();
+  else if (*hashName == "SHA384") out.hash = EVP_sha384();
+  else if (*hashName == "SHA512") out.hash = EVP_sha512();
+  else return Refuse(CipherRefusal::kUnsupported, "hachage « " + std::string(*hashName) + " » non pris en charge");
+  if (*blockSize != 16 || *hashSize != static_cast<std::uint32_t>(EVP_MD_get_size(out.hash)) ||
+      salt->size() != *saltSize || salt->size() < 16)
+    return Damaged("tailles de bloc, de hachage ou de sel incohérentes");
+  out.keyBytes = *keyBits / 8;
+  out.blockSize = *blockSize;
+  out.hashSize = *hashSize;
+  out.salt = std::move(*salt);
+  return std::nullopt;
+}
+
+// Hash of the concatenation of `parts`.
+Secret Hash(const EVP_MD* hash, std::initializer_list<std::span<const std::uint8_t>> parts) {
+  Secret digest(static_cast<std::size_t>(EVP_MD_get_size(hash)));
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  bool ok = context != nullptr && EVP_DigestInit_ex2(context, hash, nullptr) == 1;
+  for (auto part : parts) ok = ok && EVP_DigestUpdate(context, part.data(), part.size()) == 1;
+  ok = ok && EVP_DigestFinal_ex(context, digest.bytes.data(), nullptr) == 1;
+  EVP_MD_CTX_free(context);
+  if (!ok) throw std::bad_alloc();  // the digests used cannot fail but for memory
+  return digest;
+}
+
+// The password as UTF-16LE (from UTF-8); nullopt when it is not valid UTF-8.
+std::optional<Secret> Utf16Le(std::string_view password) {
+  Secret out;
+  for (std::size_t at = 0; at < password.size();) {
+    const auto lead = static_cast<unsigned char>(password[at]);
+    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    if (length == 0 || at + length > password.size()) return std::nullopt;
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t next = 1; next < length; ++next) {
+      const auto byte = static_cast<unsigned char>(password[at + next]);
+      if ((byte & 0xC0) != 0x80) return std::nullopt;
+      code = code << 6 | (byte & 0x3F);
+    }
+    at += length;
+    auto put = [&](char32_t unit) {
+      out.bytes.push_back(static_cast<std::uint8_t>(unit));
+      out.bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    };
+    if (code >= 0x10000) {
+      put(0xD800 + ((code - 0x10000) >> 10));
+      put(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      put(code);
+    }
+  }
+  return out;
+}
+
+CipherSetup SetUpAgile(std::string_view xml, std::string_view password, std::uint32_t encodingKey) {
+  auto keyDataAttributes = FindElement(xml, "keyData", "saltValue");
+  auto encryptorAttributes = FindElement(xml, "encryptedKey", "spinCount");
+  if (!keyDataAttributes || !encryptorAttributes) return Damaged("description XML sans clé par mot de passe");
+  AgileParameters keyData, encryptor;
+  if (auto refusal = ReadParameters(*keyDataAttributes, keyData)) return std::move(*refusal);
+  if (auto refusal = ReadParameters(*encryptorAttributes, encryptor)) return std::move(*refusal);
+  auto spinCount = Number(*encryptorAttributes, "spinCount");
+  auto verifierInput = Base64(*encryptorAttributes, "encryptedVerifierHashInput");
+  auto verifierHash = Base64(*encryptorAttributes, "encryptedVerifierHashValue");
+  auto keyValue = Base64(*encryptorAttributes, "encryptedKeyValue");
+  if (!spinCount || *spinCount > kMaxSpinCount || !verifierInput || !verifierHash || !keyValue ||
+      verifierInput->size() % 16 != 0 || verifierInput->size() < encryptor.salt.size() ||
+      verifierHash->size() % 16 != 0 || verifierHash->size() < encryptor.hashSize || keyValue->size() % 16 != 0 ||
+      keyValue->size() < keyData.keyBytes)
+    return Damaged("vérificateur du mot de passe");
+  if (password.empty()) return Refuse(CipherRefusal::kNoPassword, "la base de données est chiffrée par un mot de passe");
+  auto utf16 = Utf16Le(password);
+  if (!utf16) return Refuse(CipherRefusal::kWrongPassword, "mot de passe non valide");
+
+  // H0 = H(salt + password); Hn = H(LE32(n - 1) + Hn-1), spinCount times.
+  Secret rounds = Hash(encryptor.hash, {encryptor.salt, utf16->bytes});
+  {
+    // One context for every round: this loop is the whole cost of opening.
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool ok = context != nullptr;
+    for (std::uint32_t round = 0; ok && round < *spinCount; ++round) {
+      const auto counter = ToLe32(round);
+      ok = EVP_DigestInit_ex2(context, encryptor.hash, nullptr) == 1 &&
+           EVP_DigestUpdate(context, counter.data(), counter.size()) == 1 &&
+           EVP_DigestUpdate(context, rounds.bytes.data(), rounds.bytes.size()) == 1 &&
+           EVP_DigestFinal_ex(context, rounds.bytes.data(), nullptr) == 1;
+    }
+    EVP_MD_CTX_free(context);
+    if (!ok) throw std::bad_alloc();
+  }
+  // Each of the three values has its own key: H(Hn + block key), cut or padded with 0x36.
+  auto decryptValue = [&](std::array<std::uint8_t, 8> blockKey, const std::vector<std::uint8_t>& value) {
+    Secret key = Hash(encryptor.hash, {rounds.bytes, blockKey});
+    key.bytes.resize(encryptor.keyBytes, 0x36);
+    Secret plain(value.size());
+    if (!RunCipher(encryptor.cipher, key.bytes.data(), key.bytes.size(), encryptor.salt.data(), value.data(),
+                   plain.bytes.data(), value.size()))
+      throw std::bad_alloc();  // sizes are checked above: only memory can fail
+    return plain;
+  };
+  Secret verifier = decryptValue({0xFE, 0xA7, 0xD2, 0x76, 0x3B, 0x4B, 0x9E, 0x79}, *verifierInput);
+  Secret expected = decryptValue({0xD7, 0xAA, 0x0F, 0x6D, 0x30, 0x61, 0x34, 0x4E}, *verifierHash);
+  Secret actual = Hash(encryptor.hash, {std::span(verifier.bytes).first(encryptor.salt.size())});
+  if (CRYPTO_memcmp(actual.bytes.data(), expected.bytes.data(), encryptor.hashSize) != 0)
+    return Refuse(CipherRefusal::kWrongPassword, "mot de passe non valide");
+  Secret secretKey = decryptValue({0x14, 0x6E, 0x0B, 0xE7, 0xAB, 0xAC, 0xD0, 0xD6}, *keyValue);
+  secretKey.bytes.resize(keyData.keyBytes);
+
+  CipherSetup setup;
+  setup.decryptor = std::make_unique<AgilePageDecryptor>(keyData.hash, keyData.cipher, std::move(keyData.salt),
+                                                         std::move(secretKey), encodingKey);
+  return setup;
+}
+
+// Names the older Office encryptions ("standard" AES, RC4 CryptoAPI), which are refused.
+CipherSetup RefuseOlderOffice(std::span<const std::uint8_t> info, std::uint16_t major, std::uint16_t minor) {
+  const std::string version = std::to_string(major) + "." + std::to_string(minor);
+  // After the version: flags (4), header size (4), then the header: flags, extra size, algorithm.
+  if (info.size() < 4 + 4 + 4 + 12) return Damaged("en-tête Office de version " + version + " tronqué");
+  const std::uint32_t algorithm = Le32(info.data() + 4 + 4 + 4 + 8);
+  if (algorithm >= 0x660E && algorithm <= 0x6610)
+    return Refuse(CipherRefusal::kUnsupported, "chiffrement Office « standard » (AES, version " + version +
+                                                   ") non pris en charge");
+  if (algorithm == 0x6801)
+    return Refuse(CipherRefusal::kUnsupported, "chiffrement Office RC4 CryptoAPI (version " + version +
+                                                   ") non pris en charge");
+  return Refuse(CipherRefusal::kUnsupported, "chiffrement Office de version " + version + " non pris en charge");
+}
+
+}  // namespace
+
+CipherSetup SetUpPageDecryption(std::span<const std::uint8_t> headerPage, std::string_view password) {
+  const bool jet3 = headerPage.size() > 0x14 && headerPage[0x14] == 0;
+  const std::size_t maskedSize = jet3 ? 126 : 128;
+  if (headerPage.size() < kMaskedStart + maskedSize) return Damaged("page d'en-tête tronquée");
+  if (LegacyRc4() == nullptr)
+    return Refuse(CipherRefusal::kUnsupported, "RC4 indisponible (module « legacy » d'OpenSSL introuvable)");
+  std::array<std::uint8_t, 128> unmasked{};
+  if (!RunCipher(LegacyRc4(), kHeaderMaskKey, sizeof kHeaderMaskKey, nullptr, headerPage.data() + kMaskedStart,
+                 unmasked.data(), maskedSize))
+    throw std::bad_alloc();
+  const std::uint32_t encodingKey = Le32(unmasked.data() + (kEncodingKeyAt - kMaskedStart));
+  OPENSSL_cleanse(unmasked.data(), unmasked.size());  // it also holds the masked database password
+  if (encodingKey == 0) return {};
+  if (headerPage[0x14] <= 1) {
+    CipherSetup setup;
+    setup.decryptor = std::make_unique<Rc4PageDecryptor>(encodingKey);
+    return setup;
+  }
+
+  if (headerPage.size() < kCryptLengthAt + 2) return Damaged("page d'en-tête tronquée");
+  const std::size_t infoSize = Le16(headerPage.data() + kCryptLengthAt);
+  if (infoSize < 8 || kCryptLengthAt + 2 + infoSize > headerPage.size())
+    return Damaged("longueur " + std::to_string(infoSize) + " hors de la page");
+  const auto info = headerPage.subspan(kCryptLengthAt + 2, infoSize);
+  const std::uint16_t major = Le16(info.data()), minor = Le16(info.data() + 2);
+  if (major == 4 && minor == 4) {
+    const auto xml = info.subspan(8);
+    return SetUpAgile(std::string_view(reinterpret_cast<const char*>(xml.data()), xml.size()), password, encodingKey);
+  }
+  if (minor == 2 && major >= 2 && major <= 4) return RefuseOlderOffice(info, major, minor);
+  return Refuse(CipherRefusal::kUnsupported, "chiffrement Office de version " + std::to_string(major) + "." +
+                                                 std::to_string(minor) + " non pris en charge");
 }
 
 }  // namespace jet

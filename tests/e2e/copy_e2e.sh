@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # `vidange copy` as a site uses it to bring Access databases into the engine's
-# format: the copy of an Access file (Jet 3 and Jet 4) and of an engine
+# format: the copy of an Access file (Jet 3 and Jet 4, an encrypted Access
+# 2010 file with its password) and of an engine
 # database shows the same schema and the same rows as its source; a table
 # that cannot be carried leaves no target; an existing target is refused.
 # usage: copy_e2e.sh VIDANGE DATA   (DATA: the repository's tests/data/jet)
@@ -31,6 +32,16 @@ for source in nwind.mdb DateTestDatabase.mdb corpus/V1997_testV1997.mdb corpus/V
   check "copy of $source" "0 " "$? $(cat "$work/err")"
   same_content "$source" "$data/$source" "$target"
 done
+
+# An encrypted Access 2010 file copies with its password, and not without it.
+encrypted="$data/ace/mdbreader_encryption_data_office-agile-4.4.accdb"
+"$vidange" copy "$encrypted" "$work/encrypted.copy" --password wrong 2>"$work/err"
+check "copy with a wrong password" "1 ERR3031: no target" \
+  "$? $(cut -c1-8 "$work/err") $([ -e "$work/encrypted.copy" ] && echo target || echo no target)"
+"$vidange" copy --password password "$encrypted" "$work/encrypted.copy" 2>"$work/err"
+check "copy with the password" "0 " "$? $(cat "$work/err")"
+check "the encrypted file's rows" "1|One 2|Two 3|Three" \
+  "$("$vidange" sql "$work/encrypted.copy" "SELECT * FROM Table1" | tr '\n' ' ' | sed 's/ $//')"
 
 "$vidange" sql "$work/nwind.copy" "INSERT INTO Shippers (ShipperID) values(9)" 2>"$work/err"
 check "a field Access requires is required in the copy" "ERR3314:" "$(cut -c1-8 "$work/err")"
