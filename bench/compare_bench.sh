@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Benchmark of the table comparison: `vidange compare` of a generated
 # Conventions table of N rows with a copy of it where a few rows were deleted,
 # added and changed, side by side with what a script would do without it:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Benchmark of `vidange copy`: an engine database whose Conventions table has
 # N rows (default 100000; made by make-conventions-source.py), against the
 # sqlite3 shell's `.dump` piped into a second sqlite3 shell; and the Northwind

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Benchmark of the engine's write path: one INSERT statement text per row
 // through Database::Execute (what the table import does), against raw SQLite
 // prepared inserts in one transaction, on the same rows of a 10-column table

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Benchmark helper: runs a measured piece of work in a child process, so
 // that the peak memory reported is that work's own.
 #ifndef BENCH_IN_CHILD_H_

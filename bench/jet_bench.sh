@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Benchmark of reading an Access file: `vidange export` of `Order Details`
 # (2,155 rows) from the Northwind sample (Jet 3), against the same export
 # from an engine database holding the same rows (made by `vidange copy`).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Benchmark of a whole installation run, through the same code the window
 // runs, against the sum of its five exports and five imports made alone on
 // the same databases, and the same run while another program holds a read

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Benchmark of a whole installation run on a generated source whose
 # Conventions has N rows (default 100000), against its transfers alone.
 # usage: bench/run_bench.sh [N]     needs a built build/

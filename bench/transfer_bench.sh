@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Benchmark of the table transfer: export and clear-first import of a
 # Conventions table of N rows through `vidange` (the import also while another
 # program holds a read transaction on the target), side by side with the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Builds one sample database from SQL scripts with the companion tool vidange.
 #
 #   cmake -P make-database.cmake VIDANGE DATABASE SCRIPT [SCRIPT ...]

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the SQL scripts of the sample databases into this folder.
 
 The sample databases are built by data/CMakeLists.txt from these scripts only;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The file-open dialog adapter and its real QFileDialog form.
 #include "app/FileOpenDialog.h"
 

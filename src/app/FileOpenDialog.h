@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window's file-open dialog, RechDiag: an adapter with the four members the folder
 // selection uses (FileName, Filter, CancelError, ShowOpen) plus the dialog title the window
 // gives it once. ShowOpen asks a subclass for the operator's choice, so tests can script the

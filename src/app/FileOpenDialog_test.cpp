@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the file-open dialog adapter: the filter string's translation into Qt name filters,
 // the dialog it builds, Qt's own texts in it (French, as the program loads them), and how a
 // choice and a cancel come back from ShowOpen.

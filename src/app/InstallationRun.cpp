@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installation run as the OK button starts it: the run's steps over the
 // installer window's fields, buttons, pointer and message boxes.
 #include "app/InstallationRun.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installation run: what the OK button of the installer window does. It reads the two
 // folder fields and the program folder from the window, does its work, speaks through the
 // window's Messages(), disables cmdOK (SetOkEnabled), shows the hourglass (SetWaitCursor) and

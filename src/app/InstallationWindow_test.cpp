@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the installation run through the installer window: the fields filled in, cmdOK
 // clicked, on copies of the sample databases in temporary folders, with scripted boxes.
 #include <QDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The message boxes of the installer window over QMessageBox.
 #include "app/OperatorMessages.h"
 

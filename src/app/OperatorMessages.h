@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Operator messages: the modal boxes through which the installer window speaks to the operator.
 // The window owns one OperatorMessages and shows every box through it, so tests can read each
 // box's exact text, title and icon and answer it without a screen.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the real message boxes: what the operator sees for the installer's exact texts.
 #include "app/OperatorMessages.h"
 

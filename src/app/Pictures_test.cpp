@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the window's four pictures as the program carries them: file sizes, dimensions,
 // bit depths, and a progressive JPEG for the banner; and the package's menu icon, which must be
 // the application icon.

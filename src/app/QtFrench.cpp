@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading of Qt's French translations.
 #include "app/QtFrench.h"
 

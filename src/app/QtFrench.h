@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Qt's own French: the translations Qt ships for the texts it makes itself (the file dialog's
 // labels, buttons, column headers, tool tips and context menu, the standard buttons, the text
 // boxes' context menu). The installer loads them at start-up so that every text it shows is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The start-up check: the source database in the program folder.
 #include "app/StartupCheck.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The start-up check: before the installer window is shown, the source database
 // "CONVENTIONS_TEST_KVEL.mdb" must lie in the program folder (the folder of the running
 // executable).

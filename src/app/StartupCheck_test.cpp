@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the start-up check and of the letter-case-blind lookup of database files.
 #include "app/StartupCheck.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs every Qt Test class of the installer window's tests in one binary.
 #include <QApplication>
 #include <QTest>

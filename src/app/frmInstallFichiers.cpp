@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installer window: its controls built in code, its frame, and its click handlers.
 #include "app/frmInstallFichiers.h"
 

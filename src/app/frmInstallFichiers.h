@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // frmInstallFichiers, the installer's one window. It has no title bar and a fixed size: a drawn
 // 3-pixel dialog frame around a 507 x 231 client area holding the banner, the two folder rows
 // (label, text box, "Parcourir" button) between two-line separators, and the Ok and Annuler

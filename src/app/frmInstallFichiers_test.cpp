@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the installer window: its controls as the operator sees them, its keyboard, the load
 // check, the browse buttons, the cancel button, and what it offers the installation run.
 #include "app/frmInstallFichiers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // install-conventions: the installer's entry. It creates the one window, runs its load check
 // (which may end the program with status 1 before anything is shown), shows it and waits until
 // it is closed: status 1 after an installation that reported a failure, else 0. The program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every command of vidange shares: how a command presents itself to
 // the command line (its CLI11 subcommand, its usage line and its work), how
 // it reports a failure, and the check that its output reached its

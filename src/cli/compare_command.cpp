@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vidange compare over the transfer module's table comparison. Both
 // databases are opened read-only, each in one reading transaction, so that
 // each table is read as one state of its file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vidange compare: two tables with the same fields, row by row.
 #ifndef CLI_COMPARE_COMMAND_H_
 #define CLI_COMPARE_COMMAND_H_

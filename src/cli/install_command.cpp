@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vidange install runs the installer's own run (installation/Installation.h)
 // through a host that writes each message on standard error, one line with
 // its title, and answers the window's other requests with nothing. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vidange install and vidange verify: the installer's run without a window,
 // and the check of an installation against its source.
 #ifndef CLI_INSTALL_COMMAND_H_

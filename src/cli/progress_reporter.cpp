@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The terminal progress line: "\r" and an erase to the end of the line
 // before each update, so that the line is rewritten in place and leaves
 // nothing behind once the table is done.

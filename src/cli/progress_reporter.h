@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The progress of vidange's long commands on standard error: one line,
 // rewritten in place, naming the table and the rows done. Shown only when
 // standard error is a terminal and --quiet was not given.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vidange: the companion command of the installer, for support staff, tests
 // and benchmarks. It runs statements on a database, shows its schema, and
 // runs one table transfer (export or import), all through the same modules

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The catalog of tables and indexes: table definitions read from the SQLite
 // schema and the engine's index catalog (the table MSysIndexes, which gives
 // each index its name within its table and says which one is primary), and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The connection to a database file and its transactions.
 //
 // A database is one SQLite file kept in WAL mode once written, so that other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rows behind a recordset: a SQLite statement stepped one row at a time,
 // each row read into engine values of the fields' types. A table-type
 // recordset also builds a new row (AddNew, SetFieldValue) and stores it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The public face of the engine: database handles, table definitions and
 // recordsets, over the storage layer.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The copy of a database into a new engine database. The target is built
 // under a temporary name in its own folder, so that the final rename stays
 // on one file system; the build is one transaction on a file nobody else

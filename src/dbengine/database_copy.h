@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Copying a database (an Access file or an engine database) into a new
 // engine database, all or nothing: the target is built under a temporary
 // name beside it and takes its name only once complete and on disk.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The copy into a new engine database is all or nothing: a copy ended in
 // the middle, by any of the signals that end a command, leaves no target
 // (and what SIGKILL leaves, the next copy into the folder removes); a full

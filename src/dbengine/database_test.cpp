@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the engine through its public handle: opening files, the dialect's
 // statements and their error numbers, values both ways, recordsets, table
 // definitions, primary keys and what the file holds once closed. Every test

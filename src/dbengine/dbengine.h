@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The database engine: open a database file, run statements of the engine's
 // dialect, read table definitions, read rows through recordsets and add rows
 // through table-type recordsets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Flushing a file and its folder entry to the disk (durable.h).
 #include "dbengine/durable.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Putting files on disk before saying they are there: a file's data, then
 // the folder entry that names it, flushed so that a power cut after the
 // caller reports success loses neither (and so that a write error that only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of what the engine refuses at its entry points, before anything is
 // stored: names that would change a statement, texts that are not UTF-8.
 #include <gtest/gtest.h>

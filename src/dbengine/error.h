@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Numbered errors. Every failure of the engine and of the runtime services the
 // installer uses travels as one of these exceptions, carrying the number the
 // original platform gave to that failure and a French description, up to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of reading Access 2007 to 2019 files (tests/data/jet/ace, described
 // in its README) through the engine's public handle: each file's tables in
 // catalog order, the field types of chosen tables and every row of them as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The working copy of an Access (Jet) file. Opening reads the file's catalog
 // and table definitions only; a table's rows are copied from the reader into
 // a private SQLite database the first time the table is used, and the handle

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the Access reader on a corpus of 22 small files written by Access
 // (tests/data/jet/corpus, described in its README): each file's tables,
 // fields, indexes and row counts against tests/data/jet/corpus.schema, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of reading Access files: two real files of tests/data/jet (nwind.mdb,
 // Jet 3 with code page 1252; DateTestDatabase.mdb, Jet 4), copied into a
 // folder of each test's own, read through the engine's public handle. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine's statement dialect: tokenizer and parser (internal).
 //
 // Grammar (keywords in any case; a name is bare or in brackets):

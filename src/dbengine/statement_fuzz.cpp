@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target: any byte string given as a statement must either run or
 // fail with a numbered engine error — never crash, hang or corrupt memory.
 #include <unistd.h>

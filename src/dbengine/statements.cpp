@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The statements that read and write rows: values converted between the
 // dialect's literals, recordset strings and SQLite columns; INSERT (one
 // prepared insert per table, with the engine's own Null checks), DELETE with

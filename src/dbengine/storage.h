@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The storage behind a database handle (internal): one SQLite connection,
 // its transactions, the cache of table definitions and prepared statements,
 // and the cursors of open recordsets. The code is split by concern:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Explicit transactions, the journal mode kept in the file, waits for another
 // program's write, and a database in a folder that cannot be written.
 #include <gtest/gtest.h>

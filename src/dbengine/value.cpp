@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one converter between typed values and their fixed French text forms.
 //
 // Numbers go through std::to_chars / std::from_chars and hand-written digit

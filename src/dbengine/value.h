@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Typed field values and their fixed French text forms.
 //
 // One value type carries a field type and a Null flag. The text conversions

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installation run. Each step of the working phase is trapped on its own:
 // a failure abandons that step only, and the run goes on to its end. The
 // first failure is kept (the root cause: a database that could not be opened

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installation run, without a window: the checking phase on the two
 // folder texts, then the working phase that opens the three databases,
 // exports the five tables, rebuilds two primary keys, imports the tables,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installation run through its window-free host, on copies of the sample
 // databases in a temporary folder.
 #include "installation/Installation.h"

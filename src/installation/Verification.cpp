@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verification of an installation, over the run's own list of tables and
 // keys: each table through the general table comparison, source first.
 #include "installation/Verification.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verification of an installation: for each installed table, whether its
 // target holds exactly the source's rows (compared as the transfer renders
 // them, as multisets of lines), and whether the rebuilt primary keys are in

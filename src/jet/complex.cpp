@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The complex columns of Access 2007 and later (attachments, multi-value
 // lists, version-history memos) as child tables.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The catalog and the table definitions of an Access file.
 //
 // Page 2 holds the definition of the catalog table MSysObjects, whose rows

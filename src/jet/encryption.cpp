@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decryption of encrypted Access pages. Page 0 keeps a 128-byte area masked with a fixed RC4
 // key; once unmasked, its four bytes at 0x3E are the file's encoding key, zero when the pages
 // are stored in clear. A Jet 3/4 file with a key has every later page RC4-encoded under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decryption of the pages of an encrypted Access file (Access 2007 and later "agile" and
 // "standard" encryption, and Jet 4 page encoding where supported), through OpenSSL's libcrypto.
 // The reader gives it the header page as stored and the password from the connect string; it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the page decryption over real encrypted Access files: the right password yields
 // pages that read as Jet 4 pages, a wrong or missing one is refused, files in clear get no
 // decryptor, and damaged or unknown encryption headers are refused by name without a crash.

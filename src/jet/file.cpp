@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The header and the pages of an Access file: which format the first bytes
 // announce, the header page (version, code page, password, encryption) and
 // the reading of one whole page by its number, checked against the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading Access database files: Jet 3 (Access 97), Jet 4 (Access 2000 to
 // 2003) and ACE (Access 2007 to 2019) files, read page by page, never written.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target: any byte string read as an Access file must give its
 // tables and rows or fail with a numbered engine error: never crash, hang,
 // read outside the file or print anything. Seeded with tests/data/jet/corpus

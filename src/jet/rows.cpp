@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rows of an Access table and their long values.
 //
 // A table's usage map lists the data pages holding its rows. A data page

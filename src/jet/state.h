@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reader's inner state (internal to src/jet): the layout of each page
 // format, stored column and table definitions, and the open file with the
 // table being read. Its work is split by concern: file.cpp (header and

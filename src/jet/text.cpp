@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stored text made readable: Jet 4 and ACE text (UTF-16, possibly
 // "compressed"), Jet 3 text in the code page of the file's header
 // (Windows-1252 by default, others through iconv), and GUIDs in their

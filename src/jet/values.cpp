@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Typed values from the stored bytes of one field: numbers, dates, texts,
 // long values, Decimals (a sign and a 96-bit integer scaled by a power of
 // ten, given as exact decimal text), the 64-bit integers and extended dates

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The path probe (one stat() call, nothing opened) and the letter-case-blind
 // lookup of a file in a folder.
 #include "support/Fonctions.h"

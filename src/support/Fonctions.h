@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Support routines of the installer: the path probe used before opening the
 // target databases, and the letter-case-blind lookup of the databases' files.
 #ifndef SUPPORT_FONCTIONS_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Table transfer: the export of a table into a transfer file, the import of
 // a transfer file into a table, and the primary-key delete of the import's
 // keep-existing-rows mode.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Table transfer: moves the rows of one table into a transfer file and the
 // lines of a transfer file into a table (docs/transfer-format.md).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The export's file is on the disk before the export says so: the test
 // program stands in for the C library's fsync and rename (its own
 // definitions win over the library's for the whole program), records the

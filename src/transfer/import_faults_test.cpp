@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The import under faults, with real processes and files: another program
 // reading the target, two imports into one table at once, a full disk, and
 // the importing process killed. Each must end with the table holding either

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Progress of the long table operations (exports, imports, copies,
 // comparisons): a caller that wants to show it passes a TransferProgress, and
 // the operation tells it the rows done so far. Nothing is shown by default.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The table comparison. Each row's transfer line is reduced to a 128-bit
 // digest (two 64-bit hashes of different seeds), and its key values to a
 // 64-bit one. These numbers go into a scratch SQLite table for each table

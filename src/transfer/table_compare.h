@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Comparison of two tables with the same fields, row by row as the transfer
 // renders them: each row becomes its transfer line (the same text for the
 // same value, fields joined by "|"), and the two tables are compared as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The table comparison on small tables in one temporary database: rows as
 // multisets (duplicates counted), pairing by primary key, values compared by
 // their transfer text, fields matched by name in any order.

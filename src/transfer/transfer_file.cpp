@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Transfer files on disk: Windows-1252 conversion, buffered line writing
 // through a temporary file, buffered line reading, splitting and quoting.
 #include "transfer/transfer_file.h"

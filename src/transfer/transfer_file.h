@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The transfer file on disk, apart from any database: Windows-1252 bytes
 // converted from and to the UTF-8 strings used everywhere else, records cut
 // into lines and lines cut into pieces, and the runtime errors of the file

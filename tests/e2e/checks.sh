@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the end-to-end scripts of vidange: one line per check, and a
 # closing count. `check DESCRIPTION EXPECTED ACTUAL` compares two texts;
 # `end_checks` prints "N passed, N failed" and fails when any did.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # `vidange copy` as a site uses it to bring Access databases into the engine's
 # format: the copy of an Access file (Jet 3 and Jet 4, an encrypted Access
 # 2010 file with its password) and of an engine

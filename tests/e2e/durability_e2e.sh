@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # What vidange writes is on the disk before it says so, and it never writes
 # through a link: traced with strace, an export flushes its file before the
 # rename that names it and the folder after; a copy's last flush is the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A whole installation through the installer window on a real X server. Starts its own Xvfb on a
 # free display and drives the program `install-conventions` with xdotool:
 #   - the program runs from a temporary folder holding the sample source database;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package as scripts/package builds it:
 #   1. its contents are exactly the program folder (installer and source database), the
 #      launcher link, vidange, the desktop entry, the AppStream metadata, the icons (five sizes

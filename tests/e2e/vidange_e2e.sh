@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The companion command as support staff use it: create a database, run
 # statements from arguments and from standard input, read the schema, export
 # and import a table, and see failures as ERR<number>:<description> with a

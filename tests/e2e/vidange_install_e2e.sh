@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The installation from a script, as a site administrator runs it, and its
 # verification, as support staff check it, on copies of the sample databases:
 #   - vidange install runs the installer's run: only the completion message,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # How vidange answers for itself: the usage asked for (--help, -h) on standard output with
 # status 0, each command's help, a wrong call refused with status 2 by a line naming the word at
 # fault then the usage, the version, and its manual page: formatted by man without a warning,

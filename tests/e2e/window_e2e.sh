@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The installer window on a real X server. Starts its own Xvfb on a free display and drives the
 # program `install-conventions` with xdotool:
 #   1. in a folder without the source database, the "Installation impossible " box is the only

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Shared by the real-window tests (sourced, not run): a temporary folder, the
 # clean-up of the program and of the X server at exit, fail and poll, and
 # start_xvfb, which starts a private Xvfb on a free display and exports DISPLAY.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test support, header only, shared by the test programs of the engine and of
 // the transfer module (tests/support/ is on their include path): runs a piece of a test in a child process, to measure
 // that piece's peak memory, to kill it at a chosen point, or to run it as an

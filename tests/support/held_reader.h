@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test helper: another program reading a database. A child process opens the
 // file with SQLite alone (as any other tool would), begins a read transaction,
 // counts the rows of a table and holds the transaction until released; it

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Draws the installer window's four pictures and writes them beside this script.
 
 The window fixes only the form of its pictures, not what they show:
