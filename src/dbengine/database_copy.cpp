@@ -9,6 +9,7 @@
 // so that the next copy into the folder can tell it is nobody's any more.
 #include "dbengine/database_copy.h"
 #include "dbengine/durable.h"
+#include "dbengine/leftovers.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -31,64 +32,9 @@ namespace {
 
 constexpr char kTemporaryMark[] = ".~vc.";
 
-std::string HostName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
-  return name;
-}
-
 std::string FolderOf(const std::string& path) {
   const std::string folder = std::filesystem::path(path).parent_path().string();
   return folder.empty() ? "." : folder;
-}
-
-bool AllDigits(std::string_view text) {
-  if (text.empty() || text.size() > 9) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
-// The process that made the copy's temporary file (or one of its SQLite
-// companions) named `name` on this host, or 0 when `name` is not one.
-pid_t MakerOfTemporary(std::string_view name) {
-  const std::size_t mark = name.rfind(kTemporaryMark);
-  if (mark == std::string_view::npos || mark == 0) return 0;
-  std::string_view rest = name.substr(mark + std::strlen(kTemporaryMark));
-  for (std::string_view companion : {"-journal", "-wal", "-shm"}) {
-    if (rest.size() > companion.size() && rest.substr(rest.size() - companion.size()) == companion) {
-      rest.remove_suffix(companion.size());
-      break;
-    }
-  }
-  const std::size_t attemptDot = rest.rfind('.');
-  if (attemptDot == std::string_view::npos || !AllDigits(rest.substr(attemptDot + 1))) return 0;
-  rest = rest.substr(0, attemptDot);
-  const std::size_t pidDot = rest.rfind('.');
-  if (pidDot == std::string_view::npos || !AllDigits(rest.substr(pidDot + 1)) || rest.substr(0, pidDot) != HostName()) {
-    return 0;
-  }
-  return static_cast<pid_t>(std::stol(std::string(rest.substr(pidDot + 1))));
-}
-
-// Removes from `folder` the temporary files of copies whose process has
-// ended. What cannot be listed or removed stays for a later copy: this copy
-// does not depend on it.
-void RemoveLeftovers(const std::string& folder) {
-  DIR* directory = ::opendir(folder.c_str());
-  if (directory == nullptr) return;
-  const int folderFd = ::dirfd(directory);
-  while (const dirent* entry = ::readdir(directory)) {
-    const pid_t maker = MakerOfTemporary(entry->d_name);
-    if (maker <= 0 || maker == ::getpid()) continue;
-    if (::kill(maker, 0) == 0 || errno != ESRCH) continue;  // still running, or not ours to ask
-    struct stat status {};
-    if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)) {
-      ::unlinkat(folderFd, entry->d_name, 0);
-    }
-  }
-  ::closedir(directory);
 }
 
 // The temporary file a copy is built in: created empty under a name of its
@@ -96,9 +42,8 @@ void RemoveLeftovers(const std::string& folder) {
 class TemporaryTarget {
  public:
   explicit TemporaryTarget(const std::string& targetPath) : target_(targetPath) {
-    const std::string stem = targetPath + kTemporaryMark + HostName() + "." + std::to_string(::getpid()) + ".";
-    for (int attempt = 0;; ++attempt) {
-      path_ = stem + std::to_string(attempt);
+    for (unsigned attempt = 0;; ++attempt) {
+      path_ = TemporaryNameFor(targetPath, kTemporaryMark, attempt);
       const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd >= 0) {
         ::close(fd);
@@ -285,7 +230,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   if (targetPath.empty() || !std::filesystem::is_directory(folder, ignored)) {
     throw EngineError(3044, "« " + folder + " » n'est pas un chemin d'accès valide.");
   }
-  RemoveLeftovers(folder);
+  RemoveTemporariesOfEndedProcesses(folder, kTemporaryMark);
 
   TemporaryTarget temporary(targetPath);
   {

@@ -18,6 +18,7 @@
 #include <limits>
 
 #include "dbengine/durable.h"
+#include "dbengine/leftovers.h"
 #include "dbengine/value.h"
 
 namespace transfer {
@@ -73,18 +74,6 @@ bool FolderExists(const std::string& path) {
 // another machine writes into a shared folder.
 constexpr char kLeftoverMark[] = ".~";
 
-const std::string& HostName() {
-  static const std::string name = [] {
-    char buffer[256] = {};
-    if (::gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0') return std::string("-");
-    std::string host(buffer);
-    // A name part of a path: no folder separator in it.
-    std::replace(host.begin(), host.end(), '/', '_');
-    return host;
-  }();
-  return name;
-}
-
 // True when `text` is one or more decimal digits, stored in `number`.
 bool ParseDigits(std::string_view text, long long& number) {
   if (text.empty() || text.size() > 18) return false;
@@ -94,26 +83,6 @@ bool ParseDigits(std::string_view text, long long& number) {
     number = number * 10 + (digit - '0');
   }
   return true;
-}
-
-// The process that wrote the named temporary file `name` on this host, or
-// 0 when `name` is not such a file.
-pid_t WriterOfLeftover(std::string_view name) {
-  const std::size_t mark = name.rfind(kLeftoverMark);
-  if (mark == std::string_view::npos || mark == 0) return 0;
-  std::string_view rest = name.substr(mark + std::strlen(kLeftoverMark));
-  const std::size_t lastDot = rest.rfind('.');
-  if (lastDot == std::string_view::npos) return 0;
-  long long attempt = 0;
-  if (!ParseDigits(rest.substr(lastDot + 1), attempt)) return 0;
-  rest = rest.substr(0, lastDot);
-  const std::size_t pidDot = rest.rfind('.');
-  long long pid = 0;
-  if (pidDot == std::string_view::npos || !ParseDigits(rest.substr(pidDot + 1), pid) || pid <= 0 ||
-      pid > std::numeric_limits<pid_t>::max() || rest.substr(0, pidDot) != HostName()) {
-    return 0;
-  }
-  return static_cast<pid_t>(pid);
 }
 
 // True when `name` is a named temporary file of `base`: "<base>.~<host>.<pid>.<n>".
@@ -130,27 +99,6 @@ bool IsNamedTemporaryOf(std::string_view name, std::string_view base) {
     rest = rest.substr(0, dot);
   }
   return !rest.empty();  // the host
-}
-
-// Removes from `folder` the named temporary files of writers whose process
-// has ended (killed before it could remove them). A file that cannot be
-// removed, or a folder that cannot be listed, is left for a later export:
-// the export itself does not depend on it.
-void RemoveLeftovers(const std::string& folder) {
-  DIR* directory = ::opendir(folder.c_str());
-  if (directory == nullptr) return;
-  const int folderFd = ::dirfd(directory);
-  while (const dirent* entry = ::readdir(directory)) {
-    const pid_t writer = WriterOfLeftover(entry->d_name);
-    if (writer == 0 || writer == ::getpid()) continue;
-    if (::kill(writer, 0) == 0 || errno != ESRCH) continue;  // still running, or not ours to ask
-    struct stat status;
-    if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(status.st_mode)) {
-      ::unlinkat(folderFd, entry->d_name, 0);
-    }
-  }
-  ::closedir(directory);
 }
 
 std::string NameOf(const std::string& path) {
@@ -493,7 +441,7 @@ void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
     if (::access(path.c_str(), W_OK) != 0) throw FileError(errno, path);
   }
   const std::string folder = FolderOf(path);
-  RemoveLeftovers(folder);
+  dbengine::RemoveTemporariesOfEndedProcesses(folder, kLeftoverMark);
   unnamed_ = false;
   if (temporary == Temporary::kUnnamedWhereOffered) {
     fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -534,8 +482,7 @@ void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
 }
 
 std::string TransferFileWriter::NamedTemporaryPath(int attempt) const {
-  return path_ + kLeftoverMark + HostName() + "." + std::to_string(::getpid()) + "." +
-         std::to_string(attempt);
+  return dbengine::TemporaryNameFor(path_, kLeftoverMark, static_cast<unsigned>(attempt));
 }
 
 bool TransferFileWriter::WriteLine(std::string_view utf8Line, std::size_t& badOffset) {

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: Apache-2.0
+// Temporary files named after the process that writes them,
+// "<final name><mark><host>.<pid>.<n>": a writer that is killed before it
+// can remove its own leaves one behind, and a later writer into the same
+// folder removes those whose process has ended. The host keeps a writer
+// from judging, by its own process table, the files that another machine
+// writes into a shared folder. The export's named temporaries and the
+// copy's targets under construction are named this way, each with its own
+// mark.
+#ifndef DBENGINE_LEFTOVERS_H_
+#define DBENGINE_LEFTOVERS_H_
+
+#include <string>
+#include <string_view>
+
+namespace dbengine {
+
+// This machine's name as a part of a file name (no "/" in it), "-" when the
+// system gives none.
+const std::string& HostName();
+
+// "<path><mark><host>.<pid>.<attempt>": the name of this process's
+// temporary file for `path`.
+std::string TemporaryNameFor(const std::string& path, std::string_view mark, unsigned attempt);
+
+// Removes from `folder` the regular files named as temporaries with `mark`
+// (or as the -journal, -wal or -shm companion of one) by a process of this
+// host that has ended. What cannot be listed or removed is left for a later
+// writer: none depends on it.
+void RemoveTemporariesOfEndedProcesses(const std::string& folder, std::string_view mark);
+
+}  // namespace dbengine
+
+#endif  // DBENGINE_LEFTOVERS_H_
