@@ -51,6 +51,39 @@ pid_t MakerOf(std::string_view name, std::string_view mark) {
   return static_cast<pid_t>(number);
 }
 
+// True when `name` is a temporary of `base` with `mark`:
+// "<base><mark><host>.<pid>.<n>", any host.
+bool IsTemporaryOf(std::string_view name, std::string_view base, std::string_view mark) {
+  if (name.size() <= base.size() + mark.size() || name.substr(0, base.size()) != base ||
+      name.substr(base.size(), mark.size()) != mark) {
+    return false;
+  }
+  std::string_view rest = name.substr(base.size() + mark.size());
+  long long number = 0;
+  for (int part = 0; part < 2; ++part) {
+    const std::size_t dot = rest.rfind('.');
+    if (dot == std::string_view::npos || !ParseDigits(rest.substr(dot + 1), number)) return false;
+    rest = rest.substr(0, dot);
+  }
+  return !rest.empty();  // the host
+}
+
+// Removes from `folder` the regular files whose name `matches` accepts.
+template <typename Match>
+void RemoveFilesIn(const std::string& folder, Match matches) {
+  DIR* directory = ::opendir(folder.c_str());
+  if (directory == nullptr) return;
+  const int folderFd = ::dirfd(directory);
+  while (const dirent* entry = ::readdir(directory)) {
+    if (!matches(std::string_view(entry->d_name))) continue;
+    struct stat status {};
+    if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)) {
+      ::unlinkat(folderFd, entry->d_name, 0);
+    }
+  }
+  ::closedir(directory);
+}
+
 }  // namespace
 
 const std::string& HostName() {
@@ -69,19 +102,18 @@ std::string TemporaryNameFor(const std::string& path, std::string_view mark, uns
 }
 
 void RemoveTemporariesOfEndedProcesses(const std::string& folder, std::string_view mark) {
-  DIR* directory = ::opendir(folder.c_str());
-  if (directory == nullptr) return;
-  const int folderFd = ::dirfd(directory);
-  while (const dirent* entry = ::readdir(directory)) {
-    const pid_t maker = MakerOf(entry->d_name, mark);
-    if (maker == 0 || maker == ::getpid()) continue;
-    if (::kill(maker, 0) == 0 || errno != ESRCH) continue;  // still running, or not ours to ask
-    struct stat status {};
-    if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)) {
-      ::unlinkat(folderFd, entry->d_name, 0);
-    }
-  }
-  ::closedir(directory);
+  RemoveFilesIn(folder, [mark](std::string_view name) {
+    const pid_t maker = MakerOf(name, mark);
+    if (maker == 0 || maker == ::getpid()) return false;
+    return ::kill(maker, 0) != 0 && errno == ESRCH;  // ended; not one still running or not ours to ask
+  });
+}
+
+void RemoveTemporariesOf(const std::string& path, std::string_view mark) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  RemoveFilesIn(folder, [&](std::string_view name) { return IsTemporaryOf(name, base, mark); });
 }
 
 }  // namespace dbengine

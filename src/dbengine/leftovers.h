@@ -29,6 +29,12 @@ std::string TemporaryNameFor(const std::string& path, std::string_view mark, uns
 // writer: none depends on it.
 void RemoveTemporariesOfEndedProcesses(const std::string& folder, std::string_view mark);
 
+// Removes the regular files named as temporaries of `path` with `mark`
+// ("<path><mark><host>.<pid>.<n>"), whoever wrote them: for the owner of the
+// name `path`, who knows that nothing is writing it. Entries that cannot be
+// removed are left.
+void RemoveTemporariesOf(const std::string& path, std::string_view mark);
+
 }  // namespace dbengine
 
 #endif  // DBENGINE_LEFTOVERS_H_

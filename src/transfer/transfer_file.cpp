@@ -3,7 +3,6 @@
 // through a temporary file, buffered line reading, splitting and quoting.
 #include "transfer/transfer_file.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -74,32 +73,6 @@ bool FolderExists(const std::string& path) {
 // another machine writes into a shared folder.
 constexpr char kLeftoverMark[] = ".~";
 
-// True when `text` is one or more decimal digits, stored in `number`.
-bool ParseDigits(std::string_view text, long long& number) {
-  if (text.empty() || text.size() > 18) return false;
-  number = 0;
-  for (const char digit : text) {
-    if (digit < '0' || digit > '9') return false;
-    number = number * 10 + (digit - '0');
-  }
-  return true;
-}
-
-// True when `name` is a named temporary file of `base`: "<base>.~<host>.<pid>.<n>".
-bool IsNamedTemporaryOf(std::string_view name, std::string_view base) {
-  if (name.size() <= base.size() + 2 || name.substr(0, base.size()) != base ||
-      name.substr(base.size(), 2) != kLeftoverMark) {
-    return false;
-  }
-  std::string_view rest = name.substr(base.size() + 2);
-  long long number = 0;
-  for (int part = 0; part < 2; ++part) {
-    const std::size_t dot = rest.rfind('.');
-    if (dot == std::string_view::npos || !ParseDigits(rest.substr(dot + 1), number)) return false;
-    rest = rest.substr(0, dot);
-  }
-  return !rest.empty();  // the host
-}
 
 std::string NameOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -407,21 +380,7 @@ void CheckExportDestination(const std::string& destination, const std::string& d
   }
 }
 
-void RemoveNamedTemporariesOf(const std::string& path) {
-  DIR* directory = ::opendir(FolderOf(path).c_str());
-  if (directory == nullptr) return;
-  const std::string base = NameOf(path);
-  const int folderFd = ::dirfd(directory);
-  while (const dirent* entry = ::readdir(directory)) {
-    if (!IsNamedTemporaryOf(entry->d_name, base)) continue;
-    struct stat status;
-    if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(status.st_mode)) {
-      ::unlinkat(folderFd, entry->d_name, 0);
-    }
-  }
-  ::closedir(directory);
-}
+void RemoveNamedTemporariesOf(const std::string& path) { dbengine::RemoveTemporariesOf(path, kLeftoverMark); }
 
 // ---------------------------------------------------------------------------
 // TransferFileWriter
