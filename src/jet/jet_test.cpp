@@ -26,8 +26,11 @@
 #include "support/child_process.h"
 
 namespace dbengine {
-// Readable failure messages (defined in value_test.cpp, linked in the same binary).
-void PrintTo(const Value& value, std::ostream* out);
+// Readable failure messages of the engine's values read from Access files.
+void PrintTo(const Value& value, std::ostream* out) {
+  *out << "{type " << value.type << (value.isNull ? ", Null" : "") << ", integer " << value.integer << ", real "
+       << value.real << ", text '" << value.text << "'}";
+}
 }  // namespace dbengine
 
 namespace {
