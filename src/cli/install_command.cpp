@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // vidange install runs the installer's own run (installation/Installation.h)
 // through a host that writes each message on standard error, one line with
-// its title, and answers the window's other requests with nothing. The
+// its title (the refusal of a busy installation as an ERR line), and answers
+// the window's other requests with nothing. The
 // source database is the one named by --source, else the one installed
 // beside the installer: the package's program folder, or, in a build tree,
 // the sample source next to vidange.
@@ -77,6 +78,10 @@ class CommandLineHost : public InstallationHost {
   TransferProgress* Progress() override { return progress_.get(); }
   void ShowMessage(const std::string& text, const std::string& title, MessageIcon) override {
     std::fprintf(stderr, "%s : %s\n", title.c_str(), OneLine(text).c_str());
+    std::fflush(stderr);
+  }
+  void ShowBusy(const InstallationFailure& busy) override {
+    std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(busy.number), busy.description.c_str());
     std::fflush(stderr);
   }
   void SetOkEnabled(bool) override {}

@@ -113,7 +113,11 @@ void RemoveTemporariesOf(const std::string& path, std::string_view mark) {
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  RemoveFilesIn(folder, [&](std::string_view name) { return IsTemporaryOf(name, base, mark); });
+  RemoveFilesIn(folder, [&](std::string_view name) {
+    if (!IsTemporaryOf(name, base, mark)) return false;
+    const pid_t maker = MakerOf(name, mark);  // 0: another host's
+    return maker == 0 || maker == ::getpid() || (::kill(maker, 0) != 0 && errno == ESRCH);
+  });
 }
 
 }  // namespace dbengine

@@ -30,9 +30,11 @@ std::string TemporaryNameFor(const std::string& path, std::string_view mark, uns
 void RemoveTemporariesOfEndedProcesses(const std::string& folder, std::string_view mark);
 
 // Removes the regular files named as temporaries of `path` with `mark`
-// ("<path><mark><host>.<pid>.<n>"), whoever wrote them: for the owner of the
-// name `path`, who knows that nothing is writing it. Entries that cannot be
-// removed are left.
+// ("<path><mark><host>.<pid>.<n>"): for the owner of the name `path`, who
+// knows that nothing is writing it. Those of this process, of an ended
+// process of this host and of another host go; those of another running
+// process of this host (a writer the owner does not know of) are left, and
+// so are entries that cannot be removed.
 void RemoveTemporariesOf(const std::string& path, std::string_view mark);
 
 }  // namespace dbengine

@@ -7,23 +7,174 @@
 // so its target keeps its rows and a stale transfer file is never loaded.
 #include "installation/Installation.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <string_view>
+#include <thread>
+#include <utility>
 
 #include "dbengine/dbengine.h"
 #include "support/Fonctions.h"
 #include "transfer/VidangeTables.h"
+#include "transfer/transfer_file.h"
 
 namespace {
 
 constexpr char kSeparator = '/';
 
 constexpr char kAttention[] = "Attention";
+
+// The data folder and the dictionary folder, held for one run: an exclusive
+// flock on each folder itself, opened for reading. Nothing is written, and
+// the system releases the locks when the process ends, killed or not. A
+// folder named twice (both databases in one folder) is held once, and the
+// folders are taken in one order (device, then inode) whatever their roles,
+// so that two runs never hold one each. A folder that cannot be opened, or
+// whose file system does not lock, is passed over: the run goes on as it
+// would without another run.
+class FolderLocks {
+ public:
+  FolderLocks() = default;
+  FolderLocks(const FolderLocks&) = delete;
+  FolderLocks& operator=(const FolderLocks&) = delete;
+  ~FolderLocks() { Release(); }
+
+  // Lets the folders go: closing a descriptor releases its lock.
+  void Release() {
+    for (const Held& held : held_) ::close(held.fd);
+    held_.clear();
+  }
+
+  // Takes `folders`, waiting up to host.BusyWait() for another run. Returns
+  // the folder (as named) that stayed busy, or nothing when all are held.
+  std::optional<std::string> Take(const std::vector<std::string>& folders, InstallationHost& host) {
+    for (const std::string& folder : folders) {
+      const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0) continue;
+      struct stat status {};
+      if (::fstat(fd, &status) != 0 ||
+          std::any_of(held_.begin(), held_.end(), [&](const Held& held) {
+            return held.device == status.st_dev && held.inode == status.st_ino;
+          })) {
+        ::close(fd);
+        continue;
+      }
+      held_.push_back({fd, status.st_dev, status.st_ino, folder});
+    }
+    std::sort(held_.begin(), held_.end(), [](const Held& left, const Held& right) {
+      return std::pair(left.device, left.inode) < std::pair(right.device, right.inode);
+    });
+    const auto deadline = std::chrono::steady_clock::now() + host.BusyWait();
+    bool waited = false;
+    std::optional<std::string> busy;
+    for (const Held& held : held_) {
+      while (::flock(held.fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) break;  // a file system without locks
+        if (std::chrono::steady_clock::now() >= deadline) {
+          busy = held.folder;
+          break;
+        }
+        if (!waited) host.SetWaitCursor(true);
+        waited = true;
+        host.WhileWaiting();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      if (busy) break;
+    }
+    if (waited) host.SetWaitCursor(false);
+    return busy;
+  }
+
+  // The descriptor of `folder` when it is held, else -1.
+  int FolderFd(const std::string& folder) const {
+    for (const Held& held : held_) {
+      if (held.folder == folder) return held.fd;
+    }
+    return -1;
+  }
+
+ private:
+  struct Held {
+    int fd;
+    dev_t device;
+    ino_t inode;
+    std::string folder;
+  };
+  std::vector<Held> held_;
+};
+
+// While the working phase runs, SIGINT, SIGTERM and SIGHUP (Ctrl-C, kill, a
+// closed terminal) remove the transfer files, which hold the source's rows,
+// and this process's named temporaries of them, then end the process as
+// they would have; a process that handles or ignores them itself keeps its
+// way. The handler only unlinks names written beforehand, relative to the
+// data folder held by the run (so that no other run's files are touched).
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr unsigned kTemporaryAttempts = 4;
+constexpr std::size_t kRemovedCount = kInstalledTables.size() * (1 + kTemporaryAttempts);
+char removedOnSignal[kRemovedCount][NAME_MAX + 1];
+int removalFolderFd = -1;
+
+extern "C" void RemoveTransferFilesAndEnd(int signal) {
+  for (const char* name : removedOnSignal) {
+    if (name[0] != '\0') ::unlinkat(removalFolderFd, name, 0);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+class TransferFilesRemovalOnSignal {
+ public:
+  explicit TransferFilesRemovalOnSignal(int folderFd) {
+    if (folderFd < 0) return;
+    std::size_t at = 0;
+    for (const InstalledTable& table : kInstalledTables) {
+      std::vector<std::string> names = {table.fileName};
+      for (unsigned attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        names.push_back(transfer::NamedTemporaryOf(table.fileName, attempt));
+      }
+      for (const std::string& name : names) {
+        if (name.size() <= NAME_MAX) std::snprintf(removedOnSignal[at], NAME_MAX + 1, "%s", name.c_str());
+        ++at;
+      }
+    }
+    removalFolderFd = folderFd;
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      struct sigaction action {};
+      action.sa_handler = RemoveTransferFilesAndEnd;
+      sigemptyset(&action.sa_mask);
+      for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
+      installed_[index] = ::sigaction(kEndingSignals[index], nullptr, &previous_[index]) == 0 &&
+                          previous_[index].sa_handler == SIG_DFL &&
+                          ::sigaction(kEndingSignals[index], &action, nullptr) == 0;
+    }
+  }
+  TransferFilesRemovalOnSignal(const TransferFilesRemovalOnSignal&) = delete;
+  TransferFilesRemovalOnSignal& operator=(const TransferFilesRemovalOnSignal&) = delete;
+  ~TransferFilesRemovalOnSignal() {
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      if (installed_[index]) ::sigaction(kEndingSignals[index], &previous_[index], nullptr);
+    }
+    for (auto& name : removedOnSignal) name[0] = '\0';
+    removalFolderFd = -1;
+  }
+
+ private:
+  struct sigaction previous_[std::size(kEndingSignals)] {};
+  bool installed_[std::size(kEndingSignals)] = {};
+};
 
 class WorkingPhase {
  public:
@@ -49,7 +200,7 @@ class WorkingPhase {
           ExportTableToText(source_, table.table, dataFolder + table.fileName, separator, host_.Progress());
       exported[entry] = Transfer(result, table.table);
     }
-    for (const std::string& statement : KeyStatements()) Step([&] { data_.Execute(statement); });
+    for (std::size_t key = 0; key < kRebuiltKeys.size(); ++key) Step([&] { RebuildKey(data_, key); });
     for (std::size_t entry : kImportOrder) {
       if (!exported[entry]) continue;
       const InstalledTable& table = kInstalledTables[entry];
@@ -130,6 +281,10 @@ class WorkingPhase {
 
 }  // namespace
 
+void InstallationHost::ShowBusy(const InstallationFailure& busy) {
+  ShowMessage(busy.description, kAttention, MessageIcon::Critical);
+}
+
 std::vector<std::string> KeyFields(const RebuiltKey& key) {
   std::vector<std::string> fields;
   for (const char* field : key.fields) {
@@ -148,6 +303,28 @@ std::vector<std::string> KeyStatements() {
                          fields + ")");
   }
   return statements;
+}
+
+void RebuildKey(dbengine::Database& data, std::size_t key, const std::function<void()>& dropped) {
+  const std::vector<std::string> statements = KeyStatements();
+  data.BeginTrans();
+  try {
+    try {
+      data.Execute(statements.at(2 * key));
+    } catch (const dbengine::Error& error) {
+      if (error.Number() != 3371) throw;  // already missing: added below
+    }
+    if (dropped) dropped();
+    data.Execute(statements.at(2 * key + 1));
+  } catch (...) {
+    try {
+      data.Rollback();
+    } catch (const dbengine::Error&) {
+      // The transaction already ended inside SQLite (a full disk): nothing of it is kept.
+    }
+    throw;
+  }
+  data.CommitTrans();
 }
 
 std::string WithSeparator(std::string folder) {
@@ -192,10 +369,25 @@ InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFai
   const std::string sourcePath = host.SourceDatabasePath().value_or(
       FindDatabase(programFolder, kSourceDatabaseName).value_or(programFolder + std::string(kSourceDatabaseName)));
 
+  FolderLocks locks;
+  if (const std::optional<std::string> busy = locks.Take({dataFolder, dictionaryFolder}, host)) {
+    const InstallationFailure refusal{kInstallationBusy, "Impossible d'utiliser le dossier « " + *busy +
+                                                             " » : une autre installation y travaille. Rien "
+                                                             "n'a été modifié ; relancez l'installation quand "
+                                                             "elle sera terminée."};
+    if (failure != nullptr) *failure = refusal;
+    host.ShowBusy(refusal);
+    return InstallationOutcome::kNotStarted;
+  }
+
   host.SetOkEnabled(false);
   host.SetWaitCursor(true);
   WorkingPhase working(host);
-  working.Run(*dictionaryPath, *dataPath, dataFolder, sourcePath);
+  {
+    const TransferFilesRemovalOnSignal removal(locks.FolderFd(dataFolder));
+    working.Run(*dictionaryPath, *dataPath, dataFolder, sourcePath);
+  }
+  locks.Release();  // the working phase is over; the completion box may wait for the operator
   if (failure != nullptr) *failure = working.First();
   host.SetWaitCursor(false);
   host.ShowMessage("Installation terminée.", "Installation des conventions de tests du KVEL",

@@ -12,13 +12,19 @@
 #define INSTALLATION_INSTALLATION_H_
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "transfer/progress.h"
+
+namespace dbengine {
+class Database;
+}
 
 // Name of the source database, looked for in the program folder.
 inline constexpr std::string_view kSourceDatabaseName = "CONVENTIONS_TEST_KVEL.mdb";
@@ -66,6 +72,14 @@ std::vector<std::string> KeyFields(const RebuiltKey& key);
 // its constraint, then its addition.
 std::vector<std::string> KeyStatements();
 
+// Rebuilds key `key` (an index of kRebuiltKeys) of the open data database
+// `data`: its two statements of KeyStatements() in one transaction, so that
+// the key is there before and after, whatever ends the process between them.
+// A key already missing (the drop fails with 3371) is added all the same.
+// Any other failure undoes the drop and is thrown. `dropped`, when given, is
+// called between the drop and the addition.
+void RebuildKey(dbengine::Database& data, std::size_t key, const std::function<void()>& dropped = {});
+
 // `folder` with "/" appended unless it already ends with one.
 std::string WithSeparator(std::string folder);
 
@@ -76,6 +90,16 @@ std::optional<std::string> FindDatabase(const std::string& folder, std::string_v
 
 // The style of a message of the run.
 enum class MessageIcon { Critical, Exclamation, Information };
+
+// A failure of a working phase, or the refusal of a busy installation: its
+// number and description.
+struct InstallationFailure {
+  std::int32_t number = 0;
+  std::string description;
+};
+
+// The number of the refusal when another run holds one of the two folders.
+inline constexpr std::int32_t kInstallationBusy = 3045;
 
 // What the run needs of the window. Texts are UTF-8.
 class InstallationHost {
@@ -96,22 +120,31 @@ class InstallationHost {
   virtual std::optional<std::string> SourceDatabasePath() const { return std::nullopt; }
   // Told the rows done of each export and import; nothing by default.
   virtual TransferProgress* Progress() { return nullptr; }
-};
-
-// The first failure of a working phase: its number and description.
-struct InstallationFailure {
-  std::int32_t number = 0;
-  std::string description;
+  // How long the run waits for another run that holds the data folder or the
+  // dictionary folder before it refuses to start.
+  virtual std::chrono::milliseconds BusyWait() const { return std::chrono::seconds(30); }
+  // Tells that another run holds a folder and that nothing was done: by
+  // default a critical "Attention" box holding the description.
+  virtual void ShowBusy(const InstallationFailure& busy);
 };
 
 enum class InstallationOutcome {
-  kNotStarted,  // a check failed and its message was shown; the window stays open
+  kNotStarted,  // a check failed, or another run held a folder, and its message
+                // was shown; nothing was changed and the window stays open
   kCompleted,   // the working phase ran to its end without any failure
   kFailed,      // the working phase ran to its end and reported its first failure
 };
 
 // Runs the installation for `host`, from the checks to the closing of the
-// window. `failure`, when given, receives the first failure of the working phase.
+// window. The working phase holds the data folder and the dictionary folder
+// (flock on the folders themselves: no file is created, and the system lets
+// them go when the process ends, however it ends): another run on either
+// waits host.BusyWait(), calling host.WhileWaiting(), then refuses with
+// kNotStarted. While the phase runs, SIGINT, SIGTERM and SIGHUP remove the
+// five transfer files (and this process's temporaries of them) before they
+// end the process as they would have, unless the process handles them
+// itself. `failure`, when given, receives the first failure of the working
+// phase, or the refusal of a busy installation.
 InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFailure* failure = nullptr);
 
 #endif  // INSTALLATION_INSTALLATION_H_

@@ -4,16 +4,21 @@
 #include "installation/Installation.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "dbengine/dbengine.h"
+#include "support/child_process.h"
 #include "support/held_reader.h"
 
 namespace fs = std::filesystem;
@@ -30,8 +35,12 @@ struct Box {
 class TransfersSeen : public TransferProgress {
  public:
   std::vector<std::string> done;
+  std::function<void()> afterEach;  // called after each transfer, when set
   void Rows(std::string_view, std::uint64_t) override {}
-  void Done(std::string_view table) override { done.emplace_back(table); }
+  void Done(std::string_view table) override {
+    done.emplace_back(table);
+    if (afterEach) afterEach();
+  }
 };
 
 class TestHost : public InstallationHost {
@@ -56,6 +65,9 @@ class TestHost : public InstallationHost {
   TransferProgress* Progress() override { return &transfers; }
   void WhileWaiting() override { ++waits; }
   int waits = 0;  // calls of WhileWaiting
+  std::optional<std::string> source;
+  std::optional<std::string> SourceDatabasePath() const override { return source; }
+  std::chrono::milliseconds BusyWait() const override { return std::chrono::milliseconds(300); }
 };
 
 const char* const kTables[] = {"CentreServicesAMC", "Conventions", "CONVENTIONS_REGROUPEMENT", "CONVENTIONS_TYPE",
@@ -307,18 +319,131 @@ TEST_F(InstallationTest, MissingSourceTableLeavesItsTargetUntouchedAndIsNamed) {
   EXPECT_EQ(Rows(Data(), "Conventions").size(), Rows(Source(), "Conventions").size());
 }
 
-TEST_F(InstallationTest, FailingSchemaStatementIsReported) {
+TEST_F(InstallationTest, TargetWithoutItsKeyIsInstalledAndGetsItsKeyBack) {
   Execute(Data(), "ALTER TABLE CONVENTIONS_REGROUPEMENT DROP CONSTRAINT PrimaryKey");
-  EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kFailed);
-  const Box& report = ErrorReport();
-  EXPECT_NE(report.text.find("erreur n°3371\r\n"), std::string::npos) << report.text;
-  ExpectEndsWithCompletion();
-  // The next statement rebuilt the key all the same.
+  InstallationFailure failure;
+  EXPECT_EQ(RunInstallationSteps(host_, &failure), InstallationOutcome::kCompleted)
+      << failure.number << " " << failure.description;
+  ASSERT_EQ(host_.boxes.size(), 1u) << host_.boxes.front().text;
+  ExpectEveryTargetEqualToItsSource();
   dbengine::Database data;
   data.Open(Data().string());
   const dbengine::TableDef definition = data.TableDefs("CONVENTIONS_REGROUPEMENT");
-  EXPECT_NE(definition.PrimaryIndex(), nullptr);
+  ASSERT_NE(definition.PrimaryIndex(), nullptr);
+  EXPECT_EQ(definition.PrimaryIndex()->fields, KeyFields(kRebuiltKeys[0]));
   data.Close();
+}
+
+TEST_F(InstallationTest, KeyIsThereWhenTheRunIsKilledBetweenItsDropAndItsAddition) {
+  for (std::size_t key = 0; key < kRebuiltKeys.size(); ++key) {
+    const testsupport::ChildResult child = testsupport::RunInChild([&] {
+      dbengine::Database data;
+      data.Open(Data().string());
+      RebuildKey(data, key, [] { ::raise(SIGKILL); });
+      return std::string("not killed");
+    });
+    ASSERT_EQ(child.signal, SIGKILL) << child.report;
+    dbengine::Database data;
+    data.Open(Data().string());
+    const dbengine::TableDef definition = data.TableDefs(kRebuiltKeys[key].table);
+    const dbengine::IndexDef* primary = definition.PrimaryIndex();
+    ASSERT_NE(primary, nullptr) << kRebuiltKeys[key].table;
+    EXPECT_EQ(primary->fields, KeyFields(kRebuiltKeys[key]));
+    data.Close();
+  }
+}
+
+TEST_F(InstallationTest, SecondRunOnBusyFoldersRefusesAndTheFirstInstallsItsOwnRows) {
+  // The other source differs from the first by its CONVENTIONS_TYPE rows.
+  const fs::path otherSource = root_ / "autre.mdb";
+  fs::copy_file(Source(), otherSource);
+  Execute(otherSource, "DELETE FROM CONVENTIONS_TYPE");
+  int paused[2];
+  int resume[2];
+  ASSERT_EQ(::pipe(paused), 0);
+  ASSERT_EQ(::pipe(resume), 0);
+  const pid_t first = ::fork();
+  if (first == 0) {
+    // The first run stops after its first export, until told to go on.
+    host_.transfers.afterEach = [&] {
+      if (host_.transfers.done.size() != 1) return;
+      char go = 0;
+      if (::write(paused[1], "p", 1) != 1 || ::read(resume[0], &go, 1) != 1) ::_exit(3);
+    };
+    ::_exit(RunInstallationSteps(host_) == InstallationOutcome::kCompleted ? 0 : 4);
+  }
+  char seen = 0;
+  ASSERT_EQ(::read(paused[0], &seen, 1), 1);
+  // Either folder alone is enough to be refused; the other is a copy elsewhere.
+  fs::create_directories(root_ / "ailleurs");
+  fs::copy_file(Dictionary(), root_ / "ailleurs" / "lexbase.mdb");
+  fs::copy_file(Data(), root_ / "ailleurs" / "patbase.mdb");
+  const struct {
+    std::string dictionary, data, busy;
+  } cases[] = {
+      {(root_ / "ailleurs").string(), host_.data, host_.data},
+      {host_.dictionary, (root_ / "ailleurs").string(), host_.dictionary + "/"},
+  };
+  for (const auto& entry : cases) {
+    TestHost second;
+    second.program = host_.program;
+    second.source = otherSource.string();
+    second.dictionary = entry.dictionary;
+    second.data = entry.data;
+    const std::string dataBytes = Bytes(Data());
+    InstallationFailure refusal;
+    EXPECT_EQ(RunInstallationSteps(second, &refusal), InstallationOutcome::kNotStarted);
+    EXPECT_EQ(refusal.number, kInstallationBusy);
+    ASSERT_EQ(second.boxes.size(), 1u);
+    EXPECT_EQ(second.boxes[0].title, "Attention");
+    EXPECT_EQ(second.boxes[0].icon, MessageIcon::Critical);
+    EXPECT_NE(second.boxes[0].text.find("« " + entry.busy + " »"), std::string::npos)
+        << second.boxes[0].text;
+    EXPECT_GT(second.waits, 0);
+    EXPECT_EQ(Bytes(Data()), dataBytes);
+    EXPECT_TRUE(fs::exists(root_ / "donnees" / kTransferFiles[0])) << "the first run's file is left to it";
+  }
+  ASSERT_EQ(::write(resume[1], "r", 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(first, &status, 0), first);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ExpectEveryTargetEqualToItsSource();
+}
+
+TEST_F(InstallationTest, TemporariesOfARunningProcessAreLeftAndThoseOfAnEndedOneGo) {
+  const pid_t running = ::getppid();
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  const fs::path folder = root_ / "donnees";
+  const struct {
+    fs::path leftover;
+    bool kept;
+  } cases[] = {
+      {folder / ("TB_Conventions.txt.~" + std::string(host) + "." + std::to_string(running) + ".0"), true},
+      {folder / ("TB_ConventionsType.txt.~" + std::string(host) + "." + std::to_string(ended) + ".0"), false},
+  };
+  for (const auto& entry : cases) std::ofstream(entry.leftover) << "copie\r\n";
+  EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kCompleted);
+  for (const auto& entry : cases) EXPECT_EQ(fs::exists(entry.leftover), entry.kept) << entry.leftover;
+}
+
+TEST_F(InstallationTest, RunEndedBySignalTakesItsTransferFilesWithIt) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    const testsupport::ChildResult child = testsupport::RunInChild([&] {
+      host_.transfers.afterEach = [&] {
+        if (host_.transfers.done.size() == 3) ::raise(signal);
+      };
+      RunInstallationSteps(host_);
+      return std::string("not ended");
+    });
+    EXPECT_EQ(child.signal, signal) << child.report;
+    for (const fs::directory_entry& entry : fs::directory_iterator(root_ / "donnees")) {
+      EXPECT_NE(entry.path().filename().string().rfind("TB_", 0), 0u) << entry.path() << " after " << signal;
+    }
+  }
 }
 
 TEST_F(InstallationTest, RefusedLinesAreReportedAsTheImportWarning) {

@@ -382,6 +382,10 @@ void CheckExportDestination(const std::string& destination, const std::string& d
 
 void RemoveNamedTemporariesOf(const std::string& path) { dbengine::RemoveTemporariesOf(path, kLeftoverMark); }
 
+std::string NamedTemporaryOf(const std::string& path, unsigned attempt) {
+  return dbengine::TemporaryNameFor(path, kLeftoverMark, attempt);
+}
+
 // ---------------------------------------------------------------------------
 // TransferFileWriter
 
@@ -441,7 +445,7 @@ void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
 }
 
 std::string TransferFileWriter::NamedTemporaryPath(int attempt) const {
-  return dbengine::TemporaryNameFor(path_, kLeftoverMark, static_cast<unsigned>(attempt));
+  return NamedTemporaryOf(path_, static_cast<unsigned>(attempt));
 }
 
 bool TransferFileWriter::WriteLine(std::string_view utf8Line, std::size_t& badOffset) {

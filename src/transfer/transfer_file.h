@@ -86,11 +86,16 @@ bool IsAscii(std::string_view text);
 // regular file or a link to one (a pipe, a device).
 void CheckExportDestination(const std::string& destination, const std::string& databasePath);
 
-// Removes every named temporary file of `path` ("<path>.~<host>.<pid>.<n>",
+// Removes the named temporary files of `path` ("<path>.~<host>.<pid>.<n>",
 // a full copy an export killed between naming it and renaming it leaves
-// behind) whoever wrote it: for the owner of the name `path`, who knows no
-// export of it is running. Entries that cannot be removed are left.
+// behind): for the owner of the name `path`, who knows no export of it is
+// running. Those of another process of this host that is still running are
+// left, and so are entries that cannot be removed.
 void RemoveNamedTemporariesOf(const std::string& path);
+
+// The name of this process's named temporary file for `path` at `attempt`
+// (an export takes attempt 0 unless that name is taken).
+std::string NamedTemporaryOf(const std::string& path, unsigned attempt);
 
 // Writes a transfer file in one pass through a large buffer. The lines go to
 // a temporary file in the destination's folder, which Commit puts in place

@@ -8,6 +8,7 @@
 #     nothing there) and while another program holds an unfinished write;
 #   - verify against targets altered by hand: a row deleted, one added, one
 #     changed, a key dropped;
+#   - two runs at once from two sources: one source's rows, never a mixture;
 #   - each check's refusal (status 2, nothing opened) and a run that reports
 #     its error (status 1);
 #   - compare refuses two tables whose fields differ; progress is shown on a
@@ -100,6 +101,26 @@ différente : AU2|Audioprothèse – tiers payant intégral => AU2|Changé" \
 check "verify: the dropped key" "clé primaire de CONVENTIONS : absente, attendue (NumOrganismeSignataire,TypeConvention,CritereSecondaire,TypeAccord,NumAMC,IndicateurConventionGroupee)" \
   "$(grep '^clé primaire de CONVENTIONS :' <<<"$out")"
 check "verify: the other tables untouched" "4" "$(grep -c ' : identique$' <<<"$out")"
+
+# Two runs at once from two sources: the second waits for the first; the
+# targets end with one source's rows, never a mixture.
+cp "$sample/CONVENTIONS_TEST_KVEL.mdb" "$work/autre.mdb"
+"$vidange" sql "$work/autre.mdb" "DELETE * FROM [CONVENTIONS_TYPE] WHERE TypeConvention='AU1'"
+fresh_targets
+"$vidange" install "$dict" "$data" --quiet 2>"$work/err1" &
+first=$!
+"$vidange" install "$dict" "$data" --source "$work/autre.mdb" --quiet 2>"$work/err2" &
+second=$!
+wait "$first"
+first_status=$?
+wait "$second"
+check "two runs at once: both complete" "0 0 $done_line $done_line" "$first_status $? $(cat "$work/err1") $(cat "$work/err2")"
+identical=0
+for source in "$sample/CONVENTIONS_TEST_KVEL.mdb" "$work/autre.mdb"; do
+  "$vidange" verify "$dict" "$data" --source "$source" >/dev/null && identical=$((identical + 1))
+done
+check "two runs at once: the targets hold exactly one source's rows" "1" "$identical"
+check "two runs at once: no transfer file left" "" "$(ls "$data" "$dict" | grep TB_)"
 
 # The checks refuse the folders with the run's messages, status 2, opening nothing.
 fresh_targets
