@@ -411,7 +411,8 @@ TEST_F(InstallationTest, SecondRunOnBusyFoldersRefusesAndTheFirstInstallsItsOwnR
 }
 
 TEST_F(InstallationTest, TemporariesOfARunningProcessAreLeftAndThoseOfAnEndedOneGo) {
-  const pid_t running = ::getppid();
+  const pid_t running = ::getppid();  // alive, and not this process
+  ASSERT_GT(running, 0);
   const pid_t ended = ::fork();
   if (ended == 0) ::_exit(0);
   ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
