@@ -224,6 +224,8 @@ TEST(JetAceTest, PasswordsFromTheConnectString) {
       {"mdbreader_password_data_V2000_no-password.mdb", ";PWD=password", "read"},
       {"mdbreader_password_data_V2010_with-password.accdb", ";PWD=password", "read"},
       {"mdbreader_encryption_data_office-agile-4.4.accdb", ";PWD=password", "read"},
+      {"mdbreader_encryption_data_office-rc4-cryptoapi-4.2.accdb", ";PWD=password", "read"},
+      {"mdbreader_encryption_data_office-rc4-cryptoapi-4.2.accdb", ";PWD=wrong", "3031 "},
       {"mdbreader_password_data_V2010_with-password.accdb", "", "3031 "},
       {"mdbreader_password_data_V2010_with-password.accdb", ";PWD=wrong", "3031 "},
       {"mdbreader_encryption_data_office-agile-4.4.accdb", "", "3031 "},
