@@ -14,6 +14,7 @@
 #define JET_JET_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -77,9 +78,16 @@ struct Index {
 //   real     Single, Double, Date (days since 30/12/1899)
 //   text     Text, Memo, GUID (UTF-8), Binary, Long binary (bytes), Decimal
 //            (digits with a comma before the fraction, "-1110,554")
+// The largest value the engine stores, in bytes (SQLite's largest text or
+// blob): a longer one is damage.
+constexpr std::uint64_t kLargestValue = 1'000'000'000;
+
 struct Value {
   FieldType type = kText;
   bool isNull = true;
+  // A long binary value given by its size alone (in `integer`), its bytes
+  // read through Reader::ReadStreamed (see Reader::StreamLongValues).
+  bool streamed = false;
   std::int64_t integer = 0;
   double real = 0.0;
   std::string text;
@@ -138,6 +146,15 @@ class Reader {
   // the field's type); false after the last row. Throws 3049 when a row or a
   // page of the table is damaged.
   bool NextRow(std::vector<Value>& row);
+
+  // From now on, long binary values (OLE objects, attachments' files) of
+  // more than `threshold` bytes are given by NextRow as streamed values;
+  // 0 (the default): every value whole.
+  void StreamLongValues(std::size_t threshold);
+  // The bytes of the streamed value in field `slot` of the row NextRow gave
+  // last, to `sink` part by part (a few kilobytes at a time). Throws 3049 as
+  // NextRow does.
+  void ReadStreamed(std::size_t slot, const std::function<void(const char*, std::size_t)>& sink);
 
  private:
   struct State;

@@ -205,6 +205,54 @@ TEST(JetAceTest, DamagedDefinitionsAndUnknownTypesAreRefused) {
   fs::remove_all(folder);
 }
 
+// An attachment's stored header: a type (0 as is, 1 deflate), then the data's length. The
+// third attachment of mdbreader_data_V2016_attachments.accdb, stored in its row from 376338
+// (type 1, length 32, 35 bytes of deflate), rewritten as is, or with a header that lies.
+TEST(JetAceTest, AttachmentsStoredAsIsAreReadAndFalseHeadersRefused) {
+  std::string pattern = (fs::temp_directory_path() / "dbengine-jet-attach-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path folder = pattern;
+  std::ifstream in(kAce / "mdbreader_data_V2016_attachments.accdb", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  constexpr std::size_t kStored = 376338;
+  const std::string header = std::string("\x2B\0\0\x80", 4) + std::string(8, '\0') + std::string("\1\0\0\0\x20\0\0\0", 8);
+  ASSERT_EQ(bytes.substr(kStored - 12, 20), header);
+  const std::string data = std::string("\x14\0\0\0\1\0\0\0\4\0\0\0t\0x\0t\0\0\0", 20) + "Attachment 3";
+  const std::vector<std::string> rows = {
+      Hex("Attachment 1") + "||attachment1.txt||txt||5|2", Hex("Attachment 1") + "||attachment1.txt||txt||6|3",
+      Hex("Attachment 2") + "||attachment2.txt||txt||7|3", Hex("Attachment 3") + "||attachment3.txt||txt||8|3"};
+  struct Case {
+    std::string name;
+    std::string stored;    // from the long value's header on
+    std::string expected;  // "read" or the error's number
+  };
+  const std::string deflated = bytes.substr(kStored + 8, 35);
+  const std::vector<Case> cases = {
+      {"as-is", std::string("\x28\0\0\x80", 4) + std::string(8, '\0') + std::string("\0\0\0\0\x20\0\0\0", 8) + data, "read"},
+      {"as-is-cut", std::string("\x28\0\0\x80", 4) + std::string(8, '\0') + std::string("\0\0\0\0\x21\0\0\0", 8) + data, "3049"},
+      {"deflate-long", header.substr(0, 16) + std::string("\x21\0\0\0", 4) + deflated, "3049"},
+      {"deflate-short", header.substr(0, 16) + std::string("\x1F\0\0\0", 4) + deflated, "3049"},
+      {"type-2", header.substr(0, 12) + std::string("\2\0\0\0\x20\0\0\0", 8) + deflated, "3049"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    std::string changed = bytes;
+    changed.replace(kStored - 12, test.stored.size(), test.stored);
+    const std::string path = (folder / (test.name + ".accdb")).string();
+    std::ofstream(path, std::ios::binary) << changed;
+    try {
+      Database database;
+      database.Open(path);
+      EXPECT_EQ(RowTexts(database, "Table1_Attachments"), rows);
+      EXPECT_EQ(test.expected, "read");
+    } catch (const EngineError& error) {
+      EXPECT_EQ(std::to_string(error.Number()), test.expected) << error.Description();
+      EXPECT_NE(error.Description().find("pièce jointe illisible"), std::string::npos) << error.Description();
+    }
+  }
+  fs::remove_all(folder);
+}
+
 // Database passwords through the connect string: a Jet 4 password (masked in
 // the header, pages in clear) right, wrong and missing; the encrypted Access
 // 2010 files (agile encryption), read with the right password, refused with

@@ -145,6 +145,11 @@ Value Reader::State::Decimal(const unsigned char* bytes, int scale) const {
   return Value::Text(kDecimal, DecimalText(bytes[0] != 0, mantissa, scale));
 }
 
+void Reader::State::TooLong(const Column& column) const {
+  Damaged("valeur du champ « " + column.name + " » plus grande que la plus grande valeur que le moteur stocke (" +
+          std::to_string(kLargestValue) + " octets)" + Where());
+}
+
 void Reader::State::Decode(const Column& column, FieldType type, const Slice& stored, Value& out) {
   if (column.type == kJetBoolean) {
     out = Value::Integer(kBoolean, stored.isNull ? 0 : 1);
@@ -305,13 +310,23 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
       }
       break;
     case kJetMemo: {
+      if (LongValueLength(slice) > kLargestValue) TooLong(column);
       const std::string text = LongValue(slice);
       out = Value::Text(kMemo, Text(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
       break;
     }
-    case kJetOle:
-      out = Value::Text(kLongBinary, LongValue(slice));
+    case kJetOle: {
+      const std::size_t length = LongValueLength(slice);
+      if (length > kLargestValue) TooLong(column);
+      if (streamAbove != 0 && length > streamAbove) {
+        out = Value::Text(kLongBinary, {});
+        out.streamed = true;
+        out.integer = static_cast<std::int64_t>(length);
+      } else {
+        out = Value::Text(kLongBinary, LongValue(slice));
+      }
       break;
+    }
     default:  // binary
       out = Value::Text(type, std::string(reinterpret_cast<const char*>(bytes), slice.size));
       break;
