@@ -90,9 +90,9 @@ TEST(JetAceTest, EveryFileReadsItsTablesTypesAndRows) {
       // Calculated columns of every result type; the definition counts 3 rows where 4 are stored.
       {"jackcess_V2010_calcFieldTestV2010.accdb", {"Table1"}, "Table1", "4,10,10,10,10,4,5,7,3,12,7,5,3,20,20,20,20",
        {"1|Bruce|Wayne|Wayne, Bruce|Gotham|12|1000000|83333,3333|-1|Wayne, Bruce=Wayne, Bruce|19230,7692307692|1000000|"
-        "-1|50,325|50,325|2583,209|56505085819,42479129657228018",
+        "-1|50,325|50,325|2583,2092|56505085819,42479129657228018",
         "2|Bart|Simpson|Simpson, Bart|Springfield|13|-1|-0,0833|0|Simpson, Bart=Simpson, Bart|-0,0192307692307692|-1|-1|"
-        "-36,2222|-36,2222|0,003588959|-0,0784734499180612994241100748",
+        "-36,2222|-36,2222|0,0035889593|-0,0784734499180612994241100748",
         "3|John|Doe|Doe, John|Nowhere|9|0|0|0|Doe, John=Doe, John|0|0|-1|0,0123|0,0123|0|0",
         "4|Test|User|User, Test|Hockessin|10|100|8,3333|0|User, Test=User, Test|1,92307692307692|100|-1|"
         "102030405060,654321|102030405060,654321|0,000000000127413|0,000000278701928982421698083"}},
@@ -203,6 +203,26 @@ TEST(JetAceTest, DamagedDefinitionsAndUnknownTypesAreRefused) {
   EXPECT_EQ(unsupported.substr(0, 5), "3343 ") << unsupported;
   EXPECT_NE(unsupported.find("« Test.UnknownVar »"), std::string::npos) << unsupported;
   fs::remove_all(folder);
+}
+
+// A calculated value present in its row with an empty wrapper: the empty text for a text
+// result (LastFirst of row 1, its wrapper's length at 372360 set to 0), Null for a number.
+TEST(JetAceTest, EmptyCalculatedTextIsEmptyNotNull) {
+  std::string pattern = (fs::temp_directory_path() / "dbengine-jet-calc-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  std::ifstream in(kAce / "jackcess_V2010_calcFieldTestV2010.accdb", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes.substr(372360, 6), std::string("\x0E\0\0\0\xFF\xFE", 6));
+  bytes[372360] = 0;
+  const std::string path = pattern + "/empty.accdb";
+  std::ofstream(path, std::ios::binary) << bytes;
+  Database database;
+  database.Open(path);
+  Recordset set = database.OpenRecordset("SELECT * FROM [Table1]");
+  EXPECT_FALSE(set.FieldValue(3).isNull);
+  EXPECT_EQ(set.FieldValue(3).text, "");
+  EXPECT_EQ(set.FieldValue(4).text, "Gotham");
+  fs::remove_all(pattern);
 }
 
 // An attachment's stored header: a type (0 as is, 1 deflate), then the data's length. The

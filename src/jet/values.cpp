@@ -3,6 +3,7 @@
 // long values, Decimals (a sign and a 96-bit integer scaled by a power of
 // ten, given as exact decimal text), the 64-bit integers and extended dates
 // of Access 2016 and 2019, and the wrapped values of calculated columns.
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -43,12 +44,16 @@ std::string DotDecimal(std::string text) {
   return text;
 }
 
-// A floating number as exact decimal text of `digits` significant digits
-// (no exponent), trailing zeros of the fraction dropped.
-std::string FloatingDecimalText(double number, int digits) {
+// A floating number as the shortest decimal text that reads back as the
+// same number of its own type (float or double), without exponent, a comma
+// before the fraction.
+template <typename Float>
+std::string ShortestDecimalText(Float number) {
   if (!std::isfinite(number)) return "0";
   char text[64];
-  std::snprintf(text, sizeof text, "%.*e", digits - 1, number);  // -d.ddddde+XX
+  const auto [end, error] = std::to_chars(text, text + sizeof text, number, std::chars_format::scientific);
+  if (error != std::errc()) return "0";
+  *end = '\0';  // -d.dddde+XX, as few digits as read back exactly
   std::string mantissa;
   const bool negative = text[0] == '-';
   const char* at = text + (negative ? 1 : 0);
@@ -175,7 +180,9 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
     const std::size_t length = Le32(slice.bytes + 16);
     if (length > slice.size - 20) Damaged("valeur calculée tronquée du champ « " + column.name + " »" + Where());
     if (length == 0) {
-      out = Value::Null(type);
+      // The field is present (its Null bit says so) and the wrapper empty:
+      // for a text result, the empty text; a number has no empty form, Null.
+      out = type == kText || type == kMemo ? Value::Text(type, {}) : Value::Null(type);
       return;
     }
     slice = Slice{false, slice.bytes + 20, length};
@@ -199,19 +206,20 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
           out = Value::Text(kDecimal, DecimalText((bytes[3] & 0x80) != 0, mantissa, bytes[2]));
           return;
         }
-        if (length == 4 || length == 8) {
-          // A floating result given to a Numeric column: its shortest exact-enough text.
-          double number = 0;
-          if (length == 4) {
-            float single;
-            const std::uint32_t bits = Le32(bytes);
-            std::memcpy(&single, &bits, sizeof single);
-            number = single;
-          } else {
-            const std::uint64_t bits = Le64(bytes);
-            std::memcpy(&number, &bits, sizeof number);
-          }
-          out = Value::Text(kDecimal, FloatingDecimalText(number, length == 4 ? 7 : 15));
+        if (length == 4) {
+          // A floating result given to a Numeric column: the shortest text
+          // that gives back the stored Single (or Double, below) exactly.
+          float single;
+          const std::uint32_t bits = Le32(bytes);
+          std::memcpy(&single, &bits, sizeof single);
+          out = Value::Text(kDecimal, ShortestDecimalText(single));
+          return;
+        }
+        if (length == 8) {
+          double number;
+          const std::uint64_t bits = Le64(bytes);
+          std::memcpy(&number, &bits, sizeof number);
+          out = Value::Text(kDecimal, ShortestDecimalText(number));
           return;
         }
         Damaged("valeur calculée illisible du champ « " + column.name + " »" + Where());
