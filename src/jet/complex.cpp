@@ -168,7 +168,7 @@ std::uint64_t Reader::State::AttachmentChunks(const Slice& stored, bool sizeOnly
         inflating = true;
       }
       if (length < 8) damaged("données tronquées");
-      if (length - 8 > kLargestValue) {
+      if (length > kLargestValue) {
         Damaged("valeur du champ « FileData » plus grande que la plus grande valeur que le moteur stocke (" +
                 std::to_string(kLargestValue) + " octets)" + Where());
       }
@@ -199,7 +199,11 @@ std::uint64_t Reader::State::AttachmentChunks(const Slice& stored, bool sizeOnly
 }
 
 void Reader::State::Attachment(const Slice& stored, Value& out) {
+  // Its size, from the start of the data alone (not counted against the file:
+  // the data is read again just after).
+  const std::uint64_t counted = longBytes;
   const std::uint64_t size = AttachmentChunks(stored, true, {});
+  longBytes = counted;
   out = Value::Text(kLongBinary, {});
   if (streamAbove != 0 && size > streamAbove) {
     out.streamed = true;

@@ -78,9 +78,13 @@ struct Index {
 //   real     Single, Double, Date (days since 30/12/1899)
 //   text     Text, Memo, GUID (UTF-8), Binary, Long binary (bytes), Decimal
 //            (digits with a comma before the fraction, "-1110,554")
-// The largest value the engine stores, in bytes (SQLite's largest text or
-// blob): a longer one is damage.
-constexpr std::uint64_t kLargestValue = 1'000'000'000;
+// The largest long value (Memo, OLE object, attachment's file) the engine
+// carries, in bytes as stored: a longer one is refused as damage (3049
+// naming the table and the field). SQLite builds a row whole in memory, and
+// a command holds a value up to four times over (the row, the value, its
+// text), so that this bound keeps every command under 256 MiB whatever the
+// file; a value inflated from an attachment is checked before inflating.
+constexpr std::uint64_t kLargestValue = std::uint64_t{32} << 20;  // 32 MiB
 
 struct Value {
   FieldType type = kText;

@@ -324,11 +324,14 @@ bool Reader::NextRow(std::vector<Value>& row) {
   State& state = *state_;
   if (!state.open || !state.NextSlices()) return false;
   row.resize(state.table.columns.size());
+  const std::size_t data = state.tables[state.openPosition].attachmentData;  // an attachment's file: read once
   for (std::size_t slot = 0; slot < row.size(); ++slot) {
-    state.Decode(state.table.columns[slot], state.def->fields[slot].type, state.slices[slot], row[slot]);
+    if (slot + 1 == data && !state.slices[slot].isNull) {
+      state.Attachment(state.slices[slot], row[slot]);
+    } else {
+      state.Decode(state.table.columns[slot], state.def->fields[slot].type, state.slices[slot], row[slot]);
+    }
   }
-  const std::size_t data = state.tables[state.openPosition].attachmentData;
-  if (data != 0 && !state.slices[data - 1].isNull) state.Attachment(state.slices[data - 1], row[data - 1]);
   return true;
 }
 

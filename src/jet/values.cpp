@@ -173,6 +173,7 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
     // A calculated value is wrapped: 16 bytes, a 32-bit length, the value.
     // A long text result is a long value holding the wrapped value.
     if (type == kMemo) {
+      if (LongValueLength(slice) > kLargestValue) TooLong(column);
       unwrapped = LongValue(slice);
       slice = Slice{false, reinterpret_cast<const unsigned char*>(unwrapped.data()), unwrapped.size()};
     }
@@ -311,6 +312,7 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
       break;
     case kJetText:
       if (type == kMemo && !column.calculated) {
+        if (LongValueLength(slice) > kLargestValue) TooLong(column);
         const std::string text = LongValue(slice);
         out = Value::Text(kMemo, Text(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
       } else {
