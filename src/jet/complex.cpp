@@ -204,6 +204,7 @@ void Reader::State::Attachment(const Slice& stored, Value& out) {
   const std::uint64_t counted = longBytes;
   const std::uint64_t size = AttachmentChunks(stored, true, {});
   longBytes = counted;
+  CountLong("FileData", size);
   out = Value::Text(kLongBinary, {});
   if (streamAbove != 0 && size > streamAbove) {
     out.streamed = true;

@@ -79,8 +79,8 @@ struct Index {
 //   text     Text, Memo, GUID (UTF-8), Binary, Long binary (bytes), Decimal
 //            (digits with a comma before the fraction, "-1110,554")
 // The largest long value (Memo, OLE object, attachment's file) the engine
-// carries, in bytes as stored: a longer one is refused as damage (3049
-// naming the table and the field). SQLite builds a row whole in memory, and
+// carries, in bytes as stored, and the most a row may hold of them together:
+// more is refused as damage (3049 naming the table and the field). SQLite builds a row whole in memory, and
 // a command holds a value up to four times over (the row, the value, its
 // text), so that this bound keeps every command under 256 MiB whatever the
 // file; a value inflated from an attachment is checked before inflating.

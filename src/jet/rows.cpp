@@ -229,6 +229,7 @@ void Reader::State::Rewind() {
 // The next row of the open table as slices; false after the last one.
 bool Reader::State::NextSlices() {
   const Layout& l = *layout;
+  rowLongBytes = 0;
   while (true) {
     while (rowIndex >= rowsOnPage) {
       // The row count a definition keeps may be stale (Access leaves it so

@@ -164,6 +164,7 @@ struct Reader::State {
   std::vector<unsigned char> longPage;  // a page of a long value
   std::vector<Slice> slices;
   std::size_t streamAbove = 0;  // long binary values longer than this are streamed (0: none)
+  std::uint64_t rowLongBytes = 0;  // long values of the row being read, as stored
 
   ~State();
 
@@ -213,7 +214,8 @@ struct Reader::State {
   std::string LongValue(const Slice& slice);
   Value Decimal(const unsigned char* bytes, int scale) const;
   void Decode(const Column& column, FieldType type, const Slice& slice, Value& out);
-  [[noreturn]] void TooLong(const Column& column) const;
+  // Counts a long value of field `field` against the largest a row may hold (3049 past it).
+  void CountLong(const std::string& field, std::uint64_t length);
   void Rewind();
   bool NextSlices();
 };

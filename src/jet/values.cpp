@@ -150,9 +150,12 @@ Value Reader::State::Decimal(const unsigned char* bytes, int scale) const {
   return Value::Text(kDecimal, DecimalText(bytes[0] != 0, mantissa, scale));
 }
 
-void Reader::State::TooLong(const Column& column) const {
-  Damaged("valeur du champ « " + column.name + " » plus grande que la plus grande valeur que le moteur stocke (" +
-          std::to_string(kLargestValue) + " octets)" + Where());
+void Reader::State::CountLong(const std::string& field, std::uint64_t length) {
+  rowLongBytes += length;
+  if (rowLongBytes <= kLargestValue) return;
+  Damaged("valeur du champ « " + field + " » plus grande que la plus grande valeur que le moteur stocke (" +
+          std::to_string(kLargestValue) + " octets" +
+          (length <= kLargestValue ? ", avec les autres valeurs longues de sa ligne" : "") + ")" + Where());
 }
 
 void Reader::State::Decode(const Column& column, FieldType type, const Slice& stored, Value& out) {
@@ -173,7 +176,7 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
     // A calculated value is wrapped: 16 bytes, a 32-bit length, the value.
     // A long text result is a long value holding the wrapped value.
     if (type == kMemo) {
-      if (LongValueLength(slice) > kLargestValue) TooLong(column);
+      CountLong(column.name, LongValueLength(slice));
       unwrapped = LongValue(slice);
       slice = Slice{false, reinterpret_cast<const unsigned char*>(unwrapped.data()), unwrapped.size()};
     }
@@ -312,7 +315,7 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
       break;
     case kJetText:
       if (type == kMemo && !column.calculated) {
-        if (LongValueLength(slice) > kLargestValue) TooLong(column);
+        CountLong(column.name, LongValueLength(slice));
         const std::string text = LongValue(slice);
         out = Value::Text(kMemo, Text(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
       } else {
@@ -320,14 +323,14 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
       }
       break;
     case kJetMemo: {
-      if (LongValueLength(slice) > kLargestValue) TooLong(column);
+      CountLong(column.name, LongValueLength(slice));
       const std::string text = LongValue(slice);
       out = Value::Text(kMemo, Text(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
       break;
     }
     case kJetOle: {
       const std::size_t length = LongValueLength(slice);
-      if (length > kLargestValue) TooLong(column);
+      CountLong(column.name, length);
       if (streamAbove != 0 && length > streamAbove) {
         out = Value::Text(kLongBinary, {});
         out.streamed = true;
