@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -159,6 +160,76 @@ bool IntegerFits(FieldType type, std::int64_t number) {
   }
 }
 
+// Long binary values longer than this are not read whole: the row is read
+// without them and copied with a blob of zeros of their size, which their
+// bytes then overwrite part by part through SQLite's incremental blob I/O.
+constexpr std::int64_t kStreamedAbove = std::int64_t{1} << 20;
+constexpr int kBlobPart = 1 << 16;
+
+// The statement reading `def`'s rows from the source: every field, each long
+// binary field longer than kStreamedAbove as Null, then those fields' lengths
+// (Null when not streamed) and the row's rowid. Empty when no field is long
+// binary, or when a field's name hides the rowid.
+std::string StreamingSelect(const TableDef& def) {
+  std::string fields, lengths;
+  for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
+    const FieldDef& field = def.Fields(position);
+    for (const char* hidden : {"rowid", "oid", "_rowid_"}) {
+      if (SameName(field.name, hidden)) return {};
+    }
+    const std::string quoted = Quote(field.name);
+    const std::string streamed =
+        "typeof(" + quoted + ")='blob' AND length(" + quoted + ")>" + std::to_string(kStreamedAbove);
+    fields += (position > 0 ? ", " : "");
+    if (field.type == kLongBinary) {
+      fields += "CASE WHEN " + streamed + " THEN NULL ELSE " + quoted + " END";
+      lengths += ", CASE WHEN " + streamed + " THEN length(" + quoted + ") END";
+    } else {
+      fields += quoted;
+    }
+  }
+  if (lengths.empty()) return {};
+  return "SELECT " + fields + lengths + ", rowid FROM " + Quote(def.Name());
+}
+
+// Copies `size` bytes of field `field` from row `from` of the source's table
+// to row `to` of the target's, which holds an empty value there.
+void CopyStreamed(Storage& source, Storage& target, const TableDef& def, const std::string& field, sqlite3_int64 from,
+                  sqlite3_int64 to, sqlite3_int64 size) {
+  {
+    Statement3 zeros(target, target.Handle(),
+                     "UPDATE " + Quote(def.Name()) + " SET " + Quote(field) + " = zeroblob(?1) WHERE rowid = ?2");
+    sqlite3_bind_int64(zeros.get(), 1, size);
+    sqlite3_bind_int64(zeros.get(), 2, to);
+    if (const int rc = sqlite3_step(zeros.get()); rc != SQLITE_DONE) target.Fail(rc);
+  }
+  sqlite3_blob* in = nullptr;
+  sqlite3_blob* out = nullptr;
+  int rc = sqlite3_blob_open(source.Handle(), "main", def.Name().c_str(), field.c_str(), from, 0, &in);
+  if (rc != SQLITE_OK) {
+    sqlite3_blob_close(in);
+    source.Fail(rc);
+  }
+  rc = sqlite3_blob_open(target.Handle(), "main", def.Name().c_str(), field.c_str(), to, 1, &out);
+  if (rc != SQLITE_OK) {
+    sqlite3_blob_close(in);
+    sqlite3_blob_close(out);
+    target.Fail(rc);
+  }
+  bool readFailed = sqlite3_blob_bytes(in) != size;
+  std::vector<char> part(kBlobPart);
+  for (sqlite3_int64 done = 0; rc == SQLITE_OK && !readFailed && done < size; done += kBlobPart) {
+    const int count = static_cast<int>(std::min<sqlite3_int64>(kBlobPart, size - done));
+    rc = sqlite3_blob_read(in, part.data(), count, static_cast<int>(done));
+    readFailed = rc != SQLITE_OK;
+    if (rc == SQLITE_OK) rc = sqlite3_blob_write(out, part.data(), count, static_cast<int>(done));
+  }
+  sqlite3_blob_close(in);
+  sqlite3_blob_close(out);
+  if (readFailed) source.Fail(rc == SQLITE_OK ? SQLITE_CORRUPT : rc);
+  if (rc != SQLITE_OK) target.Fail(rc);
+}
+
 // Makes `def`'s table in `target` through the statement dialect (so that a
 // name it cannot write is refused as a statement would be), copies every row
 // of the source's table as typed values, then makes its indexes.
@@ -171,14 +242,31 @@ void CopyTable(Storage& source, Storage& target, const TableDef& def, const Copy
   }
   target.Execute(create + ")");
   TableInfo& added = target.Table(def.Name(), 3078);
-  Statement3 rows(source, source.Handle(), "SELECT * FROM " + Quote(def.Name()));
+  // Long binary values are streamed when the source's table has rowids (a table made by another
+  // program may have none: it is then read whole).
+  std::string select = StreamingSelect(def);
+  if (!select.empty()) {
+    sqlite3_stmt* probe = nullptr;
+    if (sqlite3_prepare_v2(source.Handle(), select.c_str(), -1, &probe, nullptr) != SQLITE_OK) select.clear();
+    sqlite3_finalize(probe);
+  }
+  const bool streaming = !select.empty();
+  Statement3 rows(source, source.Handle(), streaming ? select : "SELECT * FROM " + Quote(def.Name()));
   std::vector<Value> row(static_cast<std::size_t>(def.FieldCount()));
+  std::vector<std::pair<std::int16_t, sqlite3_int64>> streamed;  // field, size
   std::size_t count = 0;
   int rc;
   while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+    streamed.clear();
+    int lengthColumn = def.FieldCount();
     for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
       const FieldDef& field = def.Fields(position);
       Value& value = row[static_cast<std::size_t>(position)];
+      if (streaming && field.type == kLongBinary && sqlite3_column_type(rows.get(), lengthColumn++) != SQLITE_NULL) {
+        streamed.emplace_back(position, sqlite3_column_int64(rows.get(), lengthColumn - 1));
+        value = Value::Text(kLongBinary, {});
+        continue;
+      }
       ReadColumn(rows.get(), position, field.type, value);
       // Another SQLite tool may have stored a longer text than the field allows.
       if (field.type == kText && !value.isNull && value.text.size() > static_cast<std::size_t>(field.size) &&
@@ -192,6 +280,13 @@ void CopyTable(Storage& source, Storage& target, const TableDef& def, const Copy
       }
     }
     target.InsertRow(added, row);
+    if (!streamed.empty()) {
+      const sqlite3_int64 from = sqlite3_column_int64(rows.get(), lengthColumn);
+      const sqlite3_int64 to = sqlite3_last_insert_rowid(target.Handle());
+      for (const auto& [position, size] : streamed) {
+        CopyStreamed(source, target, def, def.Fields(position).name, from, to, size);
+      }
+    }
     if (++count % 1000 == 0 && progress.rows) progress.rows(def.Name(), count);
   }
   if (rc != SQLITE_DONE) source.Fail(rc);

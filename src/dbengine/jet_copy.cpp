@@ -54,6 +54,44 @@ std::string TemporaryFolder() {
 
 constexpr int kWorkingCopyCacheKiB = 512;
 
+// Long binary values (OLE objects, attachments' files) longer than this are
+// not held whole: their row is inserted with a blob of zeros of their size,
+// which their bytes then overwrite part by part from the reader.
+constexpr std::size_t kStreamedAbove = std::size_t{1} << 20;
+
+// Writes streamed value `slot` of the reader's current row into its place,
+// column `column` of row `rowid` of `table`, exactly `size` bytes.
+void WriteStreamed(const Storage& storage, const std::string& path, sqlite3* db, jet::Reader& reader, const std::string& table,
+                   const std::string& column, sqlite3_int64 rowid, std::size_t slot, std::uint64_t size) {
+  sqlite3_blob* blob = nullptr;
+  if (const int rc = sqlite3_blob_open(db, "main", table.c_str(), column.c_str(), rowid, 1, &blob); rc != SQLITE_OK) {
+    sqlite3_blob_close(blob);
+    storage.Fail(rc);
+  }
+  std::uint64_t written = 0;
+  int rc = SQLITE_OK;
+  try {
+    reader.ReadStreamed(slot, [&](const char* bytes, std::size_t count) {
+      if (rc != SQLITE_OK || count > size - written) {
+        if (rc == SQLITE_OK) written = size + 1;
+        return;
+      }
+      rc = sqlite3_blob_write(blob, bytes, static_cast<int>(count), static_cast<int>(written));
+      written += count;
+    });
+  } catch (...) {
+    sqlite3_blob_close(blob);
+    throw;
+  }
+  sqlite3_blob_close(blob);
+  if (rc != SQLITE_OK) storage.Fail(rc);
+  if (written != size) {
+    throw EngineError(3049, "Impossible d'ouvrir la base de données « " + path + " » : le fichier est endommagé "
+                            "(valeur du champ « " + column + " » de la table « " + table + " » d'une autre longueur que "
+                            "celle annoncée).");
+  }
+}
+
 }  // namespace
 
 std::shared_ptr<Storage> Storage::OpenJet(const std::string& path, std::string_view password) {
@@ -134,8 +172,14 @@ bool Storage::LoadJetTable(std::string_view name) {
 void Storage::CopyJetTable(std::size_t position) {
   std::vector<jet::Value> row;
   Value value;
+  // Long values are streamed for this copy only: other readers of the file get them whole.
+  struct Streaming {
+    jet::Reader& reader;
+    ~Streaming() { reader.StreamLongValues(0); }
+  } streaming{*jet_};
   try {
     const jet::TableDef& jet = jet_->OpenTable(position);
+    jet_->StreamLongValues(kStreamedAbove);
     std::string create = "CREATE TABLE " + Quote(jet.name) + " (";
     std::string insert = "INSERT INTO " + Quote(jet.name) + " VALUES(";
     for (const jet::Field& stored : jet.fields) {
@@ -149,13 +193,28 @@ void Storage::CopyJetTable(std::size_t position) {
     {
       Statement3 statement(*this, db_, insert + ")");
       while (jet_->NextRow(row)) {
+        bool streamed = false;
         for (std::size_t slot = 0; slot < row.size(); ++slot) {
+          if (row[slot].streamed) {
+            streamed = true;
+            sqlite3_bind_zeroblob64(statement.get(), static_cast<int>(slot) + 1,
+                                    static_cast<sqlite3_uint64>(row[slot].integer));
+            continue;
+          }
           ToEngineValue(row[slot], value);
           BindValue(statement.get(), static_cast<int>(slot) + 1, value);
         }
         const int rc = sqlite3_step(statement.get());
         sqlite3_reset(statement.get());
         if (rc != SQLITE_DONE) Fail(rc);
+        if (!streamed) continue;
+        const sqlite3_int64 rowid = sqlite3_last_insert_rowid(db_);
+        for (std::size_t slot = 0; slot < row.size(); ++slot) {
+          if (row[slot].streamed) {
+            WriteStreamed(*this, path_, db_, *jet_, jet.name, jet.fields[slot].name, rowid, slot,
+                          static_cast<std::uint64_t>(row[slot].integer));
+          }
+        }
       }
     }
     // Indexes go through the catalog, after the rows (faster than keeping them up).

@@ -101,40 +101,118 @@ void Reader::State::AddComplexTables() {
   tables = std::move(all);
 }
 
-// An attachment's stored data: a 32-bit header length, a 32-bit flag (non-zero:
-// compressed), then either a deflate stream (zlib format) or the data. The
-// data itself starts with a header of its own (its length, a 32-bit word, the
-// file's extension in UTF-16), then the file's bytes.
-std::string Reader::State::AttachmentBytes(const std::string& stored) const {
-  auto damaged = [&] { Damaged("pièce jointe illisible" + Where()); };
-  if (stored.size() < 8) damaged();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(stored.data());
-  const std::uint32_t compressed = Le32(bytes + 4);
-  std::string data;
-  if (compressed != 0) {
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) damaged();
-    stream.next_in = const_cast<Bytef*>(bytes + 8);
-    stream.avail_in = static_cast<uInt>(stored.size() - 8);
-    char buffer[16384];
-    int rc = Z_OK;
-    while (rc == Z_OK) {
+// An attachment's stored data: a 32-bit type (0: the data as is, which Access
+// keeps for files already compressed, such as JPEG or ZIP; 1: a deflate
+// stream, zlib format), the 32-bit length of the data (inflated), then the
+// data. The data itself starts with a header of its own (its length, a
+// 32-bit word, the file's extension in UTF-16), then the file's bytes. Read
+// part by part, so that no more than a page and a buffer are held, however
+// far the data inflates.
+std::uint64_t Reader::State::AttachmentChunks(const Slice& stored, bool sizeOnly,
+                                              const std::function<void(const char*, std::size_t)>& sink) {
+  auto damaged = [&](const std::string& why) { Damaged("pièce jointe illisible (" + why + ")" + Where()); };
+  const std::size_t storedSize = LongValueLength(stored);
+  if (storedSize < 8) damaged("en-tête tronqué");
+  unsigned char head[8];
+  std::size_t headSize = 0;
+  bool parsed = false;
+  std::uint32_t type = 0;
+  std::uint64_t length = 0;  // of the data, from the stored header
+  std::uint64_t data = 0;    // data bytes seen so far
+  unsigned char inner[4];    // the start of the data's own header
+  std::uint64_t innerSize = 0;  // its length, once known
+  std::uint64_t given = 0;      // file bytes given to the sink
+  bool done = false;            // sizeOnly: the size is known
+  z_stream stream{};
+  bool inflating = false;
+  struct End {
+    z_stream& stream;
+    bool& inflating;
+    ~End() {
+      if (inflating) inflateEnd(&stream);
+    }
+  } end{stream, inflating};
+  // The data, in order: its header, then the file's bytes.
+  auto takeData = [&](const unsigned char* bytes, std::size_t size) {
+    if (data + size > length) damaged("données plus longues que annoncé");
+    for (; size > 0 && data < 4; --size) inner[data++] = *bytes++;
+    if (data == 4 && innerSize == 0) {
+      innerSize = Le32(inner);
+      if (innerSize < 8 || innerSize > length) damaged("en-tête des données");
+      if (sizeOnly) {
+        done = true;
+        return;
+      }
+    }
+    const std::uint64_t skip = std::min<std::uint64_t>(size, innerSize > data ? innerSize - data : 0);
+    data += size;
+    if (size > skip) {
+      sink(reinterpret_cast<const char*>(bytes + skip), size - skip);
+      given += size - skip;
+    }
+  };
+  char buffer[16384];
+  int rc = Z_OK;
+  LongValueChunks(stored, [&](const unsigned char* bytes, std::size_t size) {
+    for (; size > 0 && headSize < 8; --size) head[headSize++] = *bytes++;
+    if (headSize == 8 && !parsed) {
+      parsed = true;
+      type = Le32(head);
+      length = Le32(head + 4);
+      if (type > 1) damaged("type " + std::to_string(type));
+      if (type == 0 && length > storedSize - 8) damaged("longueur au-delà de la valeur");
+      if (type == 1) {
+        // Deflate cannot expand its input more than 1032 times.
+        if (length > kMaxInflation * (storedSize - 8)) damaged("longueur au-delà de ce que le flux peut donner");
+        if (inflateInit(&stream) != Z_OK) damaged("mémoire");
+        inflating = true;
+      }
+      if (length < 8) damaged("données tronquées");
+      if (length > kLargestValue) {
+        Damaged("valeur du champ « FileData » plus grande que la plus grande valeur que le moteur stocke (" +
+                std::to_string(kLargestValue) + " octets)" + Where());
+      }
+    }
+    if (size == 0) return !done;
+    if (type == 0) {
+      takeData(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(size, length - data)));
+      return !done && data < length;
+    }
+    if (rc == Z_STREAM_END) return false;  // what follows the stream is not data
+    stream.next_in = const_cast<Bytef*>(bytes);
+    stream.avail_in = static_cast<uInt>(size);
+    while (!done && rc == Z_OK && (stream.avail_in > 0 || stream.avail_out == 0)) {
       stream.next_out = reinterpret_cast<Bytef*>(buffer);
       stream.avail_out = sizeof buffer;
       rc = inflate(&stream, Z_NO_FLUSH);
-      data.append(buffer, sizeof buffer - stream.avail_out);
-      if (data.size() > kMaxInflation * stored.size()) rc = Z_DATA_ERROR;
-      if (rc == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) rc = Z_BUF_ERROR;
+      if (rc == Z_BUF_ERROR && stream.avail_in == 0) rc = Z_OK;  // more input needed
+      if (rc != Z_OK && rc != Z_STREAM_END) damaged("flux compressé");
+      takeData(reinterpret_cast<const unsigned char*>(buffer), sizeof buffer - stream.avail_out);
     }
-    inflateEnd(&stream);
-    if (rc != Z_STREAM_END) damaged();
-  } else {
-    data.assign(stored, 8, std::string::npos);
+    return !done;
+  });
+  if (headSize < 8) damaged("en-tête tronqué");
+  if (sizeOnly && done) return length - innerSize;
+  if (type == 1 && rc != Z_STREAM_END) damaged("flux compressé tronqué");
+  if (data != length || innerSize == 0) damaged("données plus courtes que annoncé");
+  return given;
+}
+
+void Reader::State::Attachment(const Slice& stored, Value& out) {
+  // Its size, from the start of the data alone (not counted against the file:
+  // the data is read again just after).
+  const std::uint64_t counted = longBytes;
+  const std::uint64_t size = AttachmentChunks(stored, true, {});
+  longBytes = counted;
+  CountLong("FileData", size);
+  out = Value::Text(kLongBinary, {});
+  if (streamAbove != 0 && size > streamAbove) {
+    out.streamed = true;
+    out.integer = static_cast<std::int64_t>(size);
+    return;
   }
-  if (data.size() < 8) damaged();
-  const std::size_t header = Le32(reinterpret_cast<const unsigned char*>(data.data()));
-  if (header < 8 || header > data.size()) damaged();
-  return data.substr(header);
+  out.text.reserve(size);
+  AttachmentChunks(stored, false, [&](const char* bytes, std::size_t count) { out.text.append(bytes, count); });
 }
 
 }  // namespace jet

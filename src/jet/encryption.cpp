@@ -6,7 +6,10 @@
 // from 0x299, a 2-byte length and the Office EncryptionInfo structure: a version pair, flags,
 // then (version 4.4, "agile") an XML description of the key derivation. Agile pages are
 // AES-CBC under the secret key the password unlocks; each page's IV is the hash of the key
-// data's salt followed by (encoding key XOR page number), cut to the cipher's block size. All
+// data's salt followed by (encoding key XOR page number), cut to the cipher's block size.
+// Versions 2.2 to 4.2 ("standard" and RC4 CryptoAPI, the "compatible" encryption of Access
+// 2007) carry a binary header instead; their pages are RC4 or AES-ECB under a key of their own
+// (below, SetUpStandard). All
 // hashing and ciphering goes through OpenSSL's libcrypto; key material is wiped after use and
 // never enters a message.
 #include "jet/encryption.h"
@@ -18,6 +21,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdio>
 #include <initializer_list>
 #include <new>
 #include <optional>
@@ -344,19 +348,125 @@ CipherSetup SetUpAgile(std::string_view xml, std::string_view password, std::uin
   return setup;
 }
 
-// Names the older Office encryptions ("standard" AES, RC4 CryptoAPI), which are refused.
-CipherSetup RefuseOlderOffice(std::span<const std::uint8_t> info, std::uint16_t major, std::uint16_t minor) {
+// --- Office "standard" encryption (version 2.2 to 4.2) -----------------------------------------
+// After the version: flags, the header's size, the header (flags, extra size, cipher, hash,
+// key bits, provider type, two reserved words, the provider's name), then the verifier: salt
+// size (16), salt, encrypted verifier (16), verifier hash size (20), encrypted verifier hash
+// (20 for RC4, 32 for AES). The password's hash H0 = SHA-1(salt + password) goes through no
+// further rounds in an Access file; each page (block 0: the verifier) has its own key, from
+// SHA-1(H0 + (encoding key XOR page number)): its first bytes for RC4 CryptoAPI (40 bits
+// padded to 16 bytes with zeros), or for AES the two SHA-1s of it XORed with 0x36 and 0x5C
+// bytes, which decrypt the page as AES-ECB.
+
+constexpr std::uint32_t kFlagCryptoApi = 0x04, kFlagAes = 0x20;
+constexpr std::uint32_t kAlgorithmRc4 = 0x6801, kAlgorithmAes128 = 0x660E, kAlgorithmAes256 = 0x6610;
+constexpr std::uint32_t kHashSha1 = 0x8004;
+
+class StandardKeys {
+ public:
+  StandardKeys(Secret passwordHash, const EVP_CIPHER* aes, std::size_t keyBytes)
+      : passwordHash_(std::move(passwordHash)), aes_(aes), keyBytes_(keyBytes) {}
+  const EVP_CIPHER* Cipher() const { return aes_ != nullptr ? aes_ : LegacyRc4(); }
+  // The key of block `block`: of the cipher's size (16 bytes for 40-bit RC4).
+  Secret Key(std::uint32_t block) const {
+    const auto counter = ToLe32(block);
+    Secret final = Hash(EVP_sha1(), {passwordHash_.bytes, counter});
+    if (aes_ == nullptr) {
+      final.bytes.resize(keyBytes_);
+      if (keyBytes_ == 5) final.bytes.resize(16, 0);
+      return final;
+    }
+    Secret derived;
+    for (const std::uint8_t pad : {std::uint8_t{0x36}, std::uint8_t{0x5C}}) {
+      Secret block64(64);
+      for (std::size_t at = 0; at < 64; ++at)
+        block64.bytes[at] = static_cast<std::uint8_t>(pad ^ (at < final.bytes.size() ? final.bytes[at] : 0));
+      Secret half = Hash(EVP_sha1(), {block64.bytes});
+      derived.bytes.insert(derived.bytes.end(), half.bytes.begin(), half.bytes.end());
+    }
+    derived.bytes.resize(keyBytes_);
+    return derived;
+  }
+  // Decrypts `size` bytes (whole blocks for AES) of block `block` in place; false on failure.
+  bool Decrypt(std::uint32_t block, std::uint8_t* bytes, std::size_t size) const {
+    const Secret key = Key(block);
+    return RunCipher(Cipher(), key.bytes.data(), key.bytes.size(), nullptr, bytes, bytes, size);
+  }
+
+ private:
+  Secret passwordHash_;
+  const EVP_CIPHER* aes_;  // null: RC4
+  std::size_t keyBytes_;
+};
+
+class StandardPageDecryptor final : public PageDecryptor {
+ public:
+  StandardPageDecryptor(StandardKeys keys, std::uint32_t encodingKey, bool aes)
+      : keys_(std::move(keys)), encodingKey_(encodingKey), aes_(aes) {}
+  void DecryptPage(std::uint32_t pageNumber, std::span<std::uint8_t> page) const override {
+    const std::size_t size = aes_ ? page.size() / 16 * 16 : page.size();
+    if (!keys_.Decrypt(encodingKey_ ^ pageNumber, page.data(), size))
+      std::fill(page.begin(), page.end(), 0);  // only a lack of memory; a zeroed page reads as damaged
+  }
+
+ private:
+  StandardKeys keys_;
+  std::uint32_t encodingKey_;
+  bool aes_;
+};
+
+CipherSetup SetUpStandard(std::span<const std::uint8_t> info, std::uint16_t major, std::uint16_t minor,
+                          std::string_view password, std::uint32_t encodingKey) {
   const std::string version = std::to_string(major) + "." + std::to_string(minor);
-  // After the version: flags (4), header size (4), then the header: flags, extra size, algorithm.
-  if (info.size() < 4 + 4 + 4 + 12) return Damaged("en-tête Office de version " + version + " tronqué");
-  const std::uint32_t algorithm = Le32(info.data() + 4 + 4 + 4 + 8);
-  if (algorithm >= 0x660E && algorithm <= 0x6610)
-    return Refuse(CipherRefusal::kUnsupported, "chiffrement Office « standard » (AES, version " + version +
-                                                   ") non pris en charge");
-  if (algorithm == 0x6801)
-    return Refuse(CipherRefusal::kUnsupported, "chiffrement Office RC4 CryptoAPI (version " + version +
-                                                   ") non pris en charge");
-  return Refuse(CipherRefusal::kUnsupported, "chiffrement Office de version " + version + " non pris en charge");
+  if (info.size() < 12 + 32) return Damaged("en-tête Office de version " + version + " tronqué");
+  const std::uint32_t flags = Le32(info.data() + 4);
+  const std::uint32_t headerSize = Le32(info.data() + 8);
+  if ((flags & kFlagCryptoApi) == 0)
+    return Refuse(CipherRefusal::kUnsupported, "chiffrement Office de version " + version + " non pris en charge");
+  if (headerSize < 32 || headerSize > info.size() - 12) return Damaged("en-tête Office de version " + version + " tronqué");
+  const std::uint8_t* header = info.data() + 12;
+  const std::uint32_t algorithm = Le32(header + 8), hash = Le32(header + 12);
+  std::uint32_t keyBits = Le32(header + 16);
+  const bool aes = algorithm >= kAlgorithmAes128 && algorithm <= kAlgorithmAes256;
+  if (algorithm == kAlgorithmRc4 && keyBits == 0) keyBits = 40;
+  if (aes && (flags & kFlagAes) != 0)
+    return Refuse(CipherRefusal::kUnsupported, "chiffrement Office « standard » AES (version " + version +
+                                                   ", dérivation de clé d'Office) non pris en charge");
+  if ((!aes && algorithm != kAlgorithmRc4) || hash != kHashSha1)
+    return Refuse(CipherRefusal::kUnsupported, "chiffrement Office de version " + version + " (algorithme 0x" +
+                                                   [&] {
+                                                     char text[24];
+                                                     std::snprintf(text, sizeof text, "%X, hachage 0x%X", algorithm, hash);
+                                                     return std::string(text);
+                                                   }() + ") non pris en charge");
+  const EVP_CIPHER* cipher = nullptr;
+  if (aes) {
+    cipher = keyBits == 128 ? EVP_aes_128_ecb() : keyBits == 192 ? EVP_aes_192_ecb() : keyBits == 256 ? EVP_aes_256_ecb() : nullptr;
+    if (cipher == nullptr) return Damaged("taille de clé AES " + std::to_string(keyBits));
+  } else if (keyBits < 40 || keyBits > 128 || keyBits % 8 != 0) {
+    return Damaged("taille de clé RC4 " + std::to_string(keyBits));
+  }
+  // The verifier, right after the header.
+  const auto verifier = info.subspan(12 + headerSize);
+  const std::size_t hashBytes = aes ? 32 : 20;
+  if (verifier.size() < 4 + 16 + 16 + 4 + hashBytes || Le32(verifier.data()) != 16 ||
+      Le32(verifier.data() + 36) != 20)
+    return Damaged("vérificateur du mot de passe");
+  if (password.empty()) return Refuse(CipherRefusal::kNoPassword, "la base de données est chiffrée par un mot de passe");
+  auto utf16 = Utf16Le(password);
+  if (!utf16) return Refuse(CipherRefusal::kWrongPassword, "mot de passe non valide");
+  StandardKeys keys(Hash(EVP_sha1(), {verifier.subspan(4, 16), utf16->bytes}), cipher, keyBits / 8);
+  // Block 0 decrypts the verifier and its hash: RC4 as one stream, AES block by block.
+  Secret plain(16 + hashBytes);
+  std::copy_n(verifier.data() + 20, 16, plain.bytes.begin());
+  std::copy_n(verifier.data() + 40, hashBytes, plain.bytes.begin() + 16);
+  if (!keys.Decrypt(0, plain.bytes.data(), plain.bytes.size())) throw std::bad_alloc();
+  Secret actual = Hash(EVP_sha1(), {std::span(plain.bytes).first(16)});
+  if (CRYPTO_memcmp(actual.bytes.data(), plain.bytes.data() + 16, 20) != 0)
+    return Refuse(CipherRefusal::kWrongPassword, "mot de passe non valide");
+  CipherSetup setup;
+  setup.decryptor = std::make_unique<StandardPageDecryptor>(std::move(keys), encodingKey, aes);
+  return setup;
 }
 
 }  // namespace
@@ -390,7 +500,7 @@ CipherSetup SetUpPageDecryption(std::span<const std::uint8_t> headerPage, std::s
     const auto xml = info.subspan(8);
     return SetUpAgile(std::string_view(reinterpret_cast<const char*>(xml.data()), xml.size()), password, encodingKey);
   }
-  if (minor == 2 && major >= 2 && major <= 4) return RefuseOlderOffice(info, major, minor);
+  if (minor == 2 && major >= 2 && major <= 4) return SetUpStandard(info, major, minor, password, encodingKey);
   return Refuse(CipherRefusal::kUnsupported, "chiffrement Office de version " + std::to_string(major) + "." +
                                                  std::to_string(minor) + " non pris en charge");
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Decryption of the pages of an encrypted Access file (Access 2007 and later "agile" and
-// "standard" encryption, and Jet 4 page encoding where supported), through OpenSSL's libcrypto.
+// Decryption of the pages of an encrypted Access file (Access 2007 and later "agile",
+// "standard" AES and RC4 CryptoAPI encryption, and Jet 4 page encoding), through OpenSSL's libcrypto.
 // The reader gives it the header page as stored and the password from the connect string; it
 // answers whether the file's pages are encrypted and, when they are and the password is right,
 // an object that decrypts each page in place after it is read.

@@ -27,6 +27,8 @@ constexpr std::size_t kPage = 4096;
 constexpr std::size_t kInfoLengthAt = 0x299;
 const std::string kAgile = "ace/mdbreader_encryption_data_office-agile-4.4.accdb";
 const std::string kV2010 = "ace/mdbreader_password_data_V2010_with-password.accdb";
+const std::string kRc4 = "ace/mdbreader_encryption_data_office-rc4-cryptoapi-4.2.accdb";
+const std::string kAesStandard = "ace/jackcessencrypt_db-nonstandard.accdb";
 
 // Replaces `from` by `to` in the agile XML of page 0 and rewrites the structure's length.
 std::function<void(Bytes&)> EditXml(std::string from, std::string to) {
@@ -62,6 +64,11 @@ const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
       {"agile, right password", kAgile, "password", CipherRefusal::kNone, true},
       {"2010 database password, right", kV2010, "password", CipherRefusal::kNone, true},
+      {"RC4 CryptoAPI, right password", kRc4, "password", CipherRefusal::kNone, true},
+      {"RC4 CryptoAPI, wrong password", kRc4, "passwort", CipherRefusal::kWrongPassword, false},
+      {"AES standard header, right password", kAesStandard, "password", CipherRefusal::kNone, true},
+      {"AES standard header, wrong password", kAesStandard, "Password", CipherRefusal::kWrongPassword, false},
+      {"AES standard header, no password", kAesStandard, "", CipherRefusal::kNoPassword, false},
       {"wrong password", kAgile, "Password", CipherRefusal::kWrongPassword, false},
       {"no password", kV2010, "", CipherRefusal::kNoPassword, false},
       {"accdb in clear", "ace/jackcess_empty2016.accdb", "password", CipherRefusal::kNone, false},
@@ -104,13 +111,14 @@ TEST(PageDecryption, EveryCase) {
     EXPECT_EQ(setup.decryptor != nullptr, testCase.decrypts);
     EXPECT_EQ(setup.detail.empty(), testCase.refusal == CipherRefusal::kNone) << setup.detail;
     if (!setup.decryptor) continue;
-    // Every page after the header decrypts to a Jet 4 page: a known type, then 0x01; page 2 is
-    // the table definition of the catalog, a system table ('S' at 0x28).
+    // Every page after the header decrypts to a Jet 4 page: a known type (0x08 and 0x09 occur in
+    // newer ACE files), then 0x01; page 2 is the catalog's table definition, a system table
+    // ('S' at 0x28).
     const Bytes file = ReadFile(testCase.file);
     for (std::uint32_t pageNumber = 1; pageNumber < file.size() / kPage; ++pageNumber) {
       Bytes page(file.begin() + pageNumber * kPage, file.begin() + (pageNumber + 1) * kPage);
       setup.decryptor->DecryptPage(pageNumber, page);
-      EXPECT_TRUE(page[0] >= 0x01 && page[0] <= 0x05 && page[1] == 0x01) << "page " << pageNumber;
+      EXPECT_TRUE(page[0] >= 0x01 && page[0] <= 0x09 && page[1] == 0x01) << "page " << pageNumber;
       if (pageNumber == 2) {
         EXPECT_TRUE(page[0] == 0x02 && page[0x28] == 'S');
       }

@@ -90,52 +90,34 @@ void Reader::State::CheckPassword(const std::vector<unsigned char>& header, std:
     }
     for (std::size_t at = 0; at < storedSize; ++at) stored[at] ^= static_cast<unsigned char>(mask >> (8 * (at % 4)));
   }
-  // The stored password in the file's form: Jet 4 UTF-16 (20 characters), Jet 3 bytes (20).
+  // The stored password as text: Jet 4 keeps it in UTF-16 (20 characters),
+  // Jet 3 in the file's code page (20 bytes); it is compared as UTF-8, exactly,
+  // with the password given.
+  std::size_t length = 0;
+  if (layout->jet4) {
+    while (length + 1 < storedSize && (stored[length] | stored[length + 1]) != 0) length += 2;
+  } else {
+    while (length < storedSize && stored[length] != 0) ++length;
+  }
+  if (length == 0) return;
+  if (given.empty()) NoPassword();
   std::string expected;
   if (layout->jet4) {
-    for (std::size_t at = 0; at + 1 < storedSize && (stored[at] | stored[at + 1]) != 0; at += 2) {
-      expected.push_back(static_cast<char>(stored[at]));
-      expected.push_back(static_cast<char>(stored[at + 1]));
-    }
-  } else {
-    for (std::size_t at = 0; at < storedSize && stored[at] != 0; ++at) expected.push_back(static_cast<char>(stored[at]));
-  }
-  if (expected.empty()) return;
-  if (given.empty()) NoPassword();
-  // The given password (UTF-8) in the same form.
-  std::string offered;
-  if (layout->jet4) {
-    std::u16string units;
-    for (std::size_t at = 0; at < given.size();) {
-      const auto lead = static_cast<unsigned char>(given[at]);
-      char32_t code = lead;
-      std::size_t length = 1;
-      if (lead >= 0xF0 && at + 3 < given.size()) {
-        code = (lead & 0x07u) << 18 | (given[at + 1] & 0x3Fu) << 12 | (given[at + 2] & 0x3Fu) << 6 | (given[at + 3] & 0x3Fu);
-        length = 4;
-      } else if (lead >= 0xE0 && at + 2 < given.size()) {
-        code = (lead & 0x0Fu) << 12 | (given[at + 1] & 0x3Fu) << 6 | (given[at + 2] & 0x3Fu);
-        length = 3;
-      } else if (lead >= 0xC0 && at + 1 < given.size()) {
-        code = (lead & 0x1Fu) << 6 | (given[at + 1] & 0x3Fu);
-        length = 2;
-      }
-      at += length;
-      if (code >= 0x10000) {
-        units.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-        units.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    // Plain UTF-16: a first character U+FEFF is no mark of compressed text here.
+    for (std::size_t at = 0; at + 1 < length; at += 2) {
+      const char32_t unit = static_cast<char32_t>(stored[at] | stored[at + 1] << 8);
+      const char32_t next = at + 3 < length ? static_cast<char32_t>(stored[at + 2] | stored[at + 3] << 8) : 0;
+      if (unit >= 0xD800 && unit < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+        AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00), expected);
+        at += 2;
       } else {
-        units.push_back(static_cast<char16_t>(code));
+        AppendUtf8(unit, expected);
       }
     }
-    for (const char16_t unit : units) {
-      offered.push_back(static_cast<char>(unit & 0xFF));
-      offered.push_back(static_cast<char>(unit >> 8));
-    }
   } else {
-    offered.assign(given);
+    expected = Text(stored, length);
   }
-  if (offered != expected) WrongPassword();
+  if (std::string_view(expected) != given) WrongPassword();
 }
 
 void Reader::State::NoPassword() const {
@@ -208,13 +190,13 @@ void Reader::State::ReadHeader(std::string_view password) {
   // A Jet 3 or Jet 4 database password is kept from 0x42, under the fixed
   // mask of the header area; Jet 4 masks it further with the creation date
   // kept at 0x72. ACE keeps its password as the encryption's.
-  if (!ace) CheckPassword(first, password);
   if (!layout->jet4) {
     const unsigned number = Le16(first.data() + 0x3C);
     if (number != 0 && number != 1252) {
       codePage = iconv_open("UTF-8", ("CP" + std::to_string(number)).c_str());
     }
   }
+  if (!ace) CheckPassword(first, password);
 }
 
 }  // namespace jet

@@ -14,6 +14,7 @@
 #define JET_JET_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -77,9 +78,20 @@ struct Index {
 //   real     Single, Double, Date (days since 30/12/1899)
 //   text     Text, Memo, GUID (UTF-8), Binary, Long binary (bytes), Decimal
 //            (digits with a comma before the fraction, "-1110,554")
+// The largest long value (Memo, OLE object, attachment's file) the engine
+// carries, in bytes as stored, and the most a row may hold of them together:
+// more is refused as damage (3049 naming the table and the field). SQLite builds a row whole in memory, and
+// a command holds a value up to four times over (the row, the value, its
+// text), so that this bound keeps every command under 256 MiB whatever the
+// file; a value inflated from an attachment is checked before inflating.
+constexpr std::uint64_t kLargestValue = std::uint64_t{32} << 20;  // 32 MiB
+
 struct Value {
   FieldType type = kText;
   bool isNull = true;
+  // A long binary value given by its size alone (in `integer`), its bytes
+  // read through Reader::ReadStreamed (see Reader::StreamLongValues).
+  bool streamed = false;
   std::int64_t integer = 0;
   double real = 0.0;
   std::string text;
@@ -138,6 +150,15 @@ class Reader {
   // the field's type); false after the last row. Throws 3049 when a row or a
   // page of the table is damaged.
   bool NextRow(std::vector<Value>& row);
+
+  // From now on, long binary values (OLE objects, attachments' files) of
+  // more than `threshold` bytes are given by NextRow as streamed values;
+  // 0 (the default): every value whole.
+  void StreamLongValues(std::size_t threshold);
+  // The bytes of the streamed value in field `slot` of the row NextRow gave
+  // last, to `sink` part by part (a few kilobytes at a time). Throws 3049 as
+  // NextRow does.
+  void ReadStreamed(std::size_t slot, const std::function<void(const char*, std::size_t)>& sink);
 
  private:
   struct State;

@@ -90,9 +90,9 @@ TEST(JetAceTest, EveryFileReadsItsTablesTypesAndRows) {
       // Calculated columns of every result type; the definition counts 3 rows where 4 are stored.
       {"jackcess_V2010_calcFieldTestV2010.accdb", {"Table1"}, "Table1", "4,10,10,10,10,4,5,7,3,12,7,5,3,20,20,20,20",
        {"1|Bruce|Wayne|Wayne, Bruce|Gotham|12|1000000|83333,3333|-1|Wayne, Bruce=Wayne, Bruce|19230,7692307692|1000000|"
-        "-1|50,325|50,325|2583,209|56505085819,42479129657228018",
+        "-1|50,325|50,325|2583,2092|56505085819,42479129657228018",
         "2|Bart|Simpson|Simpson, Bart|Springfield|13|-1|-0,0833|0|Simpson, Bart=Simpson, Bart|-0,0192307692307692|-1|-1|"
-        "-36,2222|-36,2222|0,003588959|-0,0784734499180612994241100748",
+        "-36,2222|-36,2222|0,0035889593|-0,0784734499180612994241100748",
         "3|John|Doe|Doe, John|Nowhere|9|0|0|0|Doe, John=Doe, John|0|0|-1|0,0123|0,0123|0|0",
         "4|Test|User|User, Test|Hockessin|10|100|8,3333|0|User, Test=User, Test|1,92307692307692|100|-1|"
         "102030405060,654321|102030405060,654321|0,000000000127413|0,000000278701928982421698083"}},
@@ -205,6 +205,74 @@ TEST(JetAceTest, DamagedDefinitionsAndUnknownTypesAreRefused) {
   fs::remove_all(folder);
 }
 
+// A calculated value present in its row with an empty wrapper: the empty text for a text
+// result (LastFirst of row 1, its wrapper's length at 372360 set to 0), Null for a number.
+TEST(JetAceTest, EmptyCalculatedTextIsEmptyNotNull) {
+  std::string pattern = (fs::temp_directory_path() / "dbengine-jet-calc-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  std::ifstream in(kAce / "jackcess_V2010_calcFieldTestV2010.accdb", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes.substr(372360, 6), std::string("\x0E\0\0\0\xFF\xFE", 6));
+  bytes[372360] = 0;
+  const std::string path = pattern + "/empty.accdb";
+  std::ofstream(path, std::ios::binary) << bytes;
+  Database database;
+  database.Open(path);
+  Recordset set = database.OpenRecordset("SELECT * FROM [Table1]");
+  EXPECT_FALSE(set.FieldValue(3).isNull);
+  EXPECT_EQ(set.FieldValue(3).text, "");
+  EXPECT_EQ(set.FieldValue(4).text, "Gotham");
+  fs::remove_all(pattern);
+}
+
+// An attachment's stored header: a type (0 as is, 1 deflate), then the data's length. The
+// third attachment of mdbreader_data_V2016_attachments.accdb, stored in its row from 376338
+// (type 1, length 32, 35 bytes of deflate), rewritten as is, or with a header that lies.
+TEST(JetAceTest, AttachmentsStoredAsIsAreReadAndFalseHeadersRefused) {
+  std::string pattern = (fs::temp_directory_path() / "dbengine-jet-attach-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path folder = pattern;
+  std::ifstream in(kAce / "mdbreader_data_V2016_attachments.accdb", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  constexpr std::size_t kStored = 376338;
+  const std::string header = std::string("\x2B\0\0\x80", 4) + std::string(8, '\0') + std::string("\1\0\0\0\x20\0\0\0", 8);
+  ASSERT_EQ(bytes.substr(kStored - 12, 20), header);
+  const std::string data = std::string("\x14\0\0\0\1\0\0\0\4\0\0\0t\0x\0t\0\0\0", 20) + "Attachment 3";
+  const std::vector<std::string> rows = {
+      Hex("Attachment 1") + "||attachment1.txt||txt||5|2", Hex("Attachment 1") + "||attachment1.txt||txt||6|3",
+      Hex("Attachment 2") + "||attachment2.txt||txt||7|3", Hex("Attachment 3") + "||attachment3.txt||txt||8|3"};
+  struct Case {
+    std::string name;
+    std::string stored;    // from the long value's header on
+    std::string expected;  // "read" or the error's number
+  };
+  const std::string deflated = bytes.substr(kStored + 8, 35);
+  const std::vector<Case> cases = {
+      {"as-is", std::string("\x28\0\0\x80", 4) + std::string(8, '\0') + std::string("\0\0\0\0\x20\0\0\0", 8) + data, "read"},
+      {"as-is-cut", std::string("\x28\0\0\x80", 4) + std::string(8, '\0') + std::string("\0\0\0\0\x21\0\0\0", 8) + data, "3049"},
+      {"deflate-long", header.substr(0, 16) + std::string("\x21\0\0\0", 4) + deflated, "3049"},
+      {"deflate-short", header.substr(0, 16) + std::string("\x1F\0\0\0", 4) + deflated, "3049"},
+      {"type-2", header.substr(0, 12) + std::string("\2\0\0\0\x20\0\0\0", 8) + deflated, "3049"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    std::string changed = bytes;
+    changed.replace(kStored - 12, test.stored.size(), test.stored);
+    const std::string path = (folder / (test.name + ".accdb")).string();
+    std::ofstream(path, std::ios::binary) << changed;
+    try {
+      Database database;
+      database.Open(path);
+      EXPECT_EQ(RowTexts(database, "Table1_Attachments"), rows);
+      EXPECT_EQ(test.expected, "read");
+    } catch (const EngineError& error) {
+      EXPECT_EQ(std::to_string(error.Number()), test.expected) << error.Description();
+      EXPECT_NE(error.Description().find("pièce jointe illisible"), std::string::npos) << error.Description();
+    }
+  }
+  fs::remove_all(folder);
+}
+
 // Database passwords through the connect string: a Jet 4 password (masked in
 // the header, pages in clear) right, wrong and missing; the encrypted Access
 // 2010 files (agile encryption), read with the right password, refused with
@@ -224,6 +292,8 @@ TEST(JetAceTest, PasswordsFromTheConnectString) {
       {"mdbreader_password_data_V2000_no-password.mdb", ";PWD=password", "read"},
       {"mdbreader_password_data_V2010_with-password.accdb", ";PWD=password", "read"},
       {"mdbreader_encryption_data_office-agile-4.4.accdb", ";PWD=password", "read"},
+      {"mdbreader_encryption_data_office-rc4-cryptoapi-4.2.accdb", ";PWD=password", "read"},
+      {"mdbreader_encryption_data_office-rc4-cryptoapi-4.2.accdb", ";PWD=wrong", "3031 "},
       {"mdbreader_password_data_V2010_with-password.accdb", "", "3031 "},
       {"mdbreader_password_data_V2010_with-password.accdb", ";PWD=wrong", "3031 "},
       {"mdbreader_encryption_data_office-agile-4.4.accdb", "", "3031 "},

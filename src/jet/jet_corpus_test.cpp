@@ -259,6 +259,46 @@ TEST(JetCorpusTest, DecimalsTakeTheirScaleFromTheColumn) {
   fs::remove_all(pattern);
 }
 
+// A database password with letters beyond ASCII: Jet 3 keeps it in the file's code page
+// (Windows-1252), Jet 4 in UTF-16; given in UTF-8, it is converted before the comparison. The
+// header area is masked with a fixed RC4 key (and in Jet 4 further with the creation date), so
+// that in a file without password the bytes from 0x42 are the mask itself: XORing the password
+// in sets it.
+TEST(JetCorpusTest, PasswordsBeyondAsciiInTheFilesOwnForm) {
+  std::string pattern = (fs::temp_directory_path() / "dbengine-jet-password-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  auto withPassword = [&](const std::string& file, const std::string& stored) {
+    std::string bytes = ReadBytes(kCorpus / file);
+    for (std::size_t at = 0; at < stored.size(); ++at) bytes[0x42 + at] ^= stored[at];
+    const fs::path path = fs::path(pattern) / file;
+    WriteBytes(path, bytes);
+    return path.string();
+  };
+  const std::string jet3 = withPassword("V1997_testV1997.mdb", "\xE9t\xE9\x80");              // "été€" in 1252
+  const std::string jet4 = withPassword("V2000_test2V2000.mdb", std::string("\xE9\0t\0\xE9\0\xAC\x20", 8));  // UTF-16
+  struct Case {
+    std::string path, connect;
+    std::string expected;  // "read" or the error's number
+  };
+  const std::vector<Case> cases = {
+      {jet3, ";PWD=été€", "read"}, {jet3, ";PWD=ete€", "3031"}, {jet3, ";PWD=ÉTÉ€", "3031"},
+      {jet3, ";PWD=\xE9t\xE9\x80", "3031"}, {jet3, "", "3031"},
+      {jet4, ";PWD=été€", "read"}, {jet4, ";PWD=été", "3031"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.path + " " + test.connect);
+    try {
+      Database database;
+      database.Open(test.path, test.connect);
+      EXPECT_FALSE(database.TableNames().empty());
+      EXPECT_EQ(test.expected, "read");
+    } catch (const EngineError& error) {
+      EXPECT_EQ(std::to_string(error.Number()), test.expected) << error.Description();
+    }
+  }
+  fs::remove_all(pattern);
+}
+
 class JetDamageTest : public ::testing::Test {
  protected:
   void SetUp() override {

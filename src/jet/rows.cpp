@@ -161,15 +161,21 @@ void Reader::State::Crack(const unsigned char* row, std::size_t size, const Stor
 
 // The bytes of a Memo or OLE value: kept in the row, in one row of a long
 // value page, or in a chain of such rows each starting with the next one's
-// address.
-std::string Reader::State::LongValue(const Slice& slice) {
+// address. They go to `sink` part by part, in order, until it answers false.
+std::size_t Reader::State::LongValueLength(const Slice& slice) const {
   if (slice.size < kLongValueHeader) Damaged("valeur longue tronquée" + Where());
-  const std::uint32_t header = Le32(slice.bytes);
-  const std::size_t length = header & 0x3FFFFFFF;
+  const std::size_t length = Le32(slice.bytes) & 0x3FFFFFFF;
   if (length > fileSize) Damaged("valeur longue plus grande que le fichier" + Where());
+  return length;
+}
+
+void Reader::State::LongValueChunks(const Slice& slice, const ChunkSink& sink) {
+  const std::size_t length = LongValueLength(slice);
+  const std::uint32_t header = Le32(slice.bytes);
   if (header & 0x80000000u) {
     if (length > slice.size - kLongValueHeader) Damaged("valeur longue tronquée" + Where());
-    return std::string(reinterpret_cast<const char*>(slice.bytes + kLongValueHeader), length);
+    sink(slice.bytes + kLongValueHeader, length);
+    return;
   }
   std::uint32_t pointer = Le32(slice.bytes + 4);
   // Each row of a long-value page belongs to one value: what a table reads
@@ -182,19 +188,31 @@ std::string Reader::State::LongValue(const Slice& slice) {
     const auto [bytes, size] = PointedRow(pointer, longPage);
     if (size < length) Damaged("valeur longue tronquée" + Where());
     count(length);
-    return std::string(reinterpret_cast<const char*>(bytes), length);
+    sink(bytes, length);
+    return;
   }
-  std::string value;
+  std::size_t done = 0;
   std::set<std::uint32_t> visited;
-  while (value.size() < length) {
+  while (done < length) {
     if (pointer == 0) Damaged("valeur longue tronquée" + Where());
     if (!visited.insert(pointer).second) Damaged("valeur longue en boucle" + Where());
     const auto [bytes, size] = PointedRow(pointer, longPage);
     if (size <= 4) Damaged("valeur longue tronquée" + Where());
     count(size);
     pointer = Le32(bytes);
-    value.append(reinterpret_cast<const char*>(bytes + 4), std::min(size - 4, length - value.size()));
+    const std::size_t part = std::min(size - 4, length - done);
+    done += part;
+    if (!sink(bytes + 4, part)) return;
   }
+}
+
+std::string Reader::State::LongValue(const Slice& slice) {
+  std::string value;
+  value.reserve(LongValueLength(slice));
+  LongValueChunks(slice, [&](const unsigned char* bytes, std::size_t size) {
+    value.append(reinterpret_cast<const char*>(bytes), size);
+    return true;
+  });
   return value;
 }
 
@@ -211,6 +229,7 @@ void Reader::State::Rewind() {
 // The next row of the open table as slices; false after the last one.
 bool Reader::State::NextSlices() {
   const Layout& l = *layout;
+  rowLongBytes = 0;
   while (true) {
     while (rowIndex >= rowsOnPage) {
       // The row count a definition keeps may be stale (Access leaves it so
@@ -306,12 +325,30 @@ bool Reader::NextRow(std::vector<Value>& row) {
   State& state = *state_;
   if (!state.open || !state.NextSlices()) return false;
   row.resize(state.table.columns.size());
+  const std::size_t data = state.tables[state.openPosition].attachmentData;  // an attachment's file: read once
   for (std::size_t slot = 0; slot < row.size(); ++slot) {
-    state.Decode(state.table.columns[slot], state.def->fields[slot].type, state.slices[slot], row[slot]);
+    if (slot + 1 == data && !state.slices[slot].isNull) {
+      state.Attachment(state.slices[slot], row[slot]);
+    } else {
+      state.Decode(state.table.columns[slot], state.def->fields[slot].type, state.slices[slot], row[slot]);
+    }
   }
-  const std::size_t data = state.tables[state.openPosition].attachmentData;
-  if (data != 0 && !row[data - 1].isNull) row[data - 1].text = state.AttachmentBytes(row[data - 1].text);
   return true;
+}
+
+void Reader::StreamLongValues(std::size_t threshold) { state_->streamAbove = threshold; }
+
+void Reader::ReadStreamed(std::size_t slot, const std::function<void(const char*, std::size_t)>& sink) {
+  State& state = *state_;
+  if (!state.open || slot >= state.slices.size() || state.slices[slot].isNull) return;
+  if (state.tables[state.openPosition].attachmentData == slot + 1) {
+    state.AttachmentChunks(state.slices[slot], false, sink);
+    return;
+  }
+  state.LongValueChunks(state.slices[slot], [&](const unsigned char* bytes, std::size_t size) {
+    sink(reinterpret_cast<const char*>(bytes), size);
+    return true;
+  });
 }
 
 }  // namespace jet

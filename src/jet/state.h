@@ -11,6 +11,7 @@
 #include <iconv.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -162,6 +163,8 @@ struct Reader::State {
   std::vector<unsigned char> overflow;  // the page of a row moved from its place
   std::vector<unsigned char> longPage;  // a page of a long value
   std::vector<Slice> slices;
+  std::size_t streamAbove = 0;  // long binary values longer than this are streamed (0: none)
+  std::uint64_t rowLongBytes = 0;  // long values of the row being read, as stored
 
   ~State();
 
@@ -191,7 +194,11 @@ struct Reader::State {
 
   // complex.cpp: the child tables of complex columns.
   void AddComplexTables();
-  std::string AttachmentBytes(const std::string& stored) const;
+  // An attachment's FileData as stored (`stored`, not Null): the file's bytes into `out`, or,
+  // when long values are streamed and it is long, its size only (out.streamed).
+  void Attachment(const Slice& stored, Value& out);
+  // The file's bytes of an attachment to `sink` (none when `sizeOnly`); returns their number.
+  std::uint64_t AttachmentChunks(const Slice& stored, bool sizeOnly, const std::function<void(const char*, std::size_t)>& sink);
 
   // rows.cpp: rows and long values; values.cpp: typed values.
   void RowBounds(const std::vector<unsigned char>& page, std::size_t row, std::size_t& start, std::size_t& end,
@@ -200,9 +207,15 @@ struct Reader::State {
                                                           std::vector<unsigned char>& buffer) const;
   std::vector<std::uint32_t> UsedPages(std::uint32_t pointer) const;
   void Crack(const unsigned char* row, std::size_t size, const StoredTable& t, std::vector<Slice>& out) const;
+  // Parts of a long value, in order; the sink answers false to stop.
+  using ChunkSink = std::function<bool(const unsigned char*, std::size_t)>;
+  std::size_t LongValueLength(const Slice& slice) const;
+  void LongValueChunks(const Slice& slice, const ChunkSink& sink);
   std::string LongValue(const Slice& slice);
   Value Decimal(const unsigned char* bytes, int scale) const;
   void Decode(const Column& column, FieldType type, const Slice& slice, Value& out);
+  // Counts a long value of field `field` against the largest a row may hold (3049 past it).
+  void CountLong(const std::string& field, std::uint64_t length);
   void Rewind();
   bool NextSlices();
 };

@@ -3,6 +3,7 @@
 // long values, Decimals (a sign and a 96-bit integer scaled by a power of
 // ten, given as exact decimal text), the 64-bit integers and extended dates
 // of Access 2016 and 2019, and the wrapped values of calculated columns.
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -43,12 +44,16 @@ std::string DotDecimal(std::string text) {
   return text;
 }
 
-// A floating number as exact decimal text of `digits` significant digits
-// (no exponent), trailing zeros of the fraction dropped.
-std::string FloatingDecimalText(double number, int digits) {
+// A floating number as the shortest decimal text that reads back as the
+// same number of its own type (float or double), without exponent, a comma
+// before the fraction.
+template <typename Float>
+std::string ShortestDecimalText(Float number) {
   if (!std::isfinite(number)) return "0";
   char text[64];
-  std::snprintf(text, sizeof text, "%.*e", digits - 1, number);  // -d.ddddde+XX
+  const auto [end, error] = std::to_chars(text, text + sizeof text, number, std::chars_format::scientific);
+  if (error != std::errc()) return "0";
+  *end = '\0';  // -d.dddde+XX, as few digits as read back exactly
   std::string mantissa;
   const bool negative = text[0] == '-';
   const char* at = text + (negative ? 1 : 0);
@@ -145,6 +150,14 @@ Value Reader::State::Decimal(const unsigned char* bytes, int scale) const {
   return Value::Text(kDecimal, DecimalText(bytes[0] != 0, mantissa, scale));
 }
 
+void Reader::State::CountLong(const std::string& field, std::uint64_t length) {
+  rowLongBytes += length;
+  if (rowLongBytes <= kLargestValue) return;
+  Damaged("valeur du champ « " + field + " » plus grande que la plus grande valeur que le moteur stocke (" +
+          std::to_string(kLargestValue) + " octets" +
+          (length <= kLargestValue ? ", avec les autres valeurs longues de sa ligne" : "") + ")" + Where());
+}
+
 void Reader::State::Decode(const Column& column, FieldType type, const Slice& stored, Value& out) {
   if (column.type == kJetBoolean) {
     out = Value::Integer(kBoolean, stored.isNull ? 0 : 1);
@@ -163,6 +176,7 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
     // A calculated value is wrapped: 16 bytes, a 32-bit length, the value.
     // A long text result is a long value holding the wrapped value.
     if (type == kMemo) {
+      CountLong(column.name, LongValueLength(slice));
       unwrapped = LongValue(slice);
       slice = Slice{false, reinterpret_cast<const unsigned char*>(unwrapped.data()), unwrapped.size()};
     }
@@ -170,7 +184,9 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
     const std::size_t length = Le32(slice.bytes + 16);
     if (length > slice.size - 20) Damaged("valeur calculée tronquée du champ « " + column.name + " »" + Where());
     if (length == 0) {
-      out = Value::Null(type);
+      // The field is present (its Null bit says so) and the wrapper empty:
+      // for a text result, the empty text; a number has no empty form, Null.
+      out = type == kText || type == kMemo ? Value::Text(type, {}) : Value::Null(type);
       return;
     }
     slice = Slice{false, slice.bytes + 20, length};
@@ -194,19 +210,20 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
           out = Value::Text(kDecimal, DecimalText((bytes[3] & 0x80) != 0, mantissa, bytes[2]));
           return;
         }
-        if (length == 4 || length == 8) {
-          // A floating result given to a Numeric column: its shortest exact-enough text.
-          double number = 0;
-          if (length == 4) {
-            float single;
-            const std::uint32_t bits = Le32(bytes);
-            std::memcpy(&single, &bits, sizeof single);
-            number = single;
-          } else {
-            const std::uint64_t bits = Le64(bytes);
-            std::memcpy(&number, &bits, sizeof number);
-          }
-          out = Value::Text(kDecimal, FloatingDecimalText(number, length == 4 ? 7 : 15));
+        if (length == 4) {
+          // A floating result given to a Numeric column: the shortest text
+          // that gives back the stored Single (or Double, below) exactly.
+          float single;
+          const std::uint32_t bits = Le32(bytes);
+          std::memcpy(&single, &bits, sizeof single);
+          out = Value::Text(kDecimal, ShortestDecimalText(single));
+          return;
+        }
+        if (length == 8) {
+          double number;
+          const std::uint64_t bits = Le64(bytes);
+          std::memcpy(&number, &bits, sizeof number);
+          out = Value::Text(kDecimal, ShortestDecimalText(number));
           return;
         }
         Damaged("valeur calculée illisible du champ « " + column.name + " »" + Where());
@@ -298,6 +315,7 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
       break;
     case kJetText:
       if (type == kMemo && !column.calculated) {
+        CountLong(column.name, LongValueLength(slice));
         const std::string text = LongValue(slice);
         out = Value::Text(kMemo, Text(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
       } else {
@@ -305,13 +323,23 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
       }
       break;
     case kJetMemo: {
+      CountLong(column.name, LongValueLength(slice));
       const std::string text = LongValue(slice);
       out = Value::Text(kMemo, Text(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
       break;
     }
-    case kJetOle:
-      out = Value::Text(kLongBinary, LongValue(slice));
+    case kJetOle: {
+      const std::size_t length = LongValueLength(slice);
+      CountLong(column.name, length);
+      if (streamAbove != 0 && length > streamAbove) {
+        out = Value::Text(kLongBinary, {});
+        out.streamed = true;
+        out.integer = static_cast<std::int64_t>(length);
+      } else {
+        out = Value::Text(kLongBinary, LongValue(slice));
+      }
       break;
+    }
     default:  // binary
       out = Value::Text(type, std::string(reinterpret_cast<const char*>(bytes), slice.size));
       break;
