@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -59,9 +60,13 @@ class TemporaryTarget {
   }
   TemporaryTarget(const TemporaryTarget&) = delete;
   TemporaryTarget& operator=(const TemporaryTarget&) = delete;
-  ~TemporaryTarget() {
+  ~TemporaryTarget() { Remove(); }
+
+  // Removes the file and its companions, unless published.
+  void Remove() {
     if (path_.empty()) return;
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
+    path_.clear();
   }
 
   const std::string& Path() const { return path_; }
@@ -130,14 +135,55 @@ class RemovalOnSignal {
   }
   RemovalOnSignal(const RemovalOnSignal&) = delete;
   RemovalOnSignal& operator=(const RemovalOnSignal&) = delete;
-  ~RemovalOnSignal() {
+  ~RemovalOnSignal() { Restore(); }
+
+  // Publishes `temporary` with the signals' own actions back in place, the
+  // signals held meanwhile: once the target is published, one that came is
+  // discarded, the copy being done (never a process ended by a signal with
+  // its target complete); when publishing fails, it takes its course once the
+  // temporary file is removed.
+  void Publish(TemporaryTarget& temporary) {
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      if (installed_[index]) sigaddset(&ending, kEndingSignals[index]);
+    }
+    sigset_t before;
+    ::pthread_sigmask(SIG_BLOCK, &ending, &before);
+    bool installed[std::size(kEndingSignals)];
+    std::copy(std::begin(installed_), std::end(installed_), std::begin(installed));
+    Restore();
+    try {
+      temporary.Publish();
+    } catch (...) {
+      temporary.Remove();
+      ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+      throw;
+    }
+    sigset_t pending;
+    sigpending(&pending);
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      if (!installed[index] || sigismember(&pending, kEndingSignals[index]) != 1) continue;
+      // Ignoring a pending signal discards it; its action is then put back.
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      sigemptyset(&ignore.sa_mask);
+      struct sigaction own {};
+      if (::sigaction(kEndingSignals[index], &ignore, &own) == 0) ::sigaction(kEndingSignals[index], &own, nullptr);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+
+ private:
+  // Puts the signals' previous actions back and forgets the names.
+  void Restore() {
     for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
       if (installed_[index]) ::sigaction(kEndingSignals[index], &previous_[index], nullptr);
+      installed_[index] = false;
     }
     for (auto& path : removedOnSignal) path[0] = '\0';
   }
 
- private:
   struct sigaction previous_[std::size(kEndingSignals)] {};
   bool installed_[std::size(kEndingSignals)] = {};
 };
@@ -234,7 +280,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
 
   TemporaryTarget temporary(targetPath);
   {
-    const RemovalOnSignal removal(temporary.Path());
+    RemovalOnSignal removal(temporary.Path());
     std::shared_ptr<Storage> target = Storage::CreatePrivate(temporary.Path(), targetPath);
     target->BeginTrans();
     for (std::size_t position = 0; position < defs.size(); ++position) {
@@ -251,7 +297,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     target->FinishPrivate();
     target->Close();
     source->Close();
-    temporary.Publish();
+    removal.Publish(temporary);
   }
 }
 

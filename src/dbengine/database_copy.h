@@ -34,8 +34,13 @@ struct CopyProgress {
 // SIGHUP where the process leaves those signals to their default action
 // (the copy handles them while it runs, then ends the process by the same
 // signal); one killed otherwise (SIGKILL) leaves it, and the next copy into
-// that folder removes those of processes that have ended. So `targetPath`
-// is either absent or complete. One copy at a time in a process.
+// that folder removes those of processes that have ended. Once the target
+// is built, those signals are held while it is published, their own actions
+// back in place: when it is published, one that came meanwhile is discarded
+// and the copy returns, done; when publishing fails, it ends the process once
+// the temporary file is removed. So `targetPath` is either absent or
+// complete, and a process ended by one of those signals has made none. One
+// copy at a time in a process.
 //
 // Throws the EngineError of the failure: 3204 when something (a file, a
 // link, even a dangling one) is at `targetPath`, 3044 when its folder is
