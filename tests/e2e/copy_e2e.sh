@@ -79,4 +79,14 @@ check "a table that cannot be carried fails the copy" 1 $?
 check "it is named on standard error" "table « Table1 » non copiée : ERR3290" "$(head -1 "$work/err" | cut -d: -f1-2)"
 check "no target is left" "absent" "$(ls "$work" | grep -c '^bracket.copy' | sed 's/^0$/absent/')"
 
+# Table3's map pointed at page 0 (in its definition, page 33): the listing
+# fails with nothing on standard output, and the copy leaves no target.
+cp "$data/corpus/V2000_indexTestV2000.mdb" "$work/map.mdb"
+printf '\0' | dd of="$work/map.mdb" bs=1 seek=135224 conv=notrunc status=none
+"$vidange" schema "$work/map.mdb" >"$work/out" 2>"$work/err"
+check "a damaged table fails the listing" "1 ERR3049" "$? $(cut -c1-7 "$work/err")"
+check "with nothing on standard output" "" "$(cat "$work/out")"
+"$vidange" copy "$work/map.mdb" "$work/map.copy" 2>"$work/err"
+check "and the copy" "1 absent" "$? $([ -e "$work/map.copy" ] && echo present || echo absent)"
+
 end_checks
