@@ -219,6 +219,11 @@ int Copy(const CopyArguments& args) {
       std::fprintf(stderr, "\r%s : %zu lignes", name.c_str(), rows);
     };
   }
+  // Each rule of the source relaxed in the copy, on its own line.
+  shown.relaxed = [progress](const std::string& table, const std::string& rule) {
+    if (progress) std::fputs("\r\033[K", stderr);
+    std::fprintf(stderr, "Attention : table « %s », %s.\n", table.c_str(), rule.c_str());
+  };
   std::string failedTable;
   try {
     dbengine::CopyDatabase(args.source, args.target, args.tables, shown, &failedTable, Connect());

@@ -208,7 +208,26 @@ bool IntegerFits(FieldType type, std::int64_t number) {
 // Makes `def`'s table in `target` through the statement dialect (so that a
 // name it cannot write is refused as a statement would be), copies every row
 // of the source's table as typed values, then makes its indexes.
-void CopyTable(Storage& source, Storage& target, const TableDef& def, const CopyProgress& progress) {
+void CopyTable(Storage& source, Storage& target, const TableDef& stored, const CopyProgress& progress) {
+  // The rules an Access table's rows break are left out of the working copy
+  // already; a text field is widened to its longest text here.
+  TableDef def = stored;
+  const std::vector<BrokenRule> broken = source.BrokenRules(stored.Name());
+  if (!broken.empty()) {
+    std::vector<FieldDef> fields;
+    for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
+    std::vector<IndexDef> indexes;
+    for (std::int16_t position = 0; position < stored.IndexCount(); ++position) indexes.push_back(stored.Indexes(position));
+    for (const BrokenRule& rule : broken) {
+      if (rule.longest > 0) {
+        FieldDef& field = fields[static_cast<std::size_t>(stored.FieldPosition(rule.field))];
+        field.type = rule.longest <= 255 ? kText : kMemo;
+        field.size = rule.longest <= 255 ? static_cast<std::int32_t>(rule.longest) : 0;
+      }
+      if (progress.relaxed) progress.relaxed(stored.Name(), rule.description);
+    }
+    def = TableDef(stored.Name(), std::move(fields), std::move(indexes));
+  }
   std::string create = "CREATE TABLE " + Bracketed(def.Name()) + " (";
   for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
     const FieldDef& field = def.Fields(position);

@@ -19,12 +19,19 @@ struct CopyProgress {
   std::function<void(const std::string& table, std::size_t position, std::size_t count)> table;
   // Every 1,000 rows of a table: its name and the rows copied so far.
   std::function<void(const std::string& table, std::size_t rows)> rows;
+  // A rule of an Access table that its rows break, relaxed in the copy: the
+  // table's name and what was done, in French, naming the field or index.
+  std::function<void(const std::string& table, const std::string& rule)> relaxed;
 };
 
 // Makes `targetPath` a new engine database holding the tables named in
 // `tables` (any letter case; every user table of the source when empty), in
 // that order, of the database at `sourcePath`: fields, indexes and every
-// row, as the source stood at one moment.
+// row, as the source stood at one moment. An Access table whose stored rows
+// break its own rules keeps every row: a unique index or primary key holding
+// duplicates or Nulls becomes a plain index, a required field holding a
+// Null an optional one, a text field holding longer texts is widened (to a
+// Memo past 255 characters); each is told through `progress.relaxed`.
 //
 // The target is built in `targetPath`'s folder under the name
 // `TARGET.~vc.HOST.PID.N`, in one transaction with each table's indexes made

@@ -299,7 +299,10 @@ const TableDef& Reader::OpenTable(std::size_t position) {
         for (std::size_t slot = 0; slot < state.slices.size(); ++slot) {
           const Slice& slice = state.slices[slot];
           Field& field = entry.def.fields[slot];
-          if (slice.isNull) field.required = false;
+          if (slice.isNull && field.required) {
+            field.required = false;
+            field.requiredWithNull = true;
+          }
           std::int64_t days = 0;
           std::int64_t ticks = 0;
           if (columns[slot].type == kJetExtendedDate && !slice.isNull && field.type == kDate &&

@@ -79,6 +79,15 @@ check "a table that cannot be carried fails the copy" 1 $?
 check "it is named on standard error" "table « Table1 » non copiée : ERR3290" "$(head -1 "$work/err" | cut -d: -f1-2)"
 check "no target is left" "absent" "$(ls "$work" | grep -c '^bracket.copy' | sed 's/^0$/absent/')"
 
+# Rows that break their own table's rules (a Null in a required field,
+# duplicates under a unique index) are all copied, each rule relaxed told.
+"$vidange" copy "$data/ace/ucanaccess_corrupted.accdb" "$work/rules.copy" 2>"$work/err"
+check "rows breaking their rules: copied" "0 2" "$? $("$vidange" sql "$work/rules.copy" "SELECT * FROM UK" | wc -l)"
+check "each relaxed rule told" "$(printf '%s\n' \
+  "Attention : table « NotNull », champ requis « notnull » : des lignes y sont Null ; copié comme champ facultatif." \
+  "Attention : table « UK », index unique « uk » : des lignes y sont en double ; copié comme index simple.")" \
+  "$(cat "$work/err")"
+
 # Table3's map pointed at page 0 (in its definition, page 33): the listing
 # fails with nothing on standard output, and the copy leaves no target.
 cp "$data/corpus/V2000_indexTestV2000.mdb" "$work/map.mdb"
