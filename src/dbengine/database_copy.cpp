@@ -205,29 +205,50 @@ bool IntegerFits(FieldType type, std::int64_t number) {
   }
 }
 
-// Makes `def`'s table in `target` through the statement dialect (so that a
-// name it cannot write is refused as a statement would be), copies every row
-// of the source's table as typed values, then makes its indexes.
+// A name as the engine can hold it: a bracket, which no engine name holds
+// (nor does Access let one in its names), becomes a parenthesis.
+std::string EngineName(const std::string& name) {
+  std::string written = name;
+  std::replace(written.begin(), written.end(), '[', '(');
+  std::replace(written.begin(), written.end(), ']', ')');
+  return written;
+}
+
+// Makes `stored`'s table in `target` through the statement dialect (so that
+// a name it cannot write is refused as a statement would be), copies every
+// row of the source's table as typed values, then makes its indexes.
 void CopyTable(Storage& source, Storage& target, const TableDef& stored, const CopyProgress& progress) {
+  std::vector<FieldDef> fields;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
+  std::vector<IndexDef> indexes;
+  for (std::int16_t position = 0; position < stored.IndexCount(); ++position) indexes.push_back(stored.Indexes(position));
   // The rules an Access table's rows break are left out of the working copy
   // already; a text field is widened to its longest text here.
-  TableDef def = stored;
-  const std::vector<BrokenRule> broken = source.BrokenRules(stored.Name());
-  if (!broken.empty()) {
-    std::vector<FieldDef> fields;
-    for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
-    std::vector<IndexDef> indexes;
-    for (std::int16_t position = 0; position < stored.IndexCount(); ++position) indexes.push_back(stored.Indexes(position));
-    for (const BrokenRule& rule : broken) {
-      if (rule.longest > 0) {
-        FieldDef& field = fields[static_cast<std::size_t>(stored.FieldPosition(rule.field))];
-        field.type = rule.longest <= 255 ? kText : kMemo;
-        field.size = rule.longest <= 255 ? static_cast<std::int32_t>(rule.longest) : 0;
-      }
-      if (progress.relaxed) progress.relaxed(stored.Name(), rule.description);
+  for (const BrokenRule& rule : source.BrokenRules(stored.Name())) {
+    if (rule.longest > 0) {
+      FieldDef& field = fields[static_cast<std::size_t>(stored.FieldPosition(rule.field))];
+      field.type = rule.longest <= 255 ? kText : kMemo;
+      field.size = rule.longest <= 255 ? static_cast<std::int32_t>(rule.longest) : 0;
     }
-    def = TableDef(stored.Name(), std::move(fields), std::move(indexes));
+    if (progress.relaxed) progress.relaxed(stored.Name(), rule.description);
   }
+  auto rename = [&](std::string& name, const char* what) {
+    const std::string written = EngineName(name);
+    if (written == name) return;
+    if (progress.relaxed) {
+      progress.relaxed(stored.Name(), std::string(what) + " « " + name + " » renommé « " + written +
+                                          " » : un nom du moteur ne contient pas de crochet");
+    }
+    name = written;
+  };
+  std::string tableName = stored.Name();
+  rename(tableName, "table");
+  for (FieldDef& field : fields) rename(field.name, "champ");
+  for (IndexDef& index : indexes) {
+    rename(index.name, "index");
+    for (std::string& field : index.fields) field = EngineName(field);
+  }
+  const TableDef def(tableName, std::move(fields), std::move(indexes));
   std::string create = "CREATE TABLE " + Bracketed(def.Name()) + " (";
   for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
     const FieldDef& field = def.Fields(position);
@@ -236,7 +257,7 @@ void CopyTable(Storage& source, Storage& target, const TableDef& stored, const C
   }
   target.Execute(create + ")");
   TableInfo& added = target.Table(def.Name(), 3078);
-  Statement3 rows(source, source.Handle(), "SELECT * FROM " + Quote(def.Name()));
+  Statement3 rows(source, source.Handle(), "SELECT * FROM " + Quote(stored.Name()));
   std::vector<Value> row(static_cast<std::size_t>(def.FieldCount()));
   std::size_t count = 0;
   int rc;
@@ -257,7 +278,7 @@ void CopyTable(Storage& source, Storage& target, const TableDef& stored, const C
       }
     }
     target.InsertRow(added, row);
-    if (++count % 1000 == 0 && progress.rows) progress.rows(def.Name(), count);
+    if (++count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
   }
   if (rc != SQLITE_DONE) source.Fail(rc);
   for (std::int16_t position = 0; position < def.IndexCount(); ++position) {

@@ -31,7 +31,8 @@ struct CopyProgress {
 // break its own rules keeps every row: a unique index or primary key holding
 // duplicates or Nulls becomes a plain index, a required field holding a
 // Null an optional one, a text field holding longer texts is widened (to a
-// Memo past 255 characters); each is told through `progress.relaxed`.
+// Memo past 255 characters); each is told through `progress.relaxed`, as is
+// each bracket of a name turned into a parenthesis (no engine name holds one).
 //
 // The target is built in `targetPath`'s folder under the name
 // `TARGET.~vc.HOST.PID.N`, in one transaction with each table's indexes made
@@ -53,7 +54,7 @@ struct CopyProgress {
 // link, even a dangling one) is at `targetPath`, 3044 when its folder is
 // missing, 3265 for a table the source does not have, 3026 when the disk is
 // full, 3043 on a disk error, and the source's own errors. When the failure
-// belongs to one table (a name the statement dialect cannot write, a row its
+// belongs to one table (two of its names alike once written, a row its
 // definition refuses), `failedTable`, when given, receives its name.
 // `sourceConnect` is the source's connect string (";PWD=secret" for an
 // Access file with a database password).
