@@ -232,7 +232,7 @@ bool Reader::State::NextSlices() {
       // Every page a table's map lists holds its rows: any other is a map
       // or a page gone wrong.
       if (page[0] != 0x01 || Le32(page.data() + 4) != table.definitionPage) {
-        Damaged("page " + std::to_string(number) + " de la table des pages sans ses lignes" + Where());
+        Damaged("page " + std::to_string(number) + " listée qui ne tient pas les lignes" + Where());
       }
       rowIndex = 0;
       rowsOnPage = Le16(page.data() + l.dataRowCount);
