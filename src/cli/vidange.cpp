@@ -141,8 +141,12 @@ int Schema(const SchemaArguments& args) {
     } else {
       tables = database.TableNames();
     }
-    for (const std::string& name : tables) {
-      const dbengine::TableDef def = database.TableDefs(name);
+    // Every definition is read before the first line is printed: a file
+    // that fails part way prints nothing.
+    std::vector<dbengine::TableDef> defs;
+    for (const std::string& name : tables) defs.push_back(database.TableDefs(name));
+    database.Close();
+    for (const dbengine::TableDef& def : defs) {
       std::printf("table\t%s\n", def.Name().c_str());
       for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
         const dbengine::FieldDef& field = def.Fields(position);
@@ -157,7 +161,6 @@ int Schema(const SchemaArguments& args) {
                     index.primary ? "primary" : "-", index.unique ? "unique" : "-", fields.c_str());
       }
     }
-    database.Close();
   } catch (const dbengine::Error& error) {
     std::fflush(stdout);
     return Report(error);
@@ -216,6 +219,11 @@ int Copy(const CopyArguments& args) {
       std::fprintf(stderr, "\r%s : %zu lignes", name.c_str(), rows);
     };
   }
+  // Each rule of the source relaxed in the copy, on its own line.
+  shown.relaxed = [progress](const std::string& table, const std::string& rule) {
+    if (progress) std::fputs("\r\033[K", stderr);
+    std::fprintf(stderr, "Attention : table « %s », %s.\n", table.c_str(), rule.c_str());
+  };
   std::string failedTable;
   try {
     dbengine::CopyDatabase(args.source, args.target, args.tables, shown, &failedTable, Connect());

@@ -60,9 +60,13 @@ class TemporaryTarget {
   }
   TemporaryTarget(const TemporaryTarget&) = delete;
   TemporaryTarget& operator=(const TemporaryTarget&) = delete;
-  ~TemporaryTarget() {
+  ~TemporaryTarget() { Remove(); }
+
+  // Removes the file and its companions, unless published.
+  void Remove() {
     if (path_.empty()) return;
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
+    path_.clear();
   }
 
   const std::string& Path() const { return path_; }
@@ -131,14 +135,55 @@ class RemovalOnSignal {
   }
   RemovalOnSignal(const RemovalOnSignal&) = delete;
   RemovalOnSignal& operator=(const RemovalOnSignal&) = delete;
-  ~RemovalOnSignal() {
+  ~RemovalOnSignal() { Restore(); }
+
+  // Publishes `temporary` with the signals' own actions back in place, the
+  // signals held meanwhile: once the target is published, one that came is
+  // discarded, the copy being done (never a process ended by a signal with
+  // its target complete); when publishing fails, it takes its course once the
+  // temporary file is removed.
+  void Publish(TemporaryTarget& temporary) {
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      if (installed_[index]) sigaddset(&ending, kEndingSignals[index]);
+    }
+    sigset_t before;
+    ::pthread_sigmask(SIG_BLOCK, &ending, &before);
+    bool installed[std::size(kEndingSignals)];
+    std::copy(std::begin(installed_), std::end(installed_), std::begin(installed));
+    Restore();
+    try {
+      temporary.Publish();
+    } catch (...) {
+      temporary.Remove();
+      ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+      throw;
+    }
+    sigset_t pending;
+    sigpending(&pending);
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+      if (!installed[index] || sigismember(&pending, kEndingSignals[index]) != 1) continue;
+      // Ignoring a pending signal discards it; its action is then put back.
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      sigemptyset(&ignore.sa_mask);
+      struct sigaction own {};
+      if (::sigaction(kEndingSignals[index], &ignore, &own) == 0) ::sigaction(kEndingSignals[index], &own, nullptr);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+
+ private:
+  // Puts the signals' previous actions back and forgets the names.
+  void Restore() {
     for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
       if (installed_[index]) ::sigaction(kEndingSignals[index], &previous_[index], nullptr);
+      installed_[index] = false;
     }
     for (auto& path : removedOnSignal) path[0] = '\0';
   }
 
- private:
   struct sigaction previous_[std::size(kEndingSignals)] {};
   bool installed_[std::size(kEndingSignals)] = {};
 };
@@ -192,10 +237,12 @@ std::string StreamingSelect(const TableDef& def) {
   return "SELECT " + fields + lengths + ", rowid FROM " + Quote(def.Name());
 }
 
-// Copies `size` bytes of field `field` from row `from` of the source's table
-// to row `to` of the target's, which holds an empty value there.
-void CopyStreamed(Storage& source, Storage& target, const TableDef& def, const std::string& field, sqlite3_int64 from,
-                  sqlite3_int64 to, sqlite3_int64 size) {
+// Copies `size` bytes of field `field` of the source's table `stored` from
+// row `from` to row `to` of the target's table `def` (the same field, in
+// position `position`), which holds an empty value there.
+void CopyStreamed(Storage& source, Storage& target, const TableDef& stored, const TableDef& def,
+                  std::int16_t position, sqlite3_int64 from, sqlite3_int64 to, sqlite3_int64 size) {
+  const std::string& field = def.Fields(position).name;
   {
     Statement3 zeros(target, target.Handle(),
                      "UPDATE " + Quote(def.Name()) + " SET " + Quote(field) + " = zeroblob(?1) WHERE rowid = ?2");
@@ -205,7 +252,8 @@ void CopyStreamed(Storage& source, Storage& target, const TableDef& def, const s
   }
   sqlite3_blob* in = nullptr;
   sqlite3_blob* out = nullptr;
-  int rc = sqlite3_blob_open(source.Handle(), "main", def.Name().c_str(), field.c_str(), from, 0, &in);
+  int rc = sqlite3_blob_open(source.Handle(), "main", stored.Name().c_str(), stored.Fields(position).name.c_str(),
+                             from, 0, &in);
   if (rc != SQLITE_OK) {
     sqlite3_blob_close(in);
     source.Fail(rc);
@@ -230,10 +278,50 @@ void CopyStreamed(Storage& source, Storage& target, const TableDef& def, const s
   if (rc != SQLITE_OK) target.Fail(rc);
 }
 
-// Makes `def`'s table in `target` through the statement dialect (so that a
-// name it cannot write is refused as a statement would be), copies every row
-// of the source's table as typed values, then makes its indexes.
-void CopyTable(Storage& source, Storage& target, const TableDef& def, const CopyProgress& progress) {
+// A name as the engine can hold it: a bracket, which no engine name holds
+// (nor does Access let one in its names), becomes a parenthesis.
+std::string EngineName(const std::string& name) {
+  std::string written = name;
+  std::replace(written.begin(), written.end(), '[', '(');
+  std::replace(written.begin(), written.end(), ']', ')');
+  return written;
+}
+
+// Makes `stored`'s table in `target` through the statement dialect (so that
+// a name it cannot write is refused as a statement would be), copies every
+// row of the source's table as typed values, then makes its indexes.
+void CopyTable(Storage& source, Storage& target, const TableDef& stored, const CopyProgress& progress) {
+  std::vector<FieldDef> fields;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
+  std::vector<IndexDef> indexes;
+  for (std::int16_t position = 0; position < stored.IndexCount(); ++position) indexes.push_back(stored.Indexes(position));
+  // The rules an Access table's rows break are left out of the working copy
+  // already; a text field is widened to its longest text here.
+  for (const BrokenRule& rule : source.BrokenRules(stored.Name())) {
+    if (rule.longest > 0) {
+      FieldDef& field = fields[static_cast<std::size_t>(stored.FieldPosition(rule.field))];
+      field.type = rule.longest <= 255 ? kText : kMemo;
+      field.size = rule.longest <= 255 ? static_cast<std::int32_t>(rule.longest) : 0;
+    }
+    if (progress.relaxed) progress.relaxed(stored.Name(), rule.description);
+  }
+  auto rename = [&](std::string& name, const char* what) {
+    const std::string written = EngineName(name);
+    if (written == name) return;
+    if (progress.relaxed) {
+      progress.relaxed(stored.Name(), std::string(what) + " « " + name + " » renommé « " + written +
+                                          " » : un nom du moteur ne contient pas de crochet");
+    }
+    name = written;
+  };
+  std::string tableName = stored.Name();
+  rename(tableName, "table");
+  for (FieldDef& field : fields) rename(field.name, "champ");
+  for (IndexDef& index : indexes) {
+    rename(index.name, "index");
+    for (std::string& field : index.fields) field = EngineName(field);
+  }
+  const TableDef def(tableName, std::move(fields), std::move(indexes));
   std::string create = "CREATE TABLE " + Bracketed(def.Name()) + " (";
   for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
     const FieldDef& field = def.Fields(position);
@@ -244,14 +332,14 @@ void CopyTable(Storage& source, Storage& target, const TableDef& def, const Copy
   TableInfo& added = target.Table(def.Name(), 3078);
   // Long binary values are streamed when the source's table has rowids (a table made by another
   // program may have none: it is then read whole).
-  std::string select = StreamingSelect(def);
+  std::string select = StreamingSelect(stored);
   if (!select.empty()) {
     sqlite3_stmt* probe = nullptr;
     if (sqlite3_prepare_v2(source.Handle(), select.c_str(), -1, &probe, nullptr) != SQLITE_OK) select.clear();
     sqlite3_finalize(probe);
   }
   const bool streaming = !select.empty();
-  Statement3 rows(source, source.Handle(), streaming ? select : "SELECT * FROM " + Quote(def.Name()));
+  Statement3 rows(source, source.Handle(), streaming ? select : "SELECT * FROM " + Quote(stored.Name()));
   std::vector<Value> row(static_cast<std::size_t>(def.FieldCount()));
   std::vector<std::pair<std::int16_t, sqlite3_int64>> streamed;  // field, size
   std::size_t count = 0;
@@ -284,10 +372,10 @@ void CopyTable(Storage& source, Storage& target, const TableDef& def, const Copy
       const sqlite3_int64 from = sqlite3_column_int64(rows.get(), lengthColumn);
       const sqlite3_int64 to = sqlite3_last_insert_rowid(target.Handle());
       for (const auto& [position, size] : streamed) {
-        CopyStreamed(source, target, def, def.Fields(position).name, from, to, size);
+        CopyStreamed(source, target, stored, def, position, from, to, size);
       }
     }
-    if (++count % 1000 == 0 && progress.rows) progress.rows(def.Name(), count);
+    if (++count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
   }
   if (rc != SQLITE_DONE) source.Fail(rc);
   for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
@@ -329,7 +417,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
 
   TemporaryTarget temporary(targetPath);
   {
-    const RemovalOnSignal removal(temporary.Path());
+    RemovalOnSignal removal(temporary.Path());
     std::shared_ptr<Storage> target = Storage::CreatePrivate(temporary.Path(), targetPath);
     target->BeginTrans();
     for (std::size_t position = 0; position < defs.size(); ++position) {
@@ -346,7 +434,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     target->FinishPrivate();
     target->Close();
     source->Close();
-    temporary.Publish();
+    removal.Publish(temporary);
   }
 }
 

@@ -19,12 +19,20 @@ struct CopyProgress {
   std::function<void(const std::string& table, std::size_t position, std::size_t count)> table;
   // Every 1,000 rows of a table: its name and the rows copied so far.
   std::function<void(const std::string& table, std::size_t rows)> rows;
+  // A rule of an Access table that its rows break, relaxed in the copy: the
+  // table's name and what was done, in French, naming the field or index.
+  std::function<void(const std::string& table, const std::string& rule)> relaxed;
 };
 
 // Makes `targetPath` a new engine database holding the tables named in
 // `tables` (any letter case; every user table of the source when empty), in
 // that order, of the database at `sourcePath`: fields, indexes and every
-// row, as the source stood at one moment.
+// row, as the source stood at one moment. An Access table whose stored rows
+// break its own rules keeps every row: a unique index or primary key holding
+// duplicates or Nulls becomes a plain index, a required field holding a
+// Null an optional one, a text field holding longer texts is widened (to a
+// Memo past 255 characters); each is told through `progress.relaxed`, as is
+// each bracket of a name turned into a parenthesis (no engine name holds one).
 //
 // The target is built in `targetPath`'s folder under the name
 // `TARGET.~vc.HOST.PID.N`, in one transaction with each table's indexes made
@@ -34,14 +42,19 @@ struct CopyProgress {
 // SIGHUP where the process leaves those signals to their default action
 // (the copy handles them while it runs, then ends the process by the same
 // signal); one killed otherwise (SIGKILL) leaves it, and the next copy into
-// that folder removes those of processes that have ended. So `targetPath`
-// is either absent or complete. One copy at a time in a process.
+// that folder removes those of processes that have ended. Once the target
+// is built, those signals are held while it is published, their own actions
+// back in place: when it is published, one that came meanwhile is discarded
+// and the copy returns, done; when publishing fails, it ends the process once
+// the temporary file is removed. So `targetPath` is either absent or
+// complete, and a process ended by one of those signals has made none. One
+// copy at a time in a process.
 //
 // Throws the EngineError of the failure: 3204 when something (a file, a
 // link, even a dangling one) is at `targetPath`, 3044 when its folder is
 // missing, 3265 for a table the source does not have, 3026 when the disk is
 // full, 3043 on a disk error, and the source's own errors. When the failure
-// belongs to one table (a name the statement dialect cannot write, a row its
+// belongs to one table (two of its names alike once written, a row its
 // definition refuses), `failedTable`, when given, receives its name.
 // `sourceConnect` is the source's connect string (";PWD=secret" for an
 // Access file with a database password).

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "dbengine/statement.h"
@@ -180,6 +181,16 @@ void Storage::CopyJetTable(std::size_t position) {
   try {
     const jet::TableDef& jet = jet_->OpenTable(position);
     jet_->StreamLongValues(kStreamedAbove);
+    // Rows that break their table's own rules (Access keeps them: a field
+    // made required over a Null, duplicates under a unique index) are read
+    // all the same; each rule broken is noted.
+    std::vector<BrokenRule> broken;
+    std::vector<std::size_t> longest(jet.fields.size(), 0);
+    for (const jet::Field& field : jet.fields) {
+      if (!field.requiredWithNull) continue;
+      broken.push_back({field.name, {}, 0,
+                        "champ requis « " + field.name + " » : des lignes y sont Null ; copié comme champ facultatif"});
+    }
     std::string create = "CREATE TABLE " + Quote(jet.name) + " (";
     std::string insert = "INSERT INTO " + Quote(jet.name) + " VALUES(";
     for (const jet::Field& stored : jet.fields) {
@@ -202,6 +213,10 @@ void Storage::CopyJetTable(std::size_t position) {
             continue;
           }
           ToEngineValue(row[slot], value);
+          const std::size_t size = static_cast<std::size_t>(jet.fields[slot].size);
+          if (value.type == kText && !value.isNull && value.text.size() > std::max(size, longest[slot])) {
+            longest[slot] = std::max(longest[slot], Utf8Length(value.text));
+          }
           BindValue(statement.get(), static_cast<int>(slot) + 1, value);
         }
         const int rc = sqlite3_step(statement.get());
@@ -221,11 +236,39 @@ void Storage::CopyJetTable(std::size_t position) {
     for (const jet::Index& stored : jet.indexes) {
       const IndexDef index = EngineIndex(stored);
       ClearCaches();
-      AddIndex(Table(jet.name, 3078), index.name, index.fields, index.primary, index.unique);
+      try {
+        AddIndex(Table(jet.name, 3078), index.name, index.fields, index.primary, index.unique);
+      } catch (const EngineError& error) {
+        if (error.Number() != 3022 && error.Number() != 3058) throw;
+        ClearCaches();
+        AddIndex(Table(jet.name, 3078), index.name, index.fields, false, false);
+        broken.push_back({{}, index.name, 0,
+                          std::string(index.primary ? "clé primaire « " : "index unique « ") + index.name +
+                              (error.Number() == 3058 ? " » : des lignes y sont Null" : " » : des lignes y sont en double") +
+                              (index.primary ? " ; copiée" : " ; copié") + " comme index simple"});
+      }
     }
+    for (std::size_t slot = 0; slot < longest.size(); ++slot) {
+      const jet::Field& field = jet.fields[slot];
+      if (longest[slot] <= static_cast<std::size_t>(field.size)) continue;
+      broken.push_back({field.name, {}, longest[slot],
+                        "champ « " + field.name + " » de " + std::to_string(field.size) +
+                            " caractères : des lignes y ont un texte de " + std::to_string(longest[slot]) + " ; copié " +
+                            (longest[slot] <= 255 ? "en " + std::to_string(longest[slot]) + " caractères" : "comme Mémo")});
+    }
+    brokenRules_[jet.name] = std::move(broken);
   } catch (const jet::Error& error) {
     Rethrow(error);
   }
+}
+
+std::vector<BrokenRule> Storage::BrokenRules(std::string_view name) {
+  if (jet_ == nullptr) return {};
+  const std::size_t position = JetTablePosition(name);
+  if (position == jet_->TableCount()) return {};
+  Table(name, 3265);
+  const auto found = brokenRules_.find(jet_->TableName(position));
+  return found == brokenRules_.end() ? std::vector<BrokenRule>{} : found->second;
 }
 
 TableDef Storage::Definition(std::string_view name) {

@@ -75,6 +75,18 @@ struct TableInfo {
 
 class Cursor;
 
+// A rule of an Access table that its stored rows break, left out of the
+// working copy so that every row is read: a unique index or primary key
+// (`index`) built as a plain index, a required field (`field`) holding a
+// Null, or a text field (`field`) holding a text of `longest` characters,
+// more than its size.
+struct BrokenRule {
+  std::string field;
+  std::string index;
+  std::size_t longest = 0;
+  std::string description;  // in French, naming the field or index
+};
+
 class Storage : public std::enable_shared_from_this<Storage> {
  public:
   // Opens a SQLite database file (for reading only with `readOnly`), or an
@@ -119,6 +131,9 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // not yet copied, read from the Access file without copying its rows.
   TableDef Definition(std::string_view name);
   std::vector<std::string> TableNames();
+  // The rules of Access table `name` its rows break (loaded first); none for
+  // a table of the engine.
+  std::vector<BrokenRule> BrokenRules(std::string_view name);
 
   // Stores one whole row (values already of the fields' types) with every check.
   void InsertRow(TableInfo& table, const std::vector<Value>& row);
@@ -182,6 +197,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
   sqlite3* db_ = nullptr;
   std::string path_;
   std::unique_ptr<jet::Reader> jet_;  // the Access file behind a working copy
+  std::unordered_map<std::string, std::vector<BrokenRule>> brokenRules_;  // by Access table name
   std::string workingFolder_;         // where SQLite keeps the working copy
   bool readOnly_ = false;
   bool wal_ = false;  // the file is in WAL mode

@@ -44,6 +44,7 @@ StoredTable Reader::State::ReadDefinition(std::uint32_t number, const std::strin
   table.definitionPage = number;
   table.rowCount = Le32(at + l.tdefRowCount);
   table.varColumns = Le16(at + l.tdefVarColumns);
+  table.maxColumns = Le16(at + l.tdefVarColumns - 2);  // just before the variable ones
   const std::size_t columnCount = Le16(at + l.tdefColumnCount);
   const std::size_t logicalCount = Le32(at + l.tdefLogicalIndexes);
   const std::size_t realCount = Le32(at + l.tdefLogicalIndexes + 4);
@@ -98,6 +99,12 @@ StoredTable Reader::State::ReadDefinition(std::uint32_t number, const std::strin
     if (columns[index].number == columns[index - 1].number) {
       Damaged("deux champs de même numéro dans la table « " + name + " »");
     }
+  }
+  // A column's number is its place in the rows, below the number of columns
+  // a row may hold: beyond, it would read as a field added after every row.
+  if (!columns.empty() && columns.back().number >= table.maxColumns) {
+    Damaged("champ « " + columns.back().name + " » de numéro " + std::to_string(columns.back().number) +
+            " dans la table « " + name + " » de " + std::to_string(table.maxColumns) + " colonnes");
   }
   table.columns = std::move(columns);
   // A table has fields, and at least as many variable ones counted as its

@@ -62,6 +62,7 @@ struct Field {
   FieldType type = kText;
   std::int32_t size = 0;   // characters for Text, bytes for the fixed-size types
   bool required = false;
+  bool requiredWithNull = false;  // Required in the file, yet a row holds a Null: read as not required
   std::uint8_t precision = 0;  // Decimal only
   std::uint8_t scale = 0;      // Decimal only
 };

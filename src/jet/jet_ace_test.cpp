@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/database_copy.h"
 #include "dbengine/dbengine.h"
 
 namespace {
@@ -326,6 +327,67 @@ TEST(JetAceTest, PasswordsFromTheConnectString) {
     EXPECT_TRUE(result == "read" || result.find("chiffrée d'une façon que le moteur ne lit pas") != std::string::npos)
         << file << ": " << result;
   }
+}
+
+
+// Rows that break their own table's rules, as Access keeps them: read as
+// stored, and copied whole, each rule broken relaxed and told. In UK
+// (definition page 132, rows on page 181) the second row's ID is at byte
+// 745452 and its null mask at 745460; Daddy.Campo1's size (510 bytes, 255
+// characters) is at 491643.
+TEST(JetAceTest, RowsBreakingTheirTablesRulesAreReadAndCopied) {
+  std::string pattern = (fs::temp_directory_path() / "dbengine-jet-rules-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path folder = pattern;
+  std::ifstream in(kAce / "ucanaccess_corrupted.accdb", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes.substr(745450, 11), std::string("\x02\x00\x02\x00\x00\x00\x01\x00\x00\x00\x03", 11));
+  ASSERT_EQ(bytes.substr(491643, 2), std::string("\xFE\x01", 2));
+  const std::string kNull = "champ requis « notnull » : des lignes y sont Null ; copié comme champ facultatif";
+  const std::string kUnique = "index unique « uk » : des lignes y sont en double ; copié comme index simple";
+  struct Case {
+    std::size_t offset;  // 0: the file as it is
+    std::string bytes;
+    std::string table;
+    std::vector<std::string> rows;
+    std::vector<std::string> relaxed;  // "TABLE: RULE", in table order
+  };
+  const std::vector<Case> cases = {
+      {0, "", "UK", {"1|1", "2|1"}, {"NotNull: " + kNull, "UK: " + kUnique}},
+      {0, "", "NotNull", {"1||gg|34", "2|rrr|rr|3", "4|t|t|2"}, {"NotNull: " + kNull, "UK: " + kUnique}},
+      {745452, "\x01", "UK", {"1|1", "1|1"},
+       {"NotNull: " + kNull, "UK: clé primaire « PrimaryKey » : des lignes y sont en double ; copiée comme index simple",
+        "UK: " + kUnique}},
+      {745460, "\x02", "UK", {"1|1", "|1"},
+       {"NotNull: " + kNull, "UK: clé primaire « PrimaryKey » : des lignes y sont Null ; copiée comme index simple",
+        "UK: " + kUnique}},
+      {491643, std::string("\x04\x00", 2), "Daddy", {"1|fff", "2|gg", "3|ggg"},
+       {"NotNull: " + kNull,
+        "Daddy: champ « Campo1 » de 2 caractères : des lignes y ont un texte de 3 ; copié en 3 caractères",
+        "UK: " + kUnique}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.table + " " + std::to_string(test.offset));
+    std::string file = bytes;
+    file.replace(test.offset, test.bytes.size(), test.bytes);
+    const std::string source = (folder / "source.accdb").string();
+    const std::string target = (folder / "copy.mdb").string();
+    std::ofstream(source, std::ios::binary | std::ios::trunc) << file;
+    fs::remove(target);
+    Database read;
+    read.Open(source);
+    EXPECT_EQ(RowTexts(read, test.table), test.rows);
+    read.Close();
+    CopyProgress progress;
+    std::vector<std::string> relaxed;
+    progress.relaxed = [&](const std::string& table, const std::string& rule) { relaxed.push_back(table + ": " + rule); };
+    ASSERT_NO_THROW(CopyDatabase(source, target, {}, progress));
+    EXPECT_EQ(relaxed, test.relaxed);
+    Database copy;
+    copy.Open(target);
+    EXPECT_EQ(RowTexts(copy, test.table), test.rows);
+  }
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -416,6 +416,37 @@ TEST_F(JetDamageTest, FlippedBytesReadOrFailWithANumber) {
   EXPECT_GT(refused, 0u);
 }
 
+// Damage that leaves every page readable and would otherwise read as less
+// than is stored: Table2 of the file keeps its 3 rows on page 60, listed by
+// the bit of byte 126919 in its map; the catalog's rows are on page 14; the
+// number of its column "data" (1 of the 2 its rows hold) is at byte 110709.
+TEST_F(JetDamageTest, PagesOrColumnsThatWouldLoseRowsOrValuesAreRefused) {
+  const std::string bytes = ReadBytes(kCorpus / "V2000_indexTestV2000.mdb");
+  constexpr std::size_t kPage = 4096;
+  ASSERT_EQ(bytes[126919], 0x10);
+  ASSERT_EQ(bytes[110709], 1);
+  ASSERT_EQ(bytes[60 * kPage + 4], 27);
+  const std::string whole = ReadAll(bytes);
+  ASSERT_NE(whole.find("foo2"), std::string::npos);
+  const std::vector<std::pair<std::string, std::function<void(std::string&)>>> cases = {
+      {"catalog page swapped with a table's", [](std::string& file) {
+         const std::string catalog = file.substr(14 * kPage, kPage);
+         file.replace(14 * kPage, kPage, file, 60 * kPage, kPage);
+         file.replace(60 * kPage, kPage, catalog);
+       }},
+      {"catalog page of another type", [](std::string& file) { file[14 * kPage] = 0x04; }},
+      {"catalog page of another owner", [](std::string& file) { file[14 * kPage + 4] = 3; }},
+      {"table page zeroed", [](std::string& file) { file.replace(60 * kPage, kPage, kPage, '\0'); }},
+      {"table page cleared from its map", [](std::string& file) { file[126919] = 0; }},
+      {"column number out of its table", [](std::string& file) { file[110709] = 2; }},
+  };
+  for (const auto& [what, damage] : cases) {
+    std::string damaged = bytes;
+    damage(damaged);
+    EXPECT_EQ(ReadAll(damaged), "EngineError 3049") << what;
+  }
+}
+
 TEST_F(JetDamageTest, HeaderRefusalsSayWhy) {
   const std::string bytes = ReadBytes(kCorpus / "V2000_delTestV2000.mdb");
   auto outcome = [&](const std::string& damaged) {

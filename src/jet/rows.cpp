@@ -101,7 +101,7 @@ void Reader::State::Crack(const unsigned char* row, std::size_t size, const Stor
   if (size < countSize) damaged();
   const std::size_t columnCount = l.jet4 ? Le16(row) : row[0];
   const std::size_t maskSize = (columnCount + 7) / 8;
-  if (size < countSize + maskSize) damaged();
+  if (size < countSize + maskSize || columnCount > t.maxColumns) damaged();
   const unsigned char* mask = row + size - maskSize;
   // Offsets of the variable columns from the row's start; the last is the end of their data.
   std::vector<std::size_t> varOffsets;
@@ -139,7 +139,9 @@ void Reader::State::Crack(const unsigned char* row, std::size_t size, const Stor
   for (std::size_t position = 0; position < t.columns.size(); ++position) {
     const Column& column = t.columns[position];
     Slice& slice = out[position];
-    if (column.number >= columnCount) continue;  // added after the row was written
+    // A column the row has no place for was added after it was written
+    // (its number is bounded by the definition).
+    if (column.number >= columnCount) continue;
     const bool present = (mask[column.number / 8] >> (column.number % 8) & 1) != 0;
     if (column.type == kJetBoolean) {
       if (present) slice = Slice{false, mask, 1};
@@ -151,7 +153,8 @@ void Reader::State::Crack(const unsigned char* row, std::size_t size, const Stor
       if (start + column.length > tableStart) damaged();
       slice = Slice{false, row + start, column.length};
     } else {
-      if (column.varIndex + 1u >= varOffsets.size()) continue;
+      // Present in the row, the column has its place among the variable ones.
+      if (column.varIndex + 1u >= varOffsets.size()) damaged();
       const std::size_t start = varOffsets[column.varIndex];
       const std::size_t end = varOffsets[column.varIndex + 1u];
       slice = Slice{false, row + start, end - start};
@@ -232,16 +235,26 @@ bool Reader::State::NextSlices() {
   rowLongBytes = 0;
   while (true) {
     while (rowIndex >= rowsOnPage) {
-      // The row count a definition keeps may be stale (Access leaves it so
-      // at times): every row of pages that read cleanly is read.
-      if (pageIndex >= pages.size()) return false;
-      ReadPage(pages[pageIndex++], page);
-      rowIndex = 0;
-      rowsOnPage = 0;
-      // Pages of the map that hold another table's rows (or none) are passed.
-      if (page[0] == 0x01 && Le32(page.data() + 4) == table.definitionPage) {
-        rowsOnPage = Le16(page.data() + l.dataRowCount);
+      // The row count a table's definition keeps may be stale, counting
+      // fewer rows than stored (Access leaves it so at times), never more: a
+      // row counted and not found is a row lost. The system tables' counts
+      // (the catalog's) may stay above what remains after deletions.
+      if (pageIndex >= pages.size()) {
+        if (open && rowsRead < table.rowCount) {
+          Damaged(std::to_string(rowsRead) + " lignes lues pour " + std::to_string(table.rowCount) + " comptées" +
+                  Where());
+        }
+        return false;
       }
+      const std::uint32_t number = pages[pageIndex++];
+      ReadPage(number, page);
+      // Every page a table's map lists holds its rows: any other is a map
+      // or a page gone wrong.
+      if (page[0] != 0x01 || Le32(page.data() + 4) != table.definitionPage) {
+        Damaged("page " + std::to_string(number) + " listée qui ne tient pas les lignes" + Where());
+      }
+      rowIndex = 0;
+      rowsOnPage = Le16(page.data() + l.dataRowCount);
     }
     std::size_t start = 0;
     std::size_t end = 0;
@@ -305,7 +318,10 @@ const TableDef& Reader::OpenTable(std::size_t position) {
         for (std::size_t slot = 0; slot < state.slices.size(); ++slot) {
           const Slice& slice = state.slices[slot];
           Field& field = entry.def.fields[slot];
-          if (slice.isNull) field.required = false;
+          if (slice.isNull && field.required) {
+            field.required = false;
+            field.requiredWithNull = true;
+          }
           std::int64_t days = 0;
           std::int64_t ticks = 0;
           if (columns[slot].type == kJetExtendedDate && !slice.isNull && field.type == kDate &&

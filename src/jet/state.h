@@ -115,6 +115,7 @@ struct StoredTable {
   std::uint32_t definitionPage = 0;
   std::uint32_t rowCount = 0;
   std::uint16_t varColumns = 0;
+  std::uint16_t maxColumns = 0;  // columns a row may hold, deleted ones included
   std::uint32_t usedPages = 0;  // page << 8 | row of the usage map
   std::vector<Column> columns;  // in column number order
   std::vector<Index> indexes;

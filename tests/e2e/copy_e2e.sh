@@ -69,14 +69,39 @@ check "and left as it was" "$before" "$(od -An -tx1 "$work/engine.copy" | md5sum
 check "a missing table" "1 ERR3265: absent" \
   "$? $(cut -c1-8 "$work/err") $([ -e "$work/absent.copy" ] && echo present || echo absent)"
 
-# A field named "]" (written over the name "A" in Table1's definition) has no
-# name in the statement dialect: the table cannot be carried, it is named,
-# and no target is left, though the other tables were copied first.
+# A field named "]" (written over the name "A" in Table1's definition), which
+# no engine name may hold, is copied as ")" and said so.
 cp "$data/corpus/V1997_testV1997.mdb" "$work/bracket.mdb"
 printf ']' | dd of="$work/bracket.mdb" bs=1 seek=59614 conv=notrunc status=none
+"$vidange" copy "$work/bracket.mdb" "$work/renamed.copy" Table1 2>"$work/err"
+check "a bracket in a name: copied" "0 )" "$? $("$vidange" schema "$work/renamed.copy" | awk -F'\t' '$3 == 0 {print $4}')"
+check "the renaming told" "Attention : table « Table1 », champ « ] » renommé « ) » : un nom du moteur ne contient pas de crochet." \
+  "$(cat "$work/err")"
+# With field "B" named ")" too, the two collide: the table cannot be carried,
+# it is named, and no target is left, though the other tables were copied first.
+printf ')' | dd of="$work/bracket.mdb" bs=1 seek=59616 conv=notrunc status=none
 "$vidange" copy "$work/bracket.mdb" "$work/bracket.copy" Table2 Table1 Table3 2>"$work/err"
 check "a table that cannot be carried fails the copy" 1 $?
-check "it is named on standard error" "table « Table1 » non copiée : ERR3290" "$(head -1 "$work/err" | cut -d: -f1-2)"
+check "it is named on standard error" "table « Table1 » non copiée : ERR3191" "$(tail -1 "$work/err" | cut -d: -f1-2)"
 check "no target is left" "absent" "$(ls "$work" | grep -c '^bracket.copy' | sed 's/^0$/absent/')"
+
+# Rows that break their own table's rules (a Null in a required field,
+# duplicates under a unique index) are all copied, each rule relaxed told.
+"$vidange" copy "$data/ace/ucanaccess_corrupted.accdb" "$work/rules.copy" 2>"$work/err"
+check "rows breaking their rules: copied" "0 2" "$? $("$vidange" sql "$work/rules.copy" "SELECT * FROM UK" | wc -l)"
+check "each relaxed rule told" "$(printf '%s\n' \
+  "Attention : table « NotNull », champ requis « notnull » : des lignes y sont Null ; copié comme champ facultatif." \
+  "Attention : table « UK », index unique « uk » : des lignes y sont en double ; copié comme index simple.")" \
+  "$(cat "$work/err")"
+
+# Table3's map pointed at page 0 (in its definition, page 33): the listing
+# fails with nothing on standard output, and the copy leaves no target.
+cp "$data/corpus/V2000_indexTestV2000.mdb" "$work/map.mdb"
+printf '\0' | dd of="$work/map.mdb" bs=1 seek=135224 conv=notrunc status=none
+"$vidange" schema "$work/map.mdb" >"$work/out" 2>"$work/err"
+check "a damaged table fails the listing" "1 ERR3049" "$? $(cut -c1-7 "$work/err")"
+check "with nothing on standard output" "" "$(cat "$work/out")"
+"$vidange" copy "$work/map.mdb" "$work/map.copy" 2>"$work/err"
+check "and the copy" "1 absent" "$? $([ -e "$work/map.copy" ] && echo present || echo absent)"
 
 end_checks

@@ -45,6 +45,16 @@ check "copy succeeds" "0 " "$? $(cat "$work/err")"
 check "copy: the last flush is the target's folder, after its file" "file folder" \
   "$(trace "$work/dst" "$work/copy.log" | grep -oE '[a-z]+ [a-z]+ $' | sed 's/ $//')"
 
+# A signal that comes while the target is renamed into place: the copy is
+# done, and says so.
+for signal in TERM INT HUP; do
+  rm -f "$work/dst/s.mdb"
+  strace -f -o /dev/null -e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:signal=$signal \
+    "$vidange" copy "$source_db" "$work/dst/s.mdb" 2>"$work/err"
+  check "SIG$signal at the rename: the copy reports its success" "0 1|2" \
+    "$? $("$vidange" sql "$work/dst/s.mdb" "SELECT * FROM T" | tr '\n' '|' | sed 's/|$//')"
+done
+
 mkdir "$work/elsewhere"
 ln -s elsewhere/x.mdb "$work/link.mdb"
 "$vidange" sql "$work/link.mdb" --create "CREATE TABLE T (N LONG)" 2>"$work/err"
