@@ -27,11 +27,8 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/print_value.h"
 
-namespace dbengine {
-// Readable failure messages (defined in value_test.cpp, linked in the same binary).
-void PrintTo(const Value& value, std::ostream* out);
-}  // namespace dbengine
 
 namespace {
 

@@ -10,13 +10,8 @@
 #include <string>
 #include <vector>
 
-namespace dbengine {
-// Readable failure messages.
-void PrintTo(const Value& value, std::ostream* out) {
-  *out << "{type " << value.type << (value.isNull ? ", Null" : "") << ", integer " << value.integer << ", real "
-       << value.real << ", text '" << value.text << "'}";
-}
-}  // namespace dbengine
+#include "support/print_value.h"
+
 
 namespace {
 

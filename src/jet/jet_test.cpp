@@ -24,14 +24,8 @@
 #include "dbengine/dbengine.h"
 #include "dbengine/statement.h"
 #include "support/child_process.h"
+#include "support/print_value.h"
 
-namespace dbengine {
-// Readable failure messages of the engine's values read from Access files.
-void PrintTo(const Value& value, std::ostream* out) {
-  *out << "{type " << value.type << (value.isNull ? ", Null" : "") << ", integer " << value.integer << ", real "
-       << value.real << ", text '" << value.text << "'}";
-}
-}  // namespace dbengine
 
 namespace {
 
