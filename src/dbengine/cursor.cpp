@@ -46,8 +46,12 @@ void Cursor::Step() {
   const int rc = sqlite3_step(statement_);
   if (rc == SQLITE_ROW) {
     eof_ = false;
+    ++rowsRead_;
     for (std::int16_t position = 0; position < def_.FieldCount(); ++position) {
-      ReadColumn(statement_, position, def_.Fields(position).type, current_[static_cast<std::size_t>(position)]);
+      const FieldDef& field = def_.Fields(position);
+      if (!ReadColumn(statement_, position, field, current_[static_cast<std::size_t>(position)])) {
+        RefuseStoredValue(statement_, position, tableName_, field, rowsRead_);
+      }
     }
     return;
   }
