@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # Benchmark of the table transfer: export and clear-first import of a
 # Conventions table of N rows through `vidange` (the import also while another
-# program holds a read transaction on the target), side by side with the
+# program holds a read transaction on the target; and into a table whose fields
+# carry CHECK constraints refusing values of the wrong kind), side by side with the
 # sqlite3 shell's list-mode export and its `.import` of the same rows, in one run.
 # Each command runs three times, alternating; the best time of each is shown,
 # with rows per second and peak resident memory (KiB).
@@ -36,8 +37,45 @@ keep() {  # keep LABEL SECONDS PEAK
 }
 
 readonly rounds=3
-readonly labels=("vidange export" "vidange import (clear)" "vidange import, reader held"
-  "sqlite3 shell list export" "sqlite3 shell .import")
+readonly labels=("vidange export" "vidange import (clear)" "vidange import, CHECK constraints"
+  "vidange import, reader held" "sqlite3 shell list export" "sqlite3 shell .import")
+
+# Gives table $2 of database $1 a CHECK constraint per field, refusing what
+# the engine's reads refuse (a value of another kind, out of range, too long),
+# to measure what refusing them at write time would cost the import.
+add_checks() {
+  python3 - "$1" "$2" <<'PYTHON'
+import re, sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+table = sys.argv[2]
+checks = []
+for _, name, declared, _, _, _ in db.execute(f'PRAGMA table_info("{table}")'):
+    c = f'"{name}"'
+    kind = declared.upper()
+    ranges = {"BIT": (0, 1), "BYTE": (0, 255), "SHORT": (-32768, 32767), "LONG": (-2147483648, 2147483647)}
+    if kind in ranges:
+        low, high = ranges[kind]
+        rule = f"typeof({c}) = 'integer' AND {c} BETWEEN {low} AND {high}"
+    elif kind == "CURRENCY":
+        rule = f"typeof({c}) = 'integer'"
+    elif kind in ("SINGLE", "DOUBLE", "DATETIME"):
+        rule = f"typeof({c}) IN ('integer', 'real')"
+    elif kind.startswith("TEXT("):
+        rule = f"typeof({c}) = 'text' AND length({c}) <= {int(kind[5:-1])}"
+    else:
+        rule = f"typeof({c}) = 'text'"
+    checks.append(f"CHECK ({c} IS NULL OR ({rule}))")
+sql = db.execute("SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ?", (table,)).fetchone()[0]
+sql = sql[: sql.rindex(")")] + ", " + ", ".join(checks) + ")"
+version = db.execute("PRAGMA schema_version").fetchone()[0]
+db.execute("PRAGMA writable_schema = ON")
+db.execute("UPDATE sqlite_schema SET sql = ? WHERE type = 'table' AND name = ?", (sql, table))
+db.execute(f"PRAGMA schema_version = {version + 1}")
+db.commit()
+db.execute("PRAGMA writable_schema = OFF")
+assert db.execute("PRAGMA integrity_check").fetchone()[0] == "ok"
+PYTHON
+}
 
 printf "%-10s %-34s %10s %9s %10s\n" rows command seconds rows/s "peak KiB"
 for n in "${sizes[@]}"; do
@@ -47,12 +85,17 @@ for n in "${sizes[@]}"; do
   bench/make-conventions-source.py "$source" "$n" --vidange "$vidange" >/dev/null
   target="$work/target-$n.mdb"
   "$vidange" sql "$target" --create < data/schema-patbase.sql
+  checked="$work/checked-$n.mdb"
+  "$vidange" sql "$checked" --create < data/schema-patbase.sql
+  add_checks "$checked" Conventions
 
   for ((round = 0; round < rounds; ++round)); do
     read -r seconds peak < <(measure "$vidange" export "$source" Conventions "$work/conventions.txt")
     keep "vidange export" "$seconds" "$peak"
     read -r seconds peak < <(measure "$vidange" import "$target" Conventions "$work/conventions.txt" --mode clear)
     keep "vidange import (clear)" "$seconds" "$peak"
+    read -r seconds peak < <(measure "$vidange" import "$checked" Conventions "$work/conventions.txt" --mode clear)
+    keep "vidange import, CHECK constraints" "$seconds" "$peak"
 
     # The same import while another program holds a read transaction on the
     # target: the sqlite3 shell, fed its statements through a pipe.
@@ -83,5 +126,5 @@ for n in "${sizes[@]}"; do
       "$(rate "$n" "${best_seconds[$label]}")" "${best_peak[$label]}"
   done
 
-  rm -f "$source" "$target" "$shell_target" "$work"/*.txt
+  rm -f "$source" "$target" "$checked" "$shell_target" "$work"/*.txt
 done

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// vidange compare over the transfer module's table comparison. Both
+// vidange compare over the transfer module's table comparison, by value. Both
 // databases are opened read-only, each in one reading transaction, so that
 // each table is read as one state of its file.
 #include "cli/compare_command.h"
@@ -12,9 +12,14 @@ void PrintDifferences(std::FILE* out, const std::string& prefix, const RowDiffer
     std::fprintf(out, "%sidentique\n", prefix.c_str());
     return;
   }
-  std::fprintf(out, "%smanquantes %llu, en trop %llu, différentes %llu\n", prefix.c_str(),
+  std::fprintf(out, "%smanquantes %llu, en trop %llu, différentes %llu", prefix.c_str(),
                static_cast<unsigned long long>(differences.missing), static_cast<unsigned long long>(differences.extra),
                static_cast<unsigned long long>(differences.different));
+  if (!differences.fieldTypes.empty()) {
+    std::fprintf(out, ", champs de type différent %zu", differences.fieldTypes.size());
+  }
+  std::fputc('\n', out);
+  for (const std::string& field : differences.fieldTypes) std::fprintf(out, "  type différent : %s\n", field.c_str());
   for (const std::string& row : differences.missingRows) std::fprintf(out, "  manquante : %s\n", row.c_str());
   for (const std::string& row : differences.extraRows) std::fprintf(out, "  en trop : %s\n", row.c_str());
   for (const auto& [first, second] : differences.differentRows) {
@@ -36,7 +41,8 @@ int RunCompare(const CompareOptions& options) {
                                 options.otherTable.empty() ? options.table : options.otherTable, progress.get());
   } catch (const dbengine::Error& error) {
     std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), error.Description().c_str());
-    return 2;
+    // A value that does not fit its field: the tables are read, and are not what they should be.
+    return error.Number() == dbengine::kErrStoredValue ? 1 : 2;
   }
   PrintDifferences(stdout, "", differences);
   return differences.Identical() ? 0 : 1;

@@ -118,7 +118,13 @@ int RunVerify(const InstallOptions& options) {
     std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), error.Description().c_str());
     return 2;
   }
-  for (const TableVerification& table : verification.tables) PrintDifferences(stdout, table.table + " : ", table.rows);
+  for (const TableVerification& table : verification.tables) {
+    if (table.error.empty()) {
+      PrintDifferences(stdout, table.table + " : ", table.rows);
+    } else {
+      std::printf("%s : non comparée, %s\n", table.table.c_str(), table.error.c_str());
+    }
+  }
   for (const KeyVerification& key : verification.keys) {
     auto list = [](const std::vector<std::string>& fields) {
       std::string text;

@@ -336,8 +336,9 @@ Command DeclareInstall(CLI::App& vidange, bool verify) {
   CLI::App* command = vidange.add_subcommand(
       verify ? "verify" : "install",
       verify ? "Vérifie l'installation des conventions de test : pour chacune des cinq tables,\n"
-               "si sa cible contient exactement les lignes de la source, et si les deux clés\n"
-               "primaires reconstruites sont en place. Lit seulement. Statut 0 si tout est\n"
+               "si sa cible contient exactement les lignes de la source (telles que les\n"
+               "fichiers de transfert les portent), et si les deux clés primaires\n"
+               "reconstruites sont en place. Lit seulement. Statut 0 si tout est\n"
                "identique, 1 sinon, 2 si une base ne s'ouvre pas."
              : "Installe les conventions de test sans fenêtre, comme le fait l'installateur :\n"
                "mêmes vérifications, mêmes étapes, mêmes messages (sur la sortie d'erreur).\n"
@@ -361,8 +362,9 @@ Command DeclareCompare(CLI::App& vidange) {
   CLI::App* compare = vidange.add_subcommand(
       "compare",
       "Compare les lignes de TABLE dans BASE à celles d'AUTRE_TABLE (par défaut le même\n"
-      "nom) dans AUTRE_BASE, telles que le transfert les écrit. Statut 0 si elles sont\n"
-      "identiques, 1 sinon, 2 si une base ou une table ne s'ouvre pas.");
+      "nom) dans AUTRE_BASE, valeur par valeur (type et contenu exacts), et les types\n"
+      "des champs. Statut 0 si elles sont identiques, 1 sinon (ou pour une valeur qui\n"
+      "ne convient pas à son champ), 2 si une base ou une table ne s'ouvre pas.");
   compare->add_option("BASE", args->base)->required();
   compare->add_option("TABLE", args->table)->required();
   compare->add_option("AUTRE_BASE", args->otherBase)->required();

@@ -7,10 +7,29 @@
 // with 3420.
 #include "dbengine/storage.h"
 
+#include <algorithm>
+
 namespace dbengine {
 
 Cursor::Cursor(std::shared_ptr<Storage> storage, TableInfo& table, sqlite3_stmt* statement, RecordsetType type)
     : storage_(std::move(storage)), tableName_(table.def.Name()), def_(table.def), statement_(statement), type_(type) {
+  // An Access table may hold texts longer than its own field allows (Access
+  // keeps such rows): they are read as stored, the field taken as wide as its
+  // longest text.
+  if (const std::vector<BrokenRule> broken = storage_->BrokenRules(tableName_); !broken.empty()) {
+    std::vector<FieldDef> fields;
+    for (std::int16_t position = 0; position < def_.FieldCount(); ++position) fields.push_back(def_.Fields(position));
+    std::vector<IndexDef> indexes;
+    for (std::int16_t position = 0; position < def_.IndexCount(); ++position) indexes.push_back(def_.Indexes(position));
+    for (const BrokenRule& rule : broken) {
+      const int position = def_.FieldPosition(rule.field);
+      if (rule.longest > 0 && position >= 0) {
+        FieldDef& field = fields[static_cast<std::size_t>(position)];
+        field.size = std::max(field.size, static_cast<std::int32_t>(rule.longest));
+      }
+    }
+    def_ = TableDef(def_.Name(), std::move(fields), std::move(indexes));
+  }
   storage_->Register(this);
   current_.resize(static_cast<std::size_t>(def_.FieldCount()));
   try {
@@ -46,8 +65,12 @@ void Cursor::Step() {
   const int rc = sqlite3_step(statement_);
   if (rc == SQLITE_ROW) {
     eof_ = false;
+    ++rowsRead_;
     for (std::int16_t position = 0; position < def_.FieldCount(); ++position) {
-      ReadColumn(statement_, position, def_.Fields(position).type, current_[static_cast<std::size_t>(position)]);
+      const FieldDef& field = def_.Fields(position);
+      if (!ReadColumn(statement_, position, field, current_[static_cast<std::size_t>(position)])) {
+        RefuseStoredValue(statement_, position, tableName_, field, rowsRead_);
+      }
     }
     return;
   }

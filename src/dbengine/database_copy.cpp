@@ -190,21 +190,6 @@ class RemovalOnSignal {
 
 std::string Bracketed(const std::string& name) { return "[" + name + "]"; }
 
-// Whether `number` is within the range of an integer field of type `type`
-// (any other type: true).
-bool IntegerFits(FieldType type, std::int64_t number) {
-  switch (type) {
-    case kByte:
-      return number >= 0 && number <= 255;
-    case kInteger:
-      return number >= INT16_MIN && number <= INT16_MAX;
-    case kLong:
-      return number >= INT32_MIN && number <= INT32_MAX;
-    default:
-      return true;
-  }
-}
-
 // Long binary values longer than this are not read whole: the row is read
 // without them and copied with a blob of zeros of their size, which their
 // bytes then overwrite part by part through SQLite's incremental blob I/O.
@@ -355,16 +340,8 @@ void CopyTable(Storage& source, Storage& target, const TableDef& stored, const C
         value = Value::Text(kLongBinary, {});
         continue;
       }
-      ReadColumn(rows.get(), position, field.type, value);
-      // Another SQLite tool may have stored a longer text than the field allows.
-      if (field.type == kText && !value.isNull && value.text.size() > static_cast<std::size_t>(field.size) &&
-          Utf8Length(value.text) > static_cast<std::size_t>(field.size)) {
-        throw EngineError(3163, "Le champ « " + field.name + " » est trop petit pour accepter la quantité "
-                                "de données que vous avez tenté d'ajouter.");
-      }
-      // ... or a number past its field's range, which would read back as another number.
-      if (!value.isNull && !IntegerFits(field.type, value.integer)) {
-        throw EngineError(3349, "Dépassement de capacité du champ numérique « " + field.name + " ».");
+      if (!ReadColumn(rows.get(), position, field, value)) {
+        RefuseStoredValue(rows.get(), position, stored.Name(), field, count + 1);
       }
     }
     target.InsertRow(added, row);

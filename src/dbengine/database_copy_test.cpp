@@ -140,15 +140,18 @@ TEST_F(DatabaseCopyTest, FullDiskEndsWith3026AndLeavesNothing) {
 }
 
 // Another SQLite tool may store in an engine database what the engine would
-// refuse; the copy refuses it too rather than carry it as another value.
+// refuse; the copy refuses it too rather than carry it as another value, and
+// names the table, the field and the row (the second: the first is sound).
 TEST_F(DatabaseCopyTest, ValueStoredPastItsFieldByAnotherToolIsRefused) {
   struct Case {
     const char* column;
     const char* value;
     int number;
   };
-  const Case cases[] = {{"t", "'six lettres'", 3163}, {"y", "300", 3349}, {"s", "40000", 3349},
-                        {"l", "2147483648", 3349}, {"l", "-2147483649", 3349}};
+  const Case cases[] = {{"t", "'six lettres'", 3421}, {"y", "300", 3421},     {"s", "40000", 3421},
+                        {"l", "2147483648", 3421},    {"l", "-2147483649", 3421}, {"l", "1.7", 3421},
+                        {"s", "'12abc'", 3421},       {"b", "'Vrai'", 3421},  {"b", "2", 3421},
+                        {"d", "'hello'", 3421},       {"r", "0.1", 3421},     {"t", "X'41'", 3421}};
   for (const Case& tested : cases) {
     SCOPED_TRACE(tested.value);
     const std::string source = (root_ / "autre.mdb").string();
@@ -157,7 +160,8 @@ TEST_F(DatabaseCopyTest, ValueStoredPastItsFieldByAnotherToolIsRefused) {
     {
       Database database;
       database.Open(source);
-      database.Execute("CREATE TABLE V (t TEXT(5), y BYTE, s SHORT, l LONG)");
+      database.Execute("CREATE TABLE V (t TEXT(5), y BYTE, s SHORT, l LONG, b BIT, d DATETIME, r SINGLE)");
+      database.Execute("INSERT INTO V VALUES ('cinq!', 255, -32768, 2147483647, True, '01/02/2003', 0.5)");
       database.Close();
     }
     sqlite3* other = nullptr;
@@ -170,6 +174,9 @@ TEST_F(DatabaseCopyTest, ValueStoredPastItsFieldByAnotherToolIsRefused) {
       ADD_FAILURE() << "copied";
     } catch (const dbengine::EngineError& error) {
       EXPECT_EQ(error.Number(), tested.number);
+      EXPECT_NE(error.Description().find(std::string("table « V », le champ « ") + tested.column), std::string::npos)
+          << error.Description();
+      EXPECT_NE(error.Description().find("de la ligne 2 contient"), std::string::npos) << error.Description();
     }
     EXPECT_TRUE(FolderNames().empty());
   }

@@ -38,6 +38,12 @@ class RuntimeError : public Error {
   using Error::Error;
 };
 
+// The number of the error that ends every read meeting a value stored in a
+// field it does not fit (written there by another program: 1.7 in a Long
+// field, 'Vrai' in a Yes/No one); its description names the table, the
+// field, the row and what is stored.
+inline constexpr std::int32_t kErrStoredValue = 3421;
+
 }  // namespace dbengine
 
 #endif  // DBENGINE_ERROR_H_

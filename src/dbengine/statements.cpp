@@ -6,6 +6,9 @@
 // SQLite step, atomic on its own: a failing one undoes only itself, inside an
 // explicit transaction too (SQLite's statement journal).
 #include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
 
 #include "dbengine/storage.h"
 
@@ -116,43 +119,126 @@ void ConvertString(std::string_view text, const FieldDef& field, Value& out) {
   CheckTextLength(out, field);
 }
 
-void ReadColumn(sqlite3_stmt* statement, int column, FieldType type, Value& out) {
-  out.type = type;
+bool IntegerFits(FieldType type, std::int64_t number) {
+  switch (type) {
+    case kByte:
+      return number >= 0 && number <= 255;
+    case kInteger:
+      return number >= INT16_MIN && number <= INT16_MAX;
+    case kLong:
+      return number >= INT32_MIN && number <= INT32_MAX;
+    default:
+      return true;
+  }
+}
+
+bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Value& out) {
+  out.type = field.type;
   out.text.clear();
   out.integer = 0;
   out.real = 0.0;
-  out.isNull = sqlite3_column_type(statement, column) == SQLITE_NULL;
-  if (out.isNull) return;
-  switch (type) {
+  const int stored = sqlite3_column_type(statement, column);
+  out.isNull = stored == SQLITE_NULL;
+  if (out.isNull) return true;
+  switch (field.type) {
     case kBoolean:
-      out.integer = sqlite3_column_int64(statement, column) != 0;
-      break;
+      out.integer = sqlite3_column_int64(statement, column);
+      return stored == SQLITE_INTEGER && (out.integer == 0 || out.integer == 1);
     case kByte:
     case kInteger:
     case kLong:
     case kCurrency:
     case kBigInt:
       out.integer = sqlite3_column_int64(statement, column);
-      break;
+      return stored == SQLITE_INTEGER && IntegerFits(field.type, out.integer);
     case kSingle:
-      out.real = static_cast<float>(sqlite3_column_double(statement, column));
-      break;
     case kDouble:
-    case kDate:
-      out.real = sqlite3_column_double(statement, column);
-      break;
+    case kDate: {
+      if (stored == SQLITE_INTEGER) {
+        // A whole number SQLite keeps as an integer (numeric affinity): exact
+        // as a double only within 2^53.
+        const std::int64_t whole = sqlite3_column_int64(statement, column);
+        out.real = static_cast<double>(whole);
+        if (whole < -(std::int64_t{1} << 53) || whole > (std::int64_t{1} << 53)) return false;
+      } else if (stored == SQLITE_FLOAT) {
+        out.real = sqlite3_column_double(statement, column);
+      } else {
+        return false;
+      }
+      if (!std::isfinite(out.real)) return false;
+      return field.type != kSingle || static_cast<double>(static_cast<float>(out.real)) == out.real;
+    }
     case kBinary:
     case kLongBinary: {
+      if (stored != SQLITE_BLOB) return false;
       const void* bytes = sqlite3_column_blob(statement, column);
       out.text.assign(static_cast<const char*>(bytes), sqlite3_column_bytes(statement, column));
-      break;
+      return field.type != kBinary || out.text.size() <= static_cast<std::size_t>(field.size);
     }
-    default: {
+    default: {  // Text, Memo, GUID, Decimal
+      if (stored != SQLITE_TEXT) return false;
       const unsigned char* text = sqlite3_column_text(statement, column);
       out.text.assign(reinterpret_cast<const char*>(text), sqlite3_column_bytes(statement, column));
+      switch (field.type) {
+        case kText:
+          return out.text.size() <= static_cast<std::size_t>(field.size) ||
+                 Utf8Length(out.text) <= static_cast<std::size_t>(field.size);
+        case kGuid:
+        case kDecimal: {
+          // Kept as stored once it reads as one of the field's values.
+          Value parsed;
+          return !out.text.empty() && TextToValue(out.text, field.type, parsed) == Conversion::kOk;
+        }
+        default:
+          return true;
+      }
+    }
+  }
+}
+
+void RefuseStoredValue(sqlite3_stmt* statement, int column, const std::string& table, const FieldDef& field,
+                       std::uint64_t row) {
+  std::string stored;
+  switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+      stored = "l'entier " + std::to_string(sqlite3_column_int64(statement, column));
+      break;
+    case SQLITE_FLOAT: {
+      char digits[32];
+      const auto written = std::to_chars(digits, digits + sizeof digits, sqlite3_column_double(statement, column));
+      stored = "le réel " + std::string(digits, written.ptr);
+      break;
+    }
+    case SQLITE_BLOB:
+      stored = "une valeur binaire de " + std::to_string(sqlite3_column_bytes(statement, column)) + " octets";
+      break;
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+      const std::string_view whole(text != nullptr ? text : "", sqlite3_column_bytes(statement, column));
+      // At most 40 characters, control characters shown as \xHH.
+      std::string shown;
+      std::size_t characters = 0;
+      std::size_t at = 0;
+      for (; at < whole.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(whole[at]);
+        if ((byte & 0xC0) != 0x80 && ++characters > 40) break;
+        if (byte < 0x20 || byte == 0x7F) {
+          static constexpr char kHex[] = "0123456789ABCDEF";
+          shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
+        } else {
+          shown.push_back(static_cast<char>(byte));
+        }
+      }
+      const bool cut = at < whole.size();
+      stored = "le texte « " + shown + (cut ? "… »" : " »");
       break;
     }
   }
+  throw EngineError(kErrStoredValue, "Erreur de conversion de type de données : dans la table « " + table +
+                                         " », le champ « " + field.name + " » (" +
+                                         DescribeFieldType(field.type, field.size) + ") de la ligne " +
+                                         std::to_string(row) + " contient " + stored +
+                                         ", qui ne convient pas à ce champ.");
 }
 
 void Storage::InsertRow(TableInfo& table, const std::vector<Value>& row) {

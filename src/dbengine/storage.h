@@ -253,6 +253,7 @@ class Cursor {
   std::vector<Value> current_;
   bool adding_ = false;
   std::vector<Value> newRow_;
+  std::uint64_t rowsRead_ = 0;  // the number of the current row, from 1
 };
 
 // A write made of several SQLite steps: its own SQLite transaction outside an
@@ -279,8 +280,20 @@ void BindValue(sqlite3_stmt* statement, int slot, const Value& value,
 void ConvertLiteral(const Literal& literal, const FieldDef& field, Value& out);
 // Converts a string written to a recordset field (3421, 3349, 3163).
 void ConvertString(std::string_view text, const FieldDef& field, Value& out);
-// Reads column `column` of the current row of `statement` as a value of `field`'s type.
-void ReadColumn(sqlite3_stmt* statement, int column, FieldType type, Value& out);
+// Whether `number` is within the range of an integer field of type `type`
+// (Byte, Integer, Long; any other type: true).
+bool IntegerFits(FieldType type, std::int64_t number);
+
+// Reads column `column` of the current row of `statement` as a value of
+// `field`'s type. Returns false, `out` then unspecified, when what SQLite
+// holds there is not a value of the field as the engine stores it
+// (docs/database-format.md): another storage class, a number out of the
+// field's range or not exact in its type, a text longer than the field.
+bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Value& out);
+// Throws kErrStoredValue (error.h) naming the table, the field, the row (its number in
+// reading order, from 1) and what is stored in `column`.
+[[noreturn]] void RefuseStoredValue(sqlite3_stmt* statement, int column, const std::string& table,
+                                    const FieldDef& field, std::uint64_t row);
 
 }  // namespace dbengine
 

@@ -660,6 +660,27 @@ Conversion TextToValue(std::string_view text, FieldType type, Value& out) {
   }
 }
 
+std::string DescribeFieldType(FieldType type, std::int32_t size) {
+  switch (type) {
+    case kBoolean: return "Oui/Non";
+    case kByte: return "Octet";
+    case kInteger: return "Entier";
+    case kLong: return "Entier long";
+    case kCurrency: return "Monétaire";
+    case kSingle: return "Réel simple";
+    case kDouble: return "Réel double";
+    case kDate: return "Date/Heure";
+    case kBinary: return "Binaire (" + std::to_string(size) + ")";
+    case kText: return "Texte (" + std::to_string(size) + ")";
+    case kLongBinary: return "Binaire long";
+    case kMemo: return "Mémo";
+    case kGuid: return "GUID";
+    case kBigInt: return "Grand entier";
+    case kDecimal: return "Décimal";
+  }
+  return "type " + std::to_string(static_cast<int>(type));
+}
+
 double DateSerial(int year, int month, int day, int hour, int minute, int second) {
   // Months and times outside their ranges carry into the larger units.
   std::int64_t fullYear = year;

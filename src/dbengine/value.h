@@ -104,6 +104,10 @@ Conversion TextToValue(std::string_view text, FieldType type, Value& out);
 // Days since 30/12/1899 for a calendar date and time (no range check).
 double DateSerial(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
+// The French name of a field type, with its size for Text and Binary:
+// "Entier long", "Texte (50)".
+std::string DescribeFieldType(FieldType type, std::int32_t size);
+
 // Whether the code is one of the numeric types (Byte to Double, BigInt, Decimal).
 inline bool IsNumericType(FieldType type) {
   return (type >= kByte && type <= kDouble) || type == kBigInt || type == kDecimal;

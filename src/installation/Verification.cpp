@@ -36,7 +36,8 @@ bool KeyVerification::InPlace() const {
 }
 
 bool InstallationVerification::Identical() const {
-  return std::all_of(tables.begin(), tables.end(), [](const TableVerification& t) { return t.rows.Identical(); }) &&
+  return std::all_of(tables.begin(), tables.end(),
+                     [](const TableVerification& t) { return t.error.empty() && t.rows.Identical(); }) &&
          std::all_of(keys.begin(), keys.end(), [](const KeyVerification& k) { return k.InPlace(); });
 }
 
@@ -52,14 +53,24 @@ InstallationVerification VerifyInstallation(const std::string& dictionaryFolder,
   InstallationVerification verification;
   for (const InstalledTable& table : kInstalledTables) {
     dbengine::Database& target = table.target == InstallationTarget::kDictionary ? dictionary : data;
-    verification.tables.push_back({table.table, CompareTables(source, table.table, target, table.table, progress)});
+    TableVerification& check = verification.tables.emplace_back();
+    check.table = table.table;
+    try {
+      check.rows = CompareTables(source, table.table, target, table.table, progress, CompareMode::kTransferText);
+    } catch (const dbengine::Error& error) {
+      check.error = "ERR" + std::to_string(error.Number()) + ":" + error.Description();
+    }
   }
   for (const RebuiltKey& key : kRebuiltKeys) {
     KeyVerification& check = verification.keys.emplace_back();
     check.table = key.table;
     check.expected = KeyFields(key);
-    const dbengine::TableDef def = data.TableDefs(key.table);
-    if (const dbengine::IndexDef* primary = def.PrimaryIndex()) check.found = primary->fields;
+    try {
+      const dbengine::TableDef def = data.TableDefs(key.table);
+      if (const dbengine::IndexDef* primary = def.PrimaryIndex()) check.found = primary->fields;
+    } catch (const dbengine::EngineError&) {
+      // The table is gone (its comparison says why): so is its key.
+    }
   }
   // Only reads were made: the handles' ends undo the reading transactions.
   return verification;

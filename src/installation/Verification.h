@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The verification of an installation: for each installed table, whether its
-// target holds exactly the source's rows (compared as the transfer renders
-// them, as multisets of lines), and whether the rebuilt primary keys are in
+// target holds exactly the source's rows (compared as the transfer files
+// carry them: each value's text, as multisets of rows), and whether the rebuilt primary keys are in
 // place with their fields. It only reads: each database is opened read-only,
 // and all its reads see one state of it, even while another program writes.
 #ifndef INSTALLATION_VERIFICATION_H_
@@ -17,6 +17,8 @@
 struct TableVerification {
   std::string table;
   RowDifferences rows;  // missing: source rows the target lacks; extra: target rows not in the source
+  // Empty when compared; else why it could not be: "ERR<number>:<description>".
+  std::string error;
 };
 
 struct KeyVerification {
@@ -33,8 +35,10 @@ struct InstallationVerification {
 };
 
 // Verifies the installation from `sourcePath` into the databases of the two
-// folders (found as the run finds them). Throws dbengine::Error when a
-// database cannot be opened or read.
+// folders (found as the run finds them), each table by the transfer texts of
+// its values. A table that cannot be compared (fields that differ, a table
+// missing, a value that does not fit its field) has its error and the others
+// are still compared. Throws dbengine::Error when a database cannot be opened.
 InstallationVerification VerifyInstallation(const std::string& dictionaryFolder, const std::string& dataFolder,
                                             const std::string& sourcePath, TransferProgress* progress = nullptr);
 

@@ -1,24 +1,28 @@
 // SPDX-License-Identifier: Apache-2.0
-// The table comparison. Each row's transfer line is reduced to a 128-bit
-// digest (two 64-bit hashes of different seeds), and its key values to a
-// 64-bit one. These numbers go into a scratch SQLite table for each table
-// (one 33-byte blob per row: key digest, line digest, side and ordinal, in
-// that byte order), and, added for the first table and subtracted for the
-// second, into one of 65,536 running sums chosen by the key digest (by the
-// line digest without a key). A bucket whose sums come back to zero holds the
-// same lines on both sides; only the rows of the other buckets are sorted, by
-// SQLite's sorter, on disk, and the two sorted streams merged. One pass over
-// them counts, for each line, how many times each side holds it; within one
-// key, the surplus lines of the first side and those of the second pair up as
-// different rows. The rows to show, the first of each kind in table order,
-// are then found by reading the tables again up to them. Two different lines
-// share a digest, or two different buckets' contents a sum, with a chance of
-// about one in 2^128: far below any fault of the disk that holds them.
+// The table comparison. Each row's bytes (its values, each telling its
+// length) are reduced to a 128-bit digest (two 64-bit hashes of different
+// seeds), and the bytes of its key values to a 64-bit one; only the rows to
+// show are ever put into text. These numbers go into a scratch SQLite table
+// for each table (one 33-byte blob per row: key digest, row digest, side and
+// ordinal, in that byte order), and, added for the first table and
+// subtracted for the second, into one of 65,536 running sums chosen by the
+// key digest (by the row digest without a key). A bucket whose sums come back
+// to zero holds the same rows on both sides; only the rows of the other
+// buckets are sorted, by SQLite's sorter, on disk, and the two sorted streams
+// merged. One pass over them counts, for each row, how many times each side
+// holds it; within one key, the surplus rows of the first side and those of
+// the second pair up as different rows. The rows to show, the first of each
+// kind in table order, are then found by reading the tables again up to them.
+// Two different rows share a digest, or two different buckets' contents a
+// sum, with a chance of about one in 2^128: far below any fault of the disk
+// that holds them.
 #include "transfer/table_compare.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -199,16 +203,153 @@ std::vector<std::int16_t> MatchFields(const dbengine::TableDef& reference, const
   return positions;
 }
 
-// The transfer text of one value: a value that cannot be read is empty, as
-// the export writes it.
-void AppendField(const dbengine::Recordset& rows, std::int16_t position, std::string& out) {
-  const std::size_t start = out.size();
-  try {
-    dbengine::AppendValueText(rows.FieldValue(position), out);
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const dbengine::Error&) {
-    out.resize(start);
+void AppendBigEndian(std::uint64_t value, std::string& out) {
+  unsigned char bytes[8];
+  PutBigEndian(value, bytes);
+  out.append(reinterpret_cast<const char*>(bytes), 8);
+}
+
+void AppendTagged(char tag, std::uint64_t value, std::string& out) {
+  out.push_back(tag);
+  AppendBigEndian(value, out);
+}
+
+void AppendTagged(char tag, std::string_view bytes, std::string& out) {
+  AppendTagged(tag, bytes.size(), out);
+  out.append(bytes);
+}
+
+std::uint64_t BitsOf(double number) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &number, sizeof bits);
+  return bits;
+}
+
+// Appends to `out` the bytes that stand for `value` in the row's digest. Each
+// value's bytes tell their own length, so that no two rows of different
+// values give the same bytes, whatever separator or tag their texts hold.
+// By value: a tag of the value's kind, then the value; whole numbers of any
+// numeric type (a Long 3, a Double 3, a Currency 3) alike, every other number
+// by its exact bits or ten-thousandths. By transfer text: the text's length,
+// then the text.
+void AppendSerial(const dbengine::Value& value, CompareMode mode, std::string& out) {
+  using namespace dbengine;
+  if (mode == CompareMode::kTransferText) {
+    const std::size_t start = out.size();
+    out.append(8, '\0');
+    AppendValueText(value, out);
+    PutBigEndian(out.size() - start - 8, reinterpret_cast<unsigned char*>(out.data() + start));
+    return;
+  }
+  if (value.isNull) {
+    out.push_back('N');
+    return;
+  }
+  switch (value.type) {
+    case kBoolean:
+      AppendTagged('B', static_cast<std::uint64_t>(value.integer), out);
+      return;
+    case kByte:
+    case kInteger:
+    case kLong:
+    case kBigInt:
+      AppendTagged('I', static_cast<std::uint64_t>(value.integer), out);
+      return;
+    case kCurrency:
+      if (value.integer % 10000 == 0) {
+        AppendTagged('I', static_cast<std::uint64_t>(value.integer / 10000), out);
+      } else {
+        AppendTagged('C', static_cast<std::uint64_t>(value.integer), out);
+      }
+      return;
+    case kSingle:
+    case kDouble: {
+      const double number = value.real;
+      // Whole and within ±2^63 (not -0, whose sign is a bit of its own).
+      if (number == std::trunc(number) && std::fabs(number) < 9.2e18 && !(number == 0 && std::signbit(number))) {
+        AppendTagged('I', static_cast<std::uint64_t>(static_cast<std::int64_t>(number)), out);
+      } else {
+        AppendTagged('R', BitsOf(number), out);
+      }
+      return;
+    }
+    case kDate:
+      AppendTagged('T', BitsOf(value.real), out);
+      return;
+    case kDecimal: {
+      std::int64_t whole = 0;
+      const char* end = value.text.data() + value.text.size();
+      const auto read = std::from_chars(value.text.data(), end, whole);
+      if (read.ec == std::errc() && read.ptr == end) {
+        AppendTagged('I', static_cast<std::uint64_t>(whole), out);
+      } else {
+        AppendTagged('D', value.text, out);
+      }
+      return;
+    }
+    case kBinary:
+    case kLongBinary:
+      AppendTagged('X', value.text, out);
+      return;
+    case kGuid:
+      AppendTagged('G', value.text, out);
+      return;
+    default:  // Text, Memo
+      AppendTagged('S', value.text, out);
+      return;
+  }
+}
+
+// The shortest text that reads back as `number` exactly, with the French
+// decimal comma and an upper-case exponent: "0,30000000000000004".
+std::string ExactNumber(double number) {
+  char digits[32];
+  const auto written = std::to_chars(digits, digits + sizeof digits, number);
+  std::string text(digits, written.ptr);
+  for (char& character : text) {
+    if (character == '.') character = ',';
+    if (character == 'e') character = 'E';
+  }
+  return text;
+}
+
+// Appends `value` as the listing shows it: its transfer text, with "\" as
+// "\\", the separator "|" as "\|", line breaks and tabs as "\n", "\r", "\t",
+// other control characters as "\xHH", so that a row is one line whose
+// fields can be told apart. By value, Null is "\N" (an empty text shows as
+// nothing), and a number or date whose text does not read back exactly is
+// shown exactly.
+void AppendShown(const dbengine::Value& value, CompareMode mode, std::string& out) {
+  using namespace dbengine;
+  if (value.isNull) {
+    if (mode == CompareMode::kValues) out += "\\N";
+    return;
+  }
+  std::string text;
+  AppendValueText(value, text);
+  if (mode == CompareMode::kValues && (value.type == kSingle || value.type == kDouble || value.type == kDate)) {
+    Value back;
+    if (TextToValue(text, value.type, back) != Conversion::kOk || back.real != value.real ||
+        std::signbit(back.real) != std::signbit(value.real)) {
+      text = value.type == kDate ? text + " (" + ExactNumber(value.real) + ")" : ExactNumber(value.real);
+    }
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    switch (character) {
+      case '\\': out += "\\\\"; break;
+      case '|': out += "\\|"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
+        } else {
+          out.push_back(character);
+        }
+    }
   }
 }
 
@@ -219,32 +360,41 @@ struct Side {
   std::string table;
   std::vector<std::int16_t> fields;     // positions in this table, in line order
   std::vector<std::int16_t> keyFields;  // places in the line
+  CompareMode mode;
 };
 
-// Calls `visit(line, key)` for every row of `side`: its transfer line and
-// the texts of its key fields joined by "|".
-template <typename Visit>
-void ForEachLine(const Side& side, TransferProgress* progress, Visit&& visit) {
-  dbengine::Recordset rows = side.database.OpenRecordset("SELECT * FROM " + Bracketed(side.table));
+// The row of `rows` as the listing shows it, fields joined by "|".
+std::string ShownRow(const Side& side, const dbengine::Recordset& rows) {
   std::string line;
+  for (std::size_t field = 0; field < side.fields.size(); ++field) {
+    if (field > 0) line.push_back('|');
+    AppendShown(rows.FieldValue(side.fields[field]), side.mode, line);
+  }
+  return line;
+}
+
+// Calls `visit(serial, key, rows)` for every row of `side`: the bytes of its
+// values, those of its key fields, and the recordset on the row.
+template <typename Visit>
+void ForEachRow(const Side& side, TransferProgress* progress, Visit&& visit) {
+  dbengine::Recordset rows = side.database.OpenRecordset("SELECT * FROM " + Bracketed(side.table));
+  std::string serial;
   std::string key;
   std::vector<std::size_t> starts(side.fields.size() + 1);
   std::uint64_t count = 0;
   for (; !rows.IsEOF(); rows.MoveNext()) {
-    line.clear();
+    serial.clear();
     for (std::size_t field = 0; field < side.fields.size(); ++field) {
-      if (field > 0) line.push_back('|');
-      starts[field] = line.size();
-      AppendField(rows, side.fields[field], line);
+      starts[field] = serial.size();
+      AppendSerial(rows.FieldValue(side.fields[field]), side.mode, serial);
     }
-    starts[side.fields.size()] = line.size() + 1;
+    starts[side.fields.size()] = serial.size();
     key.clear();
-    for (std::size_t field = 0; field < side.keyFields.size(); ++field) {
-      if (field > 0) key.push_back('|');
-      const auto at = static_cast<std::size_t>(side.keyFields[field]);
-      key.append(line, starts[at], starts[at + 1] - 1 - starts[at]);
+    for (const std::int16_t place : side.keyFields) {
+      const auto at = static_cast<std::size_t>(place);
+      key.append(serial, starts[at], starts[at + 1] - starts[at]);
     }
-    if (!visit(line, key)) break;
+    if (!visit(serial, key, rows)) break;
     if (progress != nullptr && ++count % kProgressStep == 0) progress->Rows(side.table, count);
   }
   if (progress != nullptr) progress->Done(side.table);
@@ -357,15 +507,15 @@ class Tally {
   std::vector<Surplus> shown_[2];  // a few surplus lines of the current key
 };
 
-// The lines of `side` whose digests are wanted, read again from the table.
+// The rows of `side` whose digests are wanted, read again from the table, as shown.
 std::map<Digest, std::string> LinesOf(const Side& side, std::vector<Digest> wanted) {
   std::map<Digest, std::string> found;
   if (wanted.empty()) return found;
   std::sort(wanted.begin(), wanted.end());
   wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
-  ForEachLine(side, nullptr, [&](const std::string& line, const std::string&) {
-    const Digest digest = DigestOf(line);
-    if (std::binary_search(wanted.begin(), wanted.end(), digest)) found.emplace(digest, line);
+  ForEachRow(side, nullptr, [&](const std::string& serial, const std::string&, const dbengine::Recordset& rows) {
+    const Digest digest = DigestOf(serial);
+    if (std::binary_search(wanted.begin(), wanted.end(), digest)) found.emplace(digest, ShownRow(side, rows));
     return found.size() < wanted.size();
   });
   return found;
@@ -401,10 +551,10 @@ void Scan(const Side& side, int index, SideScan& scan, TransferProgress* progres
   try {
     scan.scratch.Exec("BEGIN");
     std::uint64_t ordinal = 0;
-    ForEachLine(side, progress, [&](const std::string& line, const std::string& keyText) {
+    ForEachRow(side, progress, [&](const std::string& serial, const std::string& keyBytes, const dbengine::Recordset&) {
       // A key whose digest is 0 stands for no key; moving it to 1 keeps its rows apart.
-      const std::uint64_t keyDigest = keyText.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyText, 0), 1);
-      const Digest digest = DigestOf(line);
+      const std::uint64_t keyDigest = keyBytes.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyBytes, 0), 1);
+      const Digest digest = DigestOf(serial);
       scan.scratch.Add(keyDigest, digest, index, ordinal++);
       BucketSum& sum = scan.sums[BucketOf(keyDigest, digest)];
       if (index == 0) {
@@ -456,13 +606,26 @@ class SortedEntries {
 }  // namespace
 
 RowDifferences CompareTables(dbengine::Database& first, const std::string& firstTable, dbengine::Database& second,
-                             const std::string& secondTable, TransferProgress* progress) {
+                             const std::string& secondTable, TransferProgress* progress, CompareMode mode) {
   dbengine::CheckName(firstTable);
   dbengine::CheckName(secondTable);
   const dbengine::TableDef firstDef = first.TableDefs(firstTable);
   const dbengine::TableDef secondDef = second.TableDefs(secondTable);
-  Side sides[2] = {{first, firstDef.Name(), {}, {}}, {second, secondDef.Name(), MatchFields(firstDef, secondDef), {}}};
-  for (std::int16_t field = 0; field < firstDef.FieldCount(); ++field) sides[0].fields.push_back(field);
+  Side sides[2] = {{first, firstDef.Name(), {}, {}, mode},
+                   {second, secondDef.Name(), MatchFields(firstDef, secondDef), {}, mode}};
+  RowDifferences differences;
+  for (std::int16_t field = 0; field < firstDef.FieldCount(); ++field) {
+    sides[0].fields.push_back(field);
+    if (mode != CompareMode::kValues) continue;
+    const dbengine::FieldDef& mine = firstDef.Fields(field);
+    const dbengine::FieldDef& theirs = secondDef.Fields(sides[1].fields[static_cast<std::size_t>(field)]);
+    const bool sized = mine.type == dbengine::kText || mine.type == dbengine::kBinary;
+    if (mine.type != theirs.type || (sized && mine.size != theirs.size)) {
+      differences.fieldTypes.push_back("« " + mine.name + " » : " +
+                                       dbengine::DescribeFieldType(mine.type, mine.size) + " => " +
+                                       dbengine::DescribeFieldType(theirs.type, theirs.size));
+    }
+  }
 
   std::vector<std::string> key = PrimaryKeyFields(firstDef);
   if (key.empty()) key = PrimaryKeyFields(secondDef);
@@ -502,7 +665,6 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
   // The entries of the buckets that differ, from the two sorted streams merged.
   SortedEntries streams[2] = {SortedEntries(scans[0].scratch, scans[0].sums),
                               SortedEntries(scans[1].scratch, scans[0].sums)};
-  RowDifferences differences;
   Tally tally(!key.empty(), differences);
   const unsigned char* heads[2] = {streams[0].Next(), streams[1].Next()};
   while (heads[0] != nullptr || heads[1] != nullptr) {

@@ -102,6 +102,13 @@ check "verify: the dropped key" "clé primaire de CONVENTIONS : absente, attendu
   "$(grep '^clé primaire de CONVENTIONS :' <<<"$out")"
 check "verify: the other tables untouched" "4" "$(grep -c ' : identique$' <<<"$out")"
 
+# A column added by hand: that table is named, the others are still compared.
+sqlite3 "$data/patbase.mdb" "ALTER TABLE CONVENTIONS_REGROUPEMENT ADD COLUMN Note TEXT"
+run verify "$dict" "$data"
+check "verify past a table it cannot compare: status 1, the table named, the others compared" \
+  "1 CONVENTIONS_REGROUPEMENT : non comparée, ERR3265: 3" \
+  "$status $(grep -o '^CONVENTIONS_REGROUPEMENT : non comparée, ERR[0-9]*:' <<<"$out") $(grep -c ' : identique$' <<<"$out")"
+
 # Two runs at once from two sources: the second waits for the first; the
 # targets end with one source's rows, never a mixture.
 cp "$sample/CONVENTIONS_TEST_KVEL.mdb" "$work/autre.mdb"
@@ -148,6 +155,31 @@ $done_line" "$status $err"
 run compare "$data/patbase.mdb" CONVENTIONS_TYPE "$data/patbase.mdb" CONVENTIONS_REGROUPEMENT
 check "compare of different field lists: refused, status 2" \
   "2 ERR3265:Les tables « CONVENTIONS_TYPE » et « CONVENTIONS_REGROUPEMENT » n'ont pas les mêmes champs : le champ « Libelle » manque à la table « CONVENTIONS_REGROUPEMENT »." \
+  "$status $err"
+
+# compare by value: on each line, two one-row tables whose values differ in the way named.
+while IFS=';' read -r what first_fields first_row second_fields second_row; do
+  rm -f "$work/one.mdb" "$work/two.mdb"
+  sqlite3 "$work/one.mdb" "CREATE TABLE T ($first_fields); INSERT INTO T VALUES ($first_row)"
+  sqlite3 "$work/two.mdb" "CREATE TABLE T ($second_fields); INSERT INTO T VALUES ($second_row)"
+  run compare "$work/one.mdb" T "$work/two.mdb"
+  check "compare: $what, status 1" "1" "$status"
+done <<EOF_CASES
+a separator inside a value;A TEXT(10), B TEXT(10);'x|', 'y';A TEXT(10), B TEXT(10);'x', '|y'
+Null and an empty text;A TEXT(10);NULL;A TEXT(10);''
+a Double's last bit;A DOUBLE;0.1;A DOUBLE;0.30000000000000004-0.2
+42 in a Long and '42' in a Text;A LONG;42;A TEXT(10);'42'
+EOF_CASES
+rm -f "$work/one.mdb" "$work/two.mdb"
+sqlite3 "$work/one.mdb" "CREATE TABLE T (A LONGTEXT, B LONG); INSERT INTO T VALUES ('x' || char(10) || 'y|', NULL)"
+sqlite3 "$work/two.mdb" "CREATE TABLE T (A LONGTEXT, B LONG)"
+run compare "$work/one.mdb" T "$work/two.mdb"
+check "compare: a row holding a line break, listed on one line, escaped" "1 manquantes 1, en trop 0, différentes 0
+  manquante : x\\ny\\||\\N" "$status $out"
+sqlite3 "$work/two.mdb" "INSERT INTO T VALUES ('x' || char(10) || 'y|', 1.7)"
+run compare "$work/one.mdb" T "$work/two.mdb"
+check "compare: 1.7 stored in a Long field ends the comparison, status 1" \
+  "1 ERR3421:Erreur de conversion de type de données : dans la table « T », le champ « B » (Entier long) de la ligne 1 contient le réel 1.7, qui ne convient pas à ce champ." \
   "$status $err"
 
 # Progress: on a terminal only (through script), silenced by --quiet.
