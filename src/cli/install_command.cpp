@@ -124,6 +124,9 @@ int RunVerify(const InstallOptions& options) {
       std::printf("clé primaire de %s : en place (%s)\n", key.table.c_str(), list(key.expected).c_str());
     } else if (!key.found) {
       std::printf("clé primaire de %s : absente, attendue (%s)\n", key.table.c_str(), list(key.expected).c_str());
+    } else if (!key.unique) {
+      std::printf("clé primaire de %s : (%s) sans unicité dans la base, attendue (%s)\n", key.table.c_str(),
+                  list(*key.found).c_str(), list(key.expected).c_str());
     } else {
       std::printf("clé primaire de %s : (%s), attendue (%s)\n", key.table.c_str(), list(*key.found).c_str(),
                   list(key.expected).c_str());

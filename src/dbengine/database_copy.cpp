@@ -195,6 +195,7 @@ void CopyTable(Storage& source, Storage& target, const TableDef& def, const Copy
     if (++count % 1000 == 0 && progress.rows) progress.rows(def.Name(), count);
   }
   if (rc != SQLITE_DONE) source.Fail(rc);
+  source.CheckUnchanged();
   for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
     const IndexDef& index = def.Indexes(position);
     std::string fields;

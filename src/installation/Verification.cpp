@@ -31,7 +31,7 @@ std::string TargetPath(const std::string& folderText, std::string_view name) {
 }  // namespace
 
 bool KeyVerification::InPlace() const {
-  return found && found->size() == expected.size() &&
+  return found && unique && found->size() == expected.size() &&
          std::equal(expected.begin(), expected.end(), found->begin(), SameName);
 }
 
@@ -59,7 +59,10 @@ InstallationVerification VerifyInstallation(const std::string& dictionaryFolder,
     check.table = key.table;
     check.expected = KeyFields(key);
     const dbengine::TableDef def = data.TableDefs(key.table);
-    if (const dbengine::IndexDef* primary = def.PrimaryIndex()) check.found = primary->fields;
+    if (const dbengine::IndexDef* primary = def.PrimaryIndex()) {
+      check.found = primary->fields;
+      check.unique = primary->unique;
+    }
   }
   // Only reads were made: the handles' ends undo the reading transactions.
   return verification;
