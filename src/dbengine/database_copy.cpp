@@ -220,6 +220,18 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   } else {
     for (const std::string& name : tables) defs.push_back(source->Table(name, 3265).def);
   }
+  // The target's tables are made through statements, where a name holding a
+  // bracket would end early: such a name is refused before anything is made.
+  for (const TableDef& def : defs) {
+    try {
+      CheckName(def.Name());
+      for (std::int16_t position = 0; position < def.FieldCount(); ++position) CheckName(def.Fields(position).name);
+      for (std::int16_t position = 0; position < def.IndexCount(); ++position) CheckName(def.Indexes(position).name);
+    } catch (const Error&) {
+      if (failedTable != nullptr) *failedTable = def.Name();
+      throw;
+    }
+  }
 
   struct stat status {};
   if (::lstat(targetPath.c_str(), &status) == 0) {
