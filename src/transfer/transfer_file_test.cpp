@@ -15,6 +15,7 @@
 #include <iterator>
 #include <set>
 
+#include "dbengine/leftovers.h"
 #include "support/child_process.h"
 
 namespace fs = std::filesystem;
@@ -455,6 +456,11 @@ TEST_F(TransferFileTest, WriterThroughALinkWritesTheFileItNamesAndKeepsTheLink) 
     EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "liens"), {}), 1);
     EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "fichiers"), {}), 1);
   }
+  // A named temporary of the long name, cut short, is still known as one.
+  const std::string leftover = dbengine::TemporaryNameFor(target.string(), ".~", 7);
+  WriteBytes(leftover, "x");
+  transfer::RemoveNamedTemporariesOf(target.string());
+  EXPECT_FALSE(fs::exists(leftover));
   fs::remove(target);
   EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileWriter().Open(link.string()); }), 75);
   EXPECT_TRUE(fs::is_symlink(link));
