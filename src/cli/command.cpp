@@ -43,8 +43,56 @@ bool Closed(std::FILE* stream, int& error) {
 
 }  // namespace
 
+std::string Printable(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(text.size());
+  auto escape = [&](const char* prefix, unsigned char byte) {
+    shown += prefix;
+    shown += {kHex[byte >> 4], kHex[byte & 15]};
+  };
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) {
+      if (lead < 0x20 || lead == 0x7F) {
+        escape("\\x", lead);
+      } else {
+        shown.push_back(static_cast<char>(lead));
+      }
+      ++at;
+      continue;
+    }
+    // The length of a well-formed UTF-8 sequence starting here, or 0.
+    std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (at + length > text.size()) length = 0;
+    for (std::size_t next = 1; next < length; ++next) {
+      if ((static_cast<unsigned char>(text[at + next]) & 0xC0) != 0x80) length = 0;
+    }
+    if (length == 3 || length == 4) {
+      const auto second = static_cast<unsigned char>(text[at + 1]);
+      // Overlong forms, surrogates and code points past U+10FFFF.
+      if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+          (lead == 0xF4 && second >= 0x90)) {
+        length = 0;
+      }
+    }
+    if (length == 0) {
+      escape("\\x", lead);
+      ++at;
+    } else if (lead == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
+      escape("\\u00", static_cast<unsigned char>(text[at + 1]));  // C1: U+0080 to U+009F
+      at += 2;
+    } else {
+      shown.append(text.substr(at, length));
+      at += length;
+    }
+  }
+  return shown;
+}
+
 int Report(const dbengine::Error& error) {
-  std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), error.Description().c_str());
+  std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), Printable(error.Description()).c_str());
   return 1;
 }
 

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
@@ -25,6 +26,13 @@ struct Command {
   std::string synopsis;  // after "vidange "
   std::function<int()> work;
 };
+
+// `text` as it may go to a terminal: each control character (C0, DEL, and
+// C1 whether well encoded or a stray byte) and each byte that is not part of
+// well-formed UTF-8 written as \xHH (C1 as \u00HH), so that a name or a path
+// can neither move the cursor, ring, nor restyle the terminal. Every line
+// that shows a name or a path (progress, results, errors) goes through it.
+std::string Printable(std::string_view text);
 
 // Prints `error` on standard error as ERR<number>:<description>; returns 1.
 int Report(const dbengine::Error& error);

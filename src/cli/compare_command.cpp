@@ -4,6 +4,7 @@
 // each table is read as one state of its file.
 #include "cli/compare_command.h"
 
+#include "cli/command.h"
 #include "cli/progress_reporter.h"
 #include "dbengine/dbengine.h"
 
@@ -40,7 +41,7 @@ int RunCompare(const CompareOptions& options) {
     differences = CompareTables(first, options.table, second,
                                 options.otherTable.empty() ? options.table : options.otherTable, progress.get());
   } catch (const dbengine::Error& error) {
-    std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), error.Description().c_str());
+    std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), cli::Printable(error.Description()).c_str());
     // A value that does not fit its field: the tables are read, and are not what they should be.
     return error.Number() == dbengine::kErrStoredValue ? 1 : 2;
   }

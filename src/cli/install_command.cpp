@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "cli/compare_command.h"
+#include "cli/command.h"
 #include "cli/progress_reporter.h"
 #include "installation/Installation.h"
 #include "installation/Verification.h"
@@ -77,7 +78,7 @@ class CommandLineHost : public InstallationHost {
   std::optional<std::string> SourceDatabasePath() const override { return options_.source; }
   TransferProgress* Progress() override { return progress_.get(); }
   void ShowMessage(const std::string& text, const std::string& title, MessageIcon) override {
-    std::fprintf(stderr, "%s : %s\n", title.c_str(), OneLine(text).c_str());
+    std::fprintf(stderr, "%s : %s\n", title.c_str(), cli::Printable(OneLine(text)).c_str());
     std::fflush(stderr);
   }
   void ShowBusy(const InstallationFailure& busy) override {
@@ -115,7 +116,7 @@ int RunVerify(const InstallOptions& options) {
     verification =
         VerifyInstallation(options.dictionaryFolder, options.dataFolder, SourcePath(options), progress.get());
   } catch (const dbengine::Error& error) {
-    std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), error.Description().c_str());
+    std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), cli::Printable(error.Description()).c_str());
     return 2;
   }
   for (const TableVerification& table : verification.tables) {
@@ -135,6 +136,9 @@ int RunVerify(const InstallOptions& options) {
       std::printf("clé primaire de %s : en place (%s)\n", key.table.c_str(), list(key.expected).c_str());
     } else if (!key.found) {
       std::printf("clé primaire de %s : absente, attendue (%s)\n", key.table.c_str(), list(key.expected).c_str());
+    } else if (!key.unique) {
+      std::printf("clé primaire de %s : (%s) sans unicité dans la base, attendue (%s)\n", key.table.c_str(),
+                  list(*key.found).c_str(), list(key.expected).c_str());
     } else {
       std::printf("clé primaire de %s : (%s), attendue (%s)\n", key.table.c_str(), list(*key.found).c_str(),
                   list(key.expected).c_str());

@@ -4,6 +4,8 @@
 // nothing behind once the table is done.
 #include "cli/progress_reporter.h"
 
+#include "cli/command.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,7 +16,7 @@ namespace {
 class TerminalProgress : public TransferProgress {
  public:
   void Rows(std::string_view table, std::uint64_t rows) override {
-    std::fprintf(stderr, "\r\033[K%.*s : %llu lignes", static_cast<int>(table.size()), table.data(),
+    std::fprintf(stderr, "\r\033[K%s : %llu lignes", cli::Printable(table).c_str(),
                  static_cast<unsigned long long>(rows));
     std::fflush(stderr);
   }

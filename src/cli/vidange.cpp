@@ -39,6 +39,7 @@ namespace {
 using cli::Command;
 using cli::FlushOutput;
 using cli::OutputLost;
+using cli::Printable;
 using cli::Report;
 
 // Set by --quiet: the commands that show their progress keep silent.
@@ -196,7 +197,7 @@ int Transfer(const TransferArguments& args, bool isExport) {
       result = "ERR" + std::to_string(error.Number()) + " (TABLE " + args.table + "):" + error.Description();
     }
   }
-  std::printf("%s\n", result.c_str());
+  std::printf("%s\n", Printable(result).c_str());
   return result == kTransferSuccess ? 0 : 1;
 }
 
@@ -213,10 +214,10 @@ int Copy(const CopyArguments& args) {
   dbengine::CopyProgress shown;
   if (progress) {
     shown.table = [](const std::string& name, std::size_t position, std::size_t count) {
-      std::fprintf(stderr, "\r\033[K%s (%zu/%zu)", name.c_str(), position, count);
+      std::fprintf(stderr, "\r\033[K%s (%zu/%zu)", Printable(name).c_str(), position, count);
     };
     shown.rows = [](const std::string& name, std::size_t rows) {
-      std::fprintf(stderr, "\r%s : %zu lignes", name.c_str(), rows);
+      std::fprintf(stderr, "\r%s : %zu lignes", Printable(name).c_str(), rows);
     };
   }
   // Each rule of the source relaxed in the copy, on its own line.
@@ -229,7 +230,7 @@ int Copy(const CopyArguments& args) {
     dbengine::CopyDatabase(args.source, args.target, args.tables, shown, &failedTable, Connect());
   } catch (const dbengine::Error& error) {
     if (progress) std::fputs("\r\033[K", stderr);
-    if (!failedTable.empty()) std::fprintf(stderr, "table « %s » non copiée : ", failedTable.c_str());
+    if (!failedTable.empty()) std::fprintf(stderr, "table « %s » non copiée : ", Printable(failedTable).c_str());
     return Report(error);
   }
   if (progress) std::fputs("\r\033[K", stderr);
@@ -474,11 +475,11 @@ std::string Complaint(const CLI::ParseError& error, const CLI::App& vidange, con
 // command's, or the whole tool's) on standard error; status 2.
 int UsageError(const std::string& complaint, const Command* command, const std::vector<Command>& commands) {
   if (command == nullptr) {
-    std::fprintf(stderr, "vidange : %s\n%s", complaint.c_str(), Usage(commands).c_str());
+    std::fprintf(stderr, "vidange : %s\n%s", Printable(complaint).c_str(), Usage(commands).c_str());
   } else {
     const std::string name = command->parser->get_name();
     std::fprintf(stderr, "vidange %s : %s\n%sL'aide de la commande : vidange %s --help\n", name.c_str(),
-                 complaint.c_str(), Usage(*command).c_str(), name.c_str());
+                 Printable(complaint).c_str(), Usage(*command).c_str(), name.c_str());
   }
   return 2;
 }

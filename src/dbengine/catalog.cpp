@@ -37,6 +37,7 @@ void Storage::ForgetStaleDefinitions() {
 }
 
 TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
+  CheckUnchanged();
   ForgetStaleDefinitions();
   // Statements of a row-by-row import name the same table each time.
   if (lastTable_ != nullptr && name == lastName_) return *lastTable_;
@@ -89,9 +90,10 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
     }
   }
   std::vector<IndexDef> indexes;
+  // The key fields of a SQLite index, in order ("" for an expression).
   auto indexFields = [&](const std::string& sqliteName) {
     std::vector<std::string> names;
-    Statement3 columns(*this, db_, "SELECT name FROM pragma_index_info(?1) ORDER BY seqno");
+    Statement3 columns(*this, db_, "SELECT name FROM pragma_index_xinfo(?1) WHERE key ORDER BY seqno");
     sqlite3_bind_text(columns.get(), 1, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(columns.get()) == SQLITE_ROW) {
       const unsigned char* name = sqlite3_column_text(columns.get(), 0);
@@ -99,6 +101,16 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
     }
     return names;
   };
+  // The SQLite indexes that refuse a duplicate among all the table's rows:
+  // unique, and not partial (a WHERE clause leaves the other rows free).
+  std::set<std::string> enforcedUnique;
+  {
+    Statement3 list(*this, db_, "SELECT name FROM pragma_index_list(?1) WHERE \"unique\" AND NOT partial");
+    sqlite3_bind_text(list.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(list.get()) == SQLITE_ROW) {
+      enforcedUnique.emplace(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
+    }
+  }
   std::set<std::string> cataloged;
   {
     Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name='MSysIndexes'");
@@ -112,7 +124,9 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
         index.name = reinterpret_cast<const char*>(sqlite3_column_text(catalog.get(), 0));
         const std::string sqliteName = reinterpret_cast<const char*>(sqlite3_column_text(catalog.get(), 1));
         index.primary = sqlite3_column_int(catalog.get(), 2) != 0;
-        index.unique = sqlite3_column_int(catalog.get(), 3) != 0;
+        // What the file enforces, whatever the catalog says: another
+        // program may have made the index again without its uniqueness.
+        index.unique = sqlite3_column_int(catalog.get(), 3) != 0 && enforcedUnique.count(sqliteName) > 0;
         index.fields = indexFields(sqliteName);
         cataloged.insert(sqliteName);
         info.sqliteIndexNames.push_back(sqliteName);
@@ -129,7 +143,7 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
       if (cataloged.count(sqliteName)) continue;
       IndexDef index;
       index.name = sqliteName;
-      index.unique = sqlite3_column_int(list.get(), 1) != 0;
+      index.unique = enforcedUnique.count(sqliteName) > 0;
       index.primary = std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 2)), "pk") == 0;
       index.fields = indexFields(sqliteName);
       info.sqliteIndexNames.push_back(sqliteName);

@@ -10,6 +10,8 @@
 // are savepoints. A write waits kLockWaitMilliseconds for another program's
 // write, then fails with 3050. SQLite error codes become the engine's
 // numbers in Fail.
+#include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +29,9 @@ namespace dbengine {
 namespace {
 
 constexpr std::size_t kMaxCachedStatements = 256;
+// A statement of a connection read without locks looks for another
+// program's writes every this many of SQLite's virtual machine steps.
+constexpr int kChangeCheckSteps = 10000;
 
 EngineError NoTransaction() {
   return EngineError(3034, "Vous avez tenté de valider ou d'annuler une transaction sans l'avoir commencée.");
@@ -55,7 +60,68 @@ std::string ImmutableUri(const std::string& path) {
   return uri + "?immutable=1";
 }
 
+EngineError ChangedWhileRead(const std::string& path) {
+  return EngineError(3197, "La base de données « " + path +
+                               " » a été modifiée par un autre programme pendant sa lecture : ce qui en a été "
+                               "lu ne forme pas un état unique. Relancez l'opération.");
+}
+
+// Copies `from` to the new file `to`; false when it cannot.
+bool CopyFile(const std::string& from, const std::string& to) {
+  std::error_code error;
+  return std::filesystem::copy_file(from, to, error) && !error;
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Writes by others.
+
+ChangeWatch::ChangeWatch(const std::vector<std::string>& paths) {
+  fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  for (const std::string& path : paths) {
+    if (fd_ >= 0 && ::inotify_add_watch(fd_, path.c_str(), IN_MODIFY) < 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+    seen_.push_back(Look(path));
+  }
+}
+
+ChangeWatch::~ChangeWatch() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+ChangeWatch::Seen ChangeWatch::Look(const std::string& path) {
+  Seen seen;
+  seen.path = path;
+  struct stat attributes {};
+  if (::stat(path.c_str(), &attributes) == 0) {
+    seen.size = attributes.st_size;
+    seen.modified = attributes.st_mtim.tv_sec * 1000000000LL + attributes.st_mtim.tv_nsec;
+  }
+  return seen;
+}
+
+bool ChangeWatch::Changed() const {
+  if (changed_) return true;
+  if (fd_ >= 0) {
+    // Only IN_MODIFY is asked for: any event (or a lost one) is a write.
+    alignas(inotify_event) char events[4096];
+    const ssize_t count = ::read(fd_, events, sizeof events);
+    changed_ = count > 0 || (count < 0 && errno != EAGAIN && errno != EINTR);
+    return changed_;
+  }
+  for (const Seen& seen : seen_) {
+    const Seen now = Look(seen.path);
+    if (now.size != seen.size || now.modified != seen.modified) changed_ = true;
+  }
+  return changed_;
+}
+
+void Storage::CheckUnchanged() const {
+  if (watch_ && watch_->Changed()) throw ChangedWhileRead(path_);
+}
 
 std::string Upper(std::string_view text) {
   std::string upper(text);
@@ -90,6 +156,8 @@ Statement3::Statement3(const Storage& storage, sqlite3* db, const std::string& s
 // Errors.
 
 void Storage::Fail(int rc, std::string_view context) const {
+  // Any failure of a read under which the file changed is that change.
+  CheckUnchanged();
   const int primary = rc & 0xFF;
   std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
   switch (rc) {
@@ -192,18 +260,51 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = path;
   const bool writable = !readOnly && Writable(path);
-  // A WAL database this process may not (or asks not to) write, with no -wal
-  // beside it (no program has it open), is read as an immutable file: a
-  // program that opens it afterwards writes into its -wal, which such a
-  // reader ignores: it sees the file as it was until that program copies its
-  // changes back into the file. Where nothing can be
-  // created SQLite could not make the shared-memory file it reads WAL
-  // through; elsewhere it would leave -wal and -shm behind, since a
-  // read-only connection cannot remove them when it closes.
+  // A connection that may not write cannot remove the WAL's companions when
+  // it closes, and must create no file beside the database. SQLite reads a
+  // WAL database through its shared-memory file (-shm), and would create it
+  // (and the -wal) where it may. So:
+  // - with -wal and -shm there (a program has the file open, or had), SQLite
+  //   reads it as usual: a read transaction sees one state;
+  // - with no -wal, the file holds every change: it is read as immutable,
+  //   without locks, and a watch on the file turns any write another program
+  //   makes meanwhile (a checkpoint) into error 3197 (CheckUnchanged);
+  // - with a -wal alone, its changes can only be read through a -shm: both
+  //   files are copied into a private folder, read there, and the copy is
+  //   refused (3197) if either file was written while it was made.
   std::error_code ignored;
-  const bool immutable = !writable && headerSaysWal && !std::filesystem::exists(path + "-wal", ignored);
+  const bool walThere = !writable && std::filesystem::exists(path + "-wal", ignored);
+  const bool shmThere = !writable && std::filesystem::exists(path + "-shm", ignored);
+  std::string openedPath = path;
+  bool immutable = false;
+  if (!writable && walThere && !shmThere) {
+    storage->watch_ = std::make_unique<ChangeWatch>(std::vector<std::string>{path, path + "-wal"});
+    std::string folder = (std::filesystem::temp_directory_path(ignored) / "vidange-lecture-XXXXXX").string();
+    if (::mkdtemp(folder.data()) == nullptr) {
+      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path +
+                                  " » : pas de dossier temporaire où en lire une copie.");
+    }
+    storage->snapshotFolder_ = folder;
+    openedPath = folder + "/base";
+    if (!CopyFile(path, openedPath) || !CopyFile(path + "-wal", openedPath + "-wal")) {
+      std::filesystem::remove_all(folder, ignored);
+      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path +
+                                  " » : sa copie de lecture n'a pas pu être faite dans « " + folder + " ».");
+    }
+    if (storage->watch_->Changed()) {
+      std::filesystem::remove_all(folder, ignored);
+      throw ChangedWhileRead(path);
+    }
+    storage->watch_.reset();  // the copy is this connection's alone
+  } else if (!writable && headerSaysWal && !walThere) {
+    // Watched before the -wal is looked for: a program that has written the
+    // file and removed its -wal before then has finished writing.
+    storage->watch_ = std::make_unique<ChangeWatch>(std::vector<std::string>{path});
+    immutable = !std::filesystem::exists(path + "-wal", ignored);
+    if (!immutable) storage->watch_.reset();
+  }
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(immutable ? ImmutableUri(path).c_str() : path.c_str(), &db,
+  const int rc = sqlite3_open_v2(immutable ? ImmutableUri(path).c_str() : openedPath.c_str(), &db,
                                  (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX |
                                      (immutable ? SQLITE_OPEN_URI : 0),
                                  nullptr);
@@ -212,6 +313,11 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
     if (rc != SQLITE_OK) storage->Fail(rc);
     sqlite3_busy_handler(db, &Storage::WaitForLock, storage.get());
     sqlite3_extended_result_codes(db, 1);
+    if (storage->watch_) {
+      sqlite3_progress_handler(
+          db, kChangeCheckSteps, [](void* opened) { return static_cast<Storage*>(opened)->watch_->Changed() ? 1 : 0; },
+          storage.get());
+    }
     storage->readOnly_ = !writable || sqlite3_db_readonly(db, "main") == 1;
     // Reading the schema tells a damaged or foreign file from a database.
     storage->ExecSql("SELECT count(*) FROM sqlite_schema");
@@ -219,8 +325,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
     if (!storage->readOnly_) storage->ExecSql("PRAGMA synchronous=FULL");
     storage->wal_ = storage->AskWal("PRAGMA journal_mode");
   } catch (...) {
-    sqlite3_close_v2(db);
-    storage->db_ = nullptr;
+    storage->Close();
     throw;
   }
   return storage;
@@ -294,6 +399,7 @@ Storage::~Storage() {
 void Storage::Close() {
   if (db_ == nullptr) {
     jet_.reset();
+    RemoveSnapshot();
     return;
   }
   for (Cursor* cursor : cursors_) cursor->Detach();
@@ -308,6 +414,15 @@ void Storage::Close() {
   sqlite3_close_v2(db_);
   db_ = nullptr;
   jet_.reset();
+  RemoveSnapshot();
+}
+
+void Storage::RemoveSnapshot() {
+  watch_.reset();
+  if (snapshotFolder_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(snapshotFolder_, ignored);
+  snapshotFolder_.clear();
 }
 
 // ---------------------------------------------------------------------------

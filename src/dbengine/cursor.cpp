@@ -76,6 +76,7 @@ void Cursor::Step() {
   }
   eof_ = true;
   if (rc != SQLITE_DONE) storage_->Fail(rc);
+  storage_->CheckUnchanged();
 }
 
 bool Cursor::IsEOF() const {

@@ -355,6 +355,7 @@ void CopyTable(Storage& source, Storage& target, const TableDef& stored, const C
     if (++count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
   }
   if (rc != SQLITE_DONE) source.Fail(rc);
+  source.CheckUnchanged();
   for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
     const IndexDef& index = def.Indexes(position);
     std::string fields;
@@ -378,6 +379,20 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     for (const std::string& name : source->TableNames()) defs.push_back(source->Table(name, 3265).def);
   } else {
     for (const std::string& name : tables) defs.push_back(source->Table(name, 3265).def);
+  }
+  // The target's tables are made through statements, where a name holding a
+  // bracket would end early. An Access file's names are written with
+  // parentheses instead (CopyTable); an engine database's such name, which
+  // only another program can have made, is refused before anything is made.
+  for (const TableDef& def : source->IsAccessCopy() ? std::vector<TableDef>{} : defs) {
+    try {
+      CheckName(def.Name());
+      for (std::int16_t position = 0; position < def.FieldCount(); ++position) CheckName(def.Fields(position).name);
+      for (std::int16_t position = 0; position < def.IndexCount(); ++position) CheckName(def.Indexes(position).name);
+    } catch (const Error&) {
+      if (failedTable != nullptr) *failedTable = def.Name();
+      throw;
+    }
   }
 
   struct stat status {};

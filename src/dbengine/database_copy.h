@@ -35,8 +35,8 @@ struct CopyProgress {
 // each bracket of a name turned into a parenthesis (no engine name holds one).
 //
 // The target is built in `targetPath`'s folder under the name
-// `TARGET.~vc.HOST.PID.N`, in one transaction with each table's indexes made
-// after its rows, then flushed, renamed to `targetPath` (never over a file
+// `TARGET.~vc.HOST.PID.N` (TARGET cut short when too long for a name), in
+// one transaction with each table's indexes made after its rows, then flushed, renamed to `targetPath` (never over a file
 // that appeared there meanwhile) and the folder flushed. A copy that fails
 // removes its temporary file, and so does one ended by SIGINT, SIGTERM or
 // SIGHUP where the process leaves those signals to their default action
@@ -55,7 +55,8 @@ struct CopyProgress {
 // missing, 3265 for a table the source does not have, 3026 when the disk is
 // full, 3043 on a disk error, and the source's own errors. When the failure
 // belongs to one table (two of its names alike once written, a row its
-// definition refuses), `failedTable`, when given, receives its name.
+// definition refuses, 3125 for a table, field or index name of an engine
+// database holding a bracket), `failedTable`, when given, receives its name.
 // `sourceConnect` is the source's connect string (";PWD=secret" for an
 // Access file with a database password).
 void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, const std::vector<std::string>& tables,

@@ -182,4 +182,37 @@ TEST_F(DatabaseCopyTest, ValueStoredPastItsFieldByAnotherToolIsRefused) {
   }
 }
 
+TEST_F(DatabaseCopyTest, NameHoldingABracketIsRefusedWith3125) {
+  const char* const definitions[] = {"CREATE TABLE \"a]b\" (c INTEGER)", "CREATE TABLE a (\"c]d\" INTEGER)",
+                                     "CREATE TABLE a (c INTEGER); CREATE INDEX \"i]x\" ON a (c)"};
+  for (const char* definition : definitions) {
+    SCOPED_TRACE(definition);
+    const std::string source = (root_ / "autre.mdb").string();
+    fs::remove(source);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(source.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, definition, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    std::string failedTable;
+    try {
+      dbengine::CopyDatabase(source, target_, {}, {}, &failedTable);
+      ADD_FAILURE() << "copied";
+    } catch (const dbengine::EngineError& error) {
+      EXPECT_EQ(error.Number(), 3125);
+    }
+    EXPECT_EQ(failedTable.find('a'), 0u);
+    EXPECT_TRUE(FolderNames().empty());
+  }
+}
+
+TEST_F(DatabaseCopyTest, LongTargetNamesAreCopiedTo) {
+  for (const std::string& name : {std::string(240, 'c'), std::string(250, 'c'), std::string(248, 'c') + "é"}) {
+    SCOPED_TRACE(name.size());
+    const std::string target = (root_ / "cible" / name).string();
+    dbengine::CopyDatabase(source_, target, {}, {}, nullptr);
+    EXPECT_EQ(FolderNames(), std::vector<std::string>{name});
+    fs::remove(target);
+  }
+}
+
 }  // namespace

@@ -125,7 +125,10 @@ class Database {
   // encryption the engine does not read, is 3031. With OpenMode::kReadOnly
   // the file is opened for reading only, whatever its permissions: every
   // write fails with 3027, and BeginTrans starts a reading transaction whose
-  // reads all see one state of the file, while other programs go on writing it.
+  // reads all see one state of the file, while other programs go on writing it
+  // (or, for a file read without locks that another program then writes,
+  // every later operation fails with 3197: docs/database-format.md). Such an
+  // open creates no file beside the database.
   void Open(const std::string& path, std::string_view connect = {}, OpenMode mode = OpenMode::kShared);
   // Creates a new empty database file; 3010-style refusal (3204) when a file
   // exists at `path`.

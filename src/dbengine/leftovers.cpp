@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <limits>
 
 namespace dbengine {
@@ -51,21 +52,28 @@ pid_t MakerOf(std::string_view name, std::string_view mark) {
   return static_cast<pid_t>(number);
 }
 
+// A temporary's name leaves room for SQLite's longest companion suffix
+// ("-journal") within the system's limit on a name.
+constexpr std::size_t kMaxTemporaryName = NAME_MAX - 8;
+
 // True when `name` is a temporary of `base` with `mark`:
-// "<base><mark><host>.<pid>.<n>", any host.
+// "<base><mark><host>.<pid>.<n>", any host, `base` cut short (TemporaryNameFor)
+// when the whole would be too long.
 bool IsTemporaryOf(std::string_view name, std::string_view base, std::string_view mark) {
-  if (name.size() <= base.size() + mark.size() || name.substr(0, base.size()) != base ||
-      name.substr(base.size(), mark.size()) != mark) {
-    return false;
+  for (std::size_t at = name.find(mark); at != std::string_view::npos; at = name.find(mark, at + 1)) {
+    if (at > base.size() || name.substr(0, at) != base.substr(0, at)) return false;
+    if (at < base.size() && name.size() + 4 <= kMaxTemporaryName) continue;  // not cut short
+    std::string_view rest = name.substr(at + mark.size());
+    long long number = 0;
+    bool named = true;
+    for (int part = 0; part < 2 && named; ++part) {
+      const std::size_t dot = rest.rfind('.');
+      named = dot != std::string_view::npos && ParseDigits(rest.substr(dot + 1), number);
+      if (named) rest = rest.substr(0, dot);
+    }
+    if (named && !rest.empty()) return true;  // and the host
   }
-  std::string_view rest = name.substr(base.size() + mark.size());
-  long long number = 0;
-  for (int part = 0; part < 2; ++part) {
-    const std::size_t dot = rest.rfind('.');
-    if (dot == std::string_view::npos || !ParseDigits(rest.substr(dot + 1), number)) return false;
-    rest = rest.substr(0, dot);
-  }
-  return !rest.empty();  // the host
+  return false;
 }
 
 // Removes from `folder` the regular files whose name `matches` accepts.
@@ -98,7 +106,17 @@ const std::string& HostName() {
 }
 
 std::string TemporaryNameFor(const std::string& path, std::string_view mark, unsigned attempt) {
-  return path + std::string(mark) + HostName() + "." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+  const std::string suffix =
+      std::string(mark) + HostName() + "." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+  const std::size_t slash = path.rfind('/');
+  const std::size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t baseLength = path.size() - baseStart;
+  if (baseLength + suffix.size() > kMaxTemporaryName) {
+    // Cut between two characters, not inside one's UTF-8 bytes.
+    baseLength = kMaxTemporaryName > suffix.size() ? kMaxTemporaryName - suffix.size() : 1;
+    while (baseLength > 1 && (static_cast<unsigned char>(path[baseStart + baseLength]) & 0xC0) == 0x80) --baseLength;
+  }
+  return path.substr(0, baseStart + baseLength) + suffix;
 }
 
 void RemoveTemporariesOfEndedProcesses(const std::string& folder, std::string_view mark) {

@@ -20,7 +20,9 @@ namespace dbengine {
 const std::string& HostName();
 
 // "<path><mark><host>.<pid>.<attempt>": the name of this process's
-// temporary file for `path`.
+// temporary file for `path`. When that name, or a SQLite companion of it
+// ("-journal"), would pass the system's limit on a name (NAME_MAX), the
+// final name is cut short to fit; RemoveTemporariesOf still knows it.
 std::string TemporaryNameFor(const std::string& path, std::string_view mark, unsigned attempt);
 
 // Removes from `folder` the regular files named as temporaries with `mark`

@@ -52,6 +52,30 @@ std::size_t Utf8Length(std::string_view text);
 
 class Storage;
 
+// Whether another program has written any of a few files since the watch
+// began: the kernel reports each write (inotify); where no watch can be had,
+// each file's size and modification time are compared instead.
+class ChangeWatch {
+ public:
+  explicit ChangeWatch(const std::vector<std::string>& paths);
+  ~ChangeWatch();
+  ChangeWatch(const ChangeWatch&) = delete;
+  ChangeWatch& operator=(const ChangeWatch&) = delete;
+  // True once a write has been seen (and from then on).
+  bool Changed() const;
+
+ private:
+  struct Seen {
+    std::string path;
+    long long size = -1;
+    long long modified = -1;  // nanoseconds
+  };
+  static Seen Look(const std::string& path);
+  int fd_ = -1;
+  std::vector<Seen> seen_;
+  mutable bool changed_ = false;
+};
+
 // A prepared statement finalized on scope exit.
 class Statement3 {
  public:
@@ -107,6 +131,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
   ~Storage();
 
   bool IsClosed() const { return db_ == nullptr; }
+  // True for the working copy of an Access file.
+  bool IsAccessCopy() const { return jet_ != nullptr; }
   // Throws EngineError 3027 when the database is read-only.
   void RefuseIfReadOnly() const;
   // Ends the connection. An explicit transaction still open is rolled back.
@@ -149,6 +175,12 @@ class Storage : public std::enable_shared_from_this<Storage> {
   void Unregister(Cursor* cursor) { cursors_.erase(cursor); }
   sqlite3* Handle() const { return db_; }
   [[noreturn]] void Fail(int rc, std::string_view context = {}) const;
+  // Throws EngineError 3197 once another program is seen to have written the
+  // file of a connection that reads it without SQLite's locks (a quiet WAL
+  // database opened for reading only): what was read may mix two states.
+  // Every failure, each table looked up and each recordset's end check it,
+  // and a statement running long checks it as it goes.
+  void CheckUnchanged() const;
 
  private:
   friend class WriteScope;
@@ -178,6 +210,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
   [[noreturn]] void FailWrite(int rc);
   sqlite3_stmt* Cached(const std::string& sql);
   void ClearCaches();
+  void RemoveSnapshot();  // the watch and the private copy, if any
   // Empties the caches when another connection has changed the schema since
   // they were filled (PRAGMA schema_version). Inside a transaction the
   // schema is the transaction's, and is read again only when the file's data
@@ -199,6 +232,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::unique_ptr<jet::Reader> jet_;  // the Access file behind a working copy
   std::unordered_map<std::string, std::vector<BrokenRule>> brokenRules_;  // by Access table name
   std::string workingFolder_;         // where SQLite keeps the working copy
+  std::unique_ptr<ChangeWatch> watch_;  // writes by others to a file read without locks
+  std::string snapshotFolder_;          // a private copy read instead of the file, removed at Close
   bool readOnly_ = false;
   bool wal_ = false;  // the file is in WAL mode
   bool private_ = false;  // a file being built, no journal on disk (CreatePrivate)

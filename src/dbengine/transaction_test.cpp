@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
+#include "support/child_process.h"
 #include "support/held_reader.h"
 
 namespace fs = std::filesystem;
@@ -30,6 +31,18 @@ std::string Outcome(const std::function<void()>& action) {
     return std::to_string(error.Number());
   }
   return "ok";
+}
+
+// Runs `sql` through SQLite alone in a child process, as another program
+// would, and leaves it without closing the file when `close` is false.
+std::string OtherProgram(const std::string& path, const std::string& sql, bool close) {
+  return testsupport::RunInChild([&] {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    if (close) sqlite3_close(db);
+    return std::to_string(rc);
+  }).report;
 }
 
 std::vector<std::string> Keys(Database& database, const std::string& table = "T") {
@@ -238,6 +251,66 @@ TEST_F(TransactionTest, DatabaseInAFolderThatCannotBeWrittenOpensForReading) {
   database.Close();
   if (!mounted_) fs::permissions(mountPoint_, fs::perms::owner_all);
   EXPECT_EQ(std::distance(fs::directory_iterator(mountPoint_), {}), 1) << "nothing was created beside it";
+}
+
+TEST_F(TransactionTest, ReaderBesideAWriterThatCheckpointsSeesOneStateOrSaysItChanged) {
+  // The writer keeps tables A and B equal; each holds enough rows for pages of its own.
+  for (const bool writerCloses : {true, false}) {
+    SCOPED_TRACE(writerCloses ? "the writer closes" : "the writer ends without closing");
+    fs::remove(path_);
+    fs::remove(path_ + "-wal");
+    fs::remove(path_ + "-shm");
+    Database::Create(path_);
+    {
+      Database database;
+      database.Open(path_);
+      database.Execute("CREATE TABLE A (a LONG)");
+      database.Execute("CREATE TABLE B (a LONG)");
+      database.BeginTrans();
+      for (int row = 0; row < 3000; ++row) {
+        database.Execute("INSERT INTO A VALUES (0)");
+        database.Execute("INSERT INTO B VALUES (0)");
+      }
+      database.CommitTrans();
+    }
+    Database reader;
+    reader.Open(path_, {}, dbengine::OpenMode::kReadOnly);
+    reader.BeginTrans();
+    const std::vector<std::string> first = Keys(reader, "A");
+    ASSERT_EQ(OtherProgram(path_,
+                           "PRAGMA wal_autocheckpoint=0; BEGIN; UPDATE A SET a=1; UPDATE B SET a=1; COMMIT; "
+                           "PRAGMA wal_checkpoint(TRUNCATE)",
+                           writerCloses),
+              "0");
+    std::string outcome;
+    try {
+      outcome = Keys(reader, "B") == first ? "one state" : "two states";
+    } catch (const dbengine::Error& error) {
+      outcome = std::to_string(error.Number());
+    }
+    EXPECT_EQ(outcome, "3197");
+    reader.Close();
+    reader.Open(path_, {}, dbengine::OpenMode::kReadOnly);
+    reader.BeginTrans();
+    EXPECT_EQ(Keys(reader, "A"), Keys(reader, "B"));
+    EXPECT_EQ(Keys(reader, "A").back(), "1");
+  }
+}
+
+TEST_F(TransactionTest, ReaderCreatesNothingBesideADatabaseLeftWithAWalAlone) {
+  CreateWithTable();
+  // A program ended without closing leaves -wal and -shm; the -shm is then lost.
+  ASSERT_EQ(OtherProgram(path_, "PRAGMA wal_autocheckpoint=0; INSERT INTO T VALUES (7)", false), "0");
+  ASSERT_TRUE(fs::remove(path_ + "-shm"));
+  const auto walSize = fs::file_size(path_ + "-wal");
+  Database reader;
+  reader.Open(path_, {}, dbengine::OpenMode::kReadOnly);
+  reader.BeginTrans();
+  EXPECT_EQ(Keys(reader), std::vector<std::string>{"7"});
+  reader.Close();
+  EXPECT_FALSE(fs::exists(path_ + "-shm"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_), {}), 2);
+  EXPECT_EQ(fs::file_size(path_ + "-wal"), walSize);
 }
 
 }  // namespace

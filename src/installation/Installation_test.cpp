@@ -17,8 +17,11 @@
 #include <string>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "dbengine/dbengine.h"
 #include "support/child_process.h"
+#include "installation/Verification.h"
 #include "support/held_reader.h"
 
 namespace fs = std::filesystem;
@@ -499,6 +502,40 @@ TEST_F(InstallationJetTest, JetSourceIsReadLikeAnyOther) {
   EXPECT_NE(ErrorReport().text.find("erreur n°3078\r\n(TABLE CentreServicesAMC):"), std::string::npos);
   EXPECT_EQ(Rows(Dictionary(), "CentreServicesAMC").size(), 5u);
   EXPECT_EQ(Bytes(Dictionary()), dictionaryBefore);
+}
+
+TEST_F(InstallationTest, VerifiedKeyIsTheIndexTheFileEnforces) {
+  for (const std::string& statement : KeyStatements()) Execute(Data(), statement);
+  const std::string fields = "NumeroAMC, TypeConvention, CritereSecondaire, NumeroSignataire";
+  // The SQLite index behind the key, made again by another program.
+  const std::pair<std::string, bool> cases[] = {
+      {"CREATE UNIQUE INDEX k ON CONVENTIONS_REGROUPEMENT (" + fields + ")", true},
+      {"CREATE INDEX k ON CONVENTIONS_REGROUPEMENT (" + fields + ")", false},
+      {"CREATE UNIQUE INDEX k ON CONVENTIONS_REGROUPEMENT (" + fields + ") WHERE NumeroAMC <> ''", false},
+      {"CREATE UNIQUE INDEX k ON CONVENTIONS_REGROUPEMENT (NumeroAMC, TypeConvention, CritereSecondaire)", false},
+      {"CREATE UNIQUE INDEX k ON CONVENTIONS_REGROUPEMENT "
+       "(TypeConvention, NumeroAMC, CritereSecondaire, NumeroSignataire)",
+       false},
+  };
+  for (const auto& [index, inPlace] : cases) {
+    SCOPED_TRACE(index);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Data().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* name = nullptr;
+    sqlite3_prepare_v2(db, "SELECT SqliteName FROM MSysIndexes WHERE TableName='CONVENTIONS_REGROUPEMENT' AND IsPrimary",
+                       -1, &name, nullptr);
+    ASSERT_EQ(sqlite3_step(name), SQLITE_ROW);
+    const std::string quoted = "\"" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(name, 0))) + "\"";
+    sqlite3_finalize(name);
+    std::string remake = index;
+    remake.replace(remake.find(" k "), 3, " " + quoted + " ");
+    EXPECT_EQ(sqlite3_exec(db, ("DROP INDEX " + quoted + "; " + remake).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const InstallationVerification verification =
+        VerifyInstallation(root_ / "dictionnaire", root_ / "donnees", Source().string());
+    ASSERT_EQ(verification.keys.front().table, "CONVENTIONS_REGROUPEMENT");
+    EXPECT_EQ(verification.keys.front().InPlace(), inPlace);
+  }
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ std::string TargetPath(const std::string& folderText, std::string_view name) {
 }  // namespace
 
 bool KeyVerification::InPlace() const {
-  return found && found->size() == expected.size() &&
+  return found && unique && found->size() == expected.size() &&
          std::equal(expected.begin(), expected.end(), found->begin(), SameName);
 }
 
@@ -67,7 +67,10 @@ InstallationVerification VerifyInstallation(const std::string& dictionaryFolder,
     check.expected = KeyFields(key);
     try {
       const dbengine::TableDef def = data.TableDefs(key.table);
-      if (const dbengine::IndexDef* primary = def.PrimaryIndex()) check.found = primary->fields;
+      if (const dbengine::IndexDef* primary = def.PrimaryIndex()) {
+        check.found = primary->fields;
+        check.unique = primary->unique;
+      }
     } catch (const dbengine::EngineError&) {
       // The table is gone (its comparison says why): so is its key.
     }

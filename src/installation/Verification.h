@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The verification of an installation: for each installed table, whether its
 // target holds exactly the source's rows (compared as the transfer files
-// carry them: each value's text, as multisets of rows), and whether the rebuilt primary keys are in
-// place with their fields. It only reads: each database is opened read-only,
-// and all its reads see one state of it, even while another program writes.
+// carry them: each value's text, as multisets of rows), and whether the
+// rebuilt primary keys are in place with their fields, as the SQLite index
+// behind each enforces them (unique over every row, on those fields in that
+// order). It only reads: each database is opened read-only, and all its
+// reads see one state of it, even while another program writes.
 #ifndef INSTALLATION_VERIFICATION_H_
 #define INSTALLATION_VERIFICATION_H_
 
@@ -25,6 +27,7 @@ struct KeyVerification {
   std::string table;
   std::vector<std::string> expected;             // the fields the run gives the key
   std::optional<std::vector<std::string>> found;  // the target's primary key fields, if it has one
+  bool unique = false;  // whether the file's index behind it refuses duplicates (unique, not partial)
   bool InPlace() const;
 };
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <new>
 #include <utility>
 
@@ -158,14 +159,19 @@ void CheckFieldNames(const dbengine::TableDef& tableDef) {
 // an earlier one; it is removed, unless the export could not have replaced
 // it either (a folder, a device or a pipe, a file it may not write).
 void RemoveEarlierFile(const std::string& filePath) {
+  // Through a link, the file it names goes: the export writes that file and
+  // keeps the link.
+  std::error_code error;
+  const std::string file =
+      std::filesystem::is_symlink(filePath, error) ? std::filesystem::canonical(filePath, error).string() : filePath;
   struct stat status;
-  if (filePath.empty() || ::stat(filePath.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      ::access(filePath.c_str(), W_OK) != 0) {
+  if (file.empty() || error || ::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      ::access(file.c_str(), W_OK) != 0) {
     return;
   }
   // A refusal is not reported: the result names the failure that ended the
   // export, which the caller must see first.
-  ::unlink(filePath.c_str());
+  ::unlink(file.c_str());
 }
 
 // Checks that the separator itself can stand in a line of the file.

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "dbengine/durable.h"
@@ -393,9 +394,22 @@ TransferFileWriter::~TransferFileWriter() { Discard(); }
 
 void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
   path_ = path;
+  target_ = path;
   if (path.empty()) throw MakeRuntimeError(kErrPathFileAccess);
   struct stat status;
-  const bool replacing = ::stat(path.c_str(), &status) == 0;
+  if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    // The file the link names is written (a rename over the link would
+    // replace the link itself), in its own folder; the link stays.
+    std::error_code error;
+    target_ = std::filesystem::canonical(path, error).string();
+    if (error) {
+      throw dbengine::RuntimeError(kErrPathFileAccess, std::string(RuntimeDescription(kErrPathFileAccess)) +
+                                                           " : « " + path +
+                                                           " » est un lien symbolique vers un fichier qui "
+                                                           "n'existe pas ; l'exportation ne le suit pas");
+    }
+  }
+  const bool replacing = ::stat(target_.c_str(), &status) == 0;
   if (replacing) {
     if (S_ISDIR(status.st_mode)) throw MakeRuntimeError(kErrPathFileAccess);
     if (!S_ISREG(status.st_mode)) throw NotARegularFile(path);
@@ -403,7 +417,7 @@ void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
     // it as opening that file for output would.
     if (::access(path.c_str(), W_OK) != 0) throw FileError(errno, path);
   }
-  const std::string folder = FolderOf(path);
+  const std::string folder = FolderOf(target_);
   dbengine::RemoveTemporariesOfEndedProcesses(folder, kLeftoverMark);
   unnamed_ = false;
   if (temporary == Temporary::kUnnamedWhereOffered) {
@@ -445,7 +459,7 @@ void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
 }
 
 std::string TransferFileWriter::NamedTemporaryPath(int attempt) const {
-  return NamedTemporaryOf(path_, static_cast<unsigned>(attempt));
+  return NamedTemporaryOf(target_, static_cast<unsigned>(attempt));
 }
 
 bool TransferFileWriter::WriteLine(std::string_view utf8Line, std::size_t& badOffset) {
@@ -508,10 +522,10 @@ void TransferFileWriter::Commit() {
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) throw FileError(errno, path_);
-  if (::rename(tempPath_.c_str(), path_.c_str()) != 0) throw FileError(errno, path_);
+  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) throw FileError(errno, path_);
   tempPath_.clear();
   // The rename itself lasts once the folder is on the disk.
-  if (const int error = dbengine::SyncFolderOf(path_); error != 0) throw FileError(error, path_);
+  if (const int error = dbengine::SyncFolderOf(target_); error != 0) throw FileError(error, path_);
 }
 
 void TransferFileWriter::Discard() noexcept {

@@ -106,8 +106,9 @@ std::string NamedTemporaryOf(const std::string& path, unsigned attempt);
 // "<destination>.~<host>.<pid>.<n>", which a writer destroyed without Commit
 // removes and which the next Open in that folder removes once its process
 // has ended. A destination that exists must be a regular file (or a link to
-// one); the file that replaces it keeps its permissions (and its group where
-// the process may set it). Commit flushes the file to the disk before it
+// one: the file it names is replaced, in its own folder, and the link stays;
+// a link to nothing is refused with 75); the file that replaces it keeps
+// its permissions (and its group where the process may set it). Commit flushes the file to the disk before it
 // takes its name and the folder after, so that a success is on disk.
 class TransferFileWriter {
  public:
@@ -146,7 +147,8 @@ class TransferFileWriter {
 
   int fd_ = -1;
   bool unnamed_ = false;
-  std::string path_;
+  std::string path_;    // as given, for the messages
+  std::string target_;  // the file written: what a symbolic link `path_` names
   std::string tempPath_;
   std::vector<char> buffer_;
   std::size_t used_ = 0;

@@ -15,6 +15,7 @@
 #include <iterator>
 #include <set>
 
+#include "dbengine/leftovers.h"
 #include "support/child_process.h"
 
 namespace fs = std::filesystem;
@@ -433,6 +434,36 @@ TEST_F(TransferFileTest, KilledWriterLeavesNoTemporaryFileForLong) {
     fs::remove(PathOf(ofLive));
     fs::remove(PathOf("v.txt"));
   }
+}
+
+TEST_F(TransferFileTest, WriterThroughALinkWritesTheFileItNamesAndKeepsTheLink) {
+  using Temporary = transfer::TransferFileWriter::Temporary;
+  fs::create_directories(root_ / "liens");
+  fs::create_directories(root_ / "fichiers");
+  const fs::path link = root_ / "liens" / "lien.txt";
+  const fs::path target = root_ / "fichiers" / std::string(250, 'c');  // and a long name for the temporary
+  fs::create_symlink(target, link);
+  for (const Temporary temporary : {Temporary::kUnnamedWhereOffered, Temporary::kNamed}) {
+    WriteBytes(target.string(), "earlier\r\n");
+    transfer::TransferFileWriter writer;
+    writer.Open(link.string(), temporary);
+    std::size_t badOffset = 0;
+    ASSERT_TRUE(writer.WriteLine("nouveau", badOffset));
+    writer.Commit();
+    EXPECT_EQ(ReadBytes(target.string()), "nouveau\r\n");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::read_symlink(link), target);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "liens"), {}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "fichiers"), {}), 1);
+  }
+  // A named temporary of the long name, cut short, is still known as one.
+  const std::string leftover = dbengine::TemporaryNameFor(target.string(), ".~", 7);
+  WriteBytes(leftover, "x");
+  transfer::RemoveNamedTemporariesOf(target.string());
+  EXPECT_FALSE(fs::exists(leftover));
+  fs::remove(target);
+  EXPECT_EQ(ErrorNumberOf([&] { transfer::TransferFileWriter().Open(link.string()); }), 75);
+  EXPECT_TRUE(fs::is_symlink(link));
 }
 
 TEST(SplitLineTest, CutsAtEveryOccurrence) {

@@ -85,6 +85,15 @@ check "a table that cannot be carried fails the copy" 1 $?
 check "it is named on standard error" "table « Table1 » non copiée : ERR3191" "$(tail -1 "$work/err" | cut -d: -f1-2)"
 check "no target is left" "absent" "$(ls "$work" | grep -c '^bracket.copy' | sed 's/^0$/absent/')"
 
+# An engine database's table that another program named with a bracket has
+# no name in the statement dialect: refused with the engine's name error,
+# before any table is copied.
+"$vidange" sql --create "$work/named.db" "CREATE TABLE T (x LONG)"
+sqlite3 "$work/named.db" 'CREATE TABLE "a]b" (x LONG)'
+"$vidange" copy "$work/named.db" "$work/named.copy" 2>"$work/err"
+check "a bracket in an engine table's name" "1 table « a]b » non copiée : ERR3125 absent" \
+  "$? $(cut -d: -f1-2 "$work/err") $([ -e "$work/named.copy" ] && echo present || echo absent)"
+
 # Rows that break their own table's rules (a Null in a required field,
 # duplicates under a unique index) are all copied, each rule relaxed told.
 "$vidange" copy "$data/ace/ucanaccess_corrupted.accdb" "$work/rules.copy" 2>"$work/err"

@@ -51,6 +51,15 @@ check "and undoes the whole call" "$(printf "é'1|5|12,5\nb||")" "$("$vidange" s
 printf "INSERT INTO [T] values('c',3,3)\nINSERT INTO [T] values('d',4,4)\n" | "$vidange" sql "$db" --transaction
 check "a transaction from standard input is committed" "0 4" "$? $("$vidange" sql "$db" "SELECT * FROM [T]" | wc -l)"
 
+# Names and paths holding terminal control characters (C0, DEL, C1) are shown escaped.
+for name in $'a\x1bb' $'a\x07b' $'a\xc2\x9bb' $'a\x7fb'; do
+  "$vidange" export "$db" "$name" "$work/x.txt" >"$work/out"
+  "$vidange" sql "$work/$name.mdb" "SELECT 1" 2>>"$work/out"
+  check "no raw control character for $(printf %q "$name")" 0 \
+    "$(LC_ALL=C grep -c $'[\x01-\x09\x0b-\x1f\x7f]\\|\xc2[\x80-\x9f]' "$work/out")"
+done
+check "ESC shown as \\x1B" "ERR3078 (TABLE a\\x1Bb):" "$("$vidange" export "$db" $'a\x1bb' "$work/x.txt" | cut -c1-23)"
+
 # Output that does not reach its destination fails the call with status 1 and an ERR line:
 # 61 on a full disk, 57 on a closed standard output. A SELECT's lost rows stop the call before
 # the next statement, so a DELETE meant to follow a saved copy never runs.
