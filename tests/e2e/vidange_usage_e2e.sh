@@ -4,7 +4,8 @@
 # status 0, each command's help, a wrong call refused with status 2 by a line naming the word at
 # fault then the usage, the version, and its manual page: formatted by man without a warning,
 # with its sections, and giving every line of the usage word for word, as the README's usage
-# block does. Further manual pages given are checked for warnings too.
+# block does, and naming for each option the very commands whose help lists it; every help line
+# within 80 columns. Further manual pages given are checked for warnings too.
 # usage: vidange_usage_e2e.sh VIDANGE MANUAL_PAGE [MANUAL_PAGE ...]
 set -uo pipefail
 vidange=$1
@@ -54,6 +55,9 @@ inconnue|vidange : commande inconnue « inconnue »
 --nope sql base.mdb|vidange sql : option inconnue « --nope »
 --version extra|vidange : --version s'emploie seul
 --version sql base.mdb|vidange : --version s'emploie seul
+--version --quiet|vidange : --version s'emploie seul
+sql base.mdb --quiet|vidange sql : option inconnue « --quiet »
+schema base.mdb --quiet|vidange schema : option inconnue « --quiet »
 schema|vidange schema : argument manquant : BASE
 export base.mdb T|vidange export : argument manquant : FICHIER
 sql base.mdb --nope|vidange sql : option inconnue « --nope »
@@ -63,6 +67,7 @@ import base.mdb T f.txt --mode rien|vidange import : --mode « rien » inconnu (
 import base.mdb T f.txt --separator|vidange import : valeur manquante après --separator
 CALLS
 
+declare -A helps
 # Each command's help, asked for after it: its usage line, then every option that line names.
 while IFS= read -r line; do
   command=$(cut -d' ' -f4 <<<"$line")
@@ -71,7 +76,15 @@ while IFS= read -r line; do
   for option in $(grep -o -- '--[a-z]*' <<<"$line"); do
     check "'vidange $command --help' explains $option" "$option" "$(grep -o -m1 -- "^  $option\b" <<<"$out" | tr -d ' ')"
   done
+  helps[$command]=$out
 done < <(grep '^  vidange [a-z]' <<<"$usage")
+
+# Every line of every help fits in 80 columns.
+for command in "" "${!helps[@]}"; do
+  run $command --help
+  width=$(LC_ALL=C.UTF-8 wc -L <<<"$out")
+  check "'vidange $command --help' within 80 columns" "yes" "$( ((width <= 80)) && echo yes || echo "no, $width")"
+done
 
 run --version
 check "--version" "0 vidange 1.00" "$status $out"
@@ -95,5 +108,26 @@ while IFS= read -r line; do
   check "'${line#  }' in the README's usage block" "${line#  }" \
     "$(awk -v usage="    ${line#  }" '$0 == usage || index($0, usage "  ") == 1 {print substr(usage, 5); exit}' "$readme")"
 done < <(grep '^  vidange ' <<<"$usage")
+
+# The manual names, in parentheses after each option of a command, the commands that take it:
+# exactly those whose help lists it.
+declare -A takers
+while IFS='|' read -r option commands; do
+  takers[$option]=" $commands "
+done < <(sed -n '/^OPTIONS$/,/^[A-Z]/p' <<<"$page" | awk '
+  /^       --[a-z]/ { option = $1; next }
+  option != "" && /^              \(/ { match($0, /\([a-z, ]*\)/); list = substr($0, RSTART + 1, RLENGTH - 2)
+    gsub(/, */, " ", list); print option "|" list }
+  { option = "" }')
+check "the manual names the commands of --quiet" " install verify compare copy import export " "${takers[--quiet]:-}"
+for command in "${!helps[@]}"; do
+  for option in "${!takers[@]}"; do
+    listed=no
+    grep -q -- "^  $option\b" <<<"${helps[$command]}" && listed=yes
+    manual_says=no
+    [[ ${takers[$option]} == *" $command "* ]] && manual_says=yes
+    check "'vidange $command --help' lists $option as the manual says" "$manual_says" "$listed"
+  done
+done
 
 end_checks
