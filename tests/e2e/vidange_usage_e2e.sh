@@ -5,7 +5,8 @@
 # fault then the usage, the version, and its manual page: formatted by man without a warning,
 # with its sections, and giving every line of the usage word for word, as the README's usage
 # block does, and naming for each option the very commands whose help lists it; every help line
-# within 80 columns. Further manual pages given are checked for warnings too.
+# within 80 columns; the shell completion offering each command's options as its help lists them.
+# Further manual pages given are checked for warnings too.
 # usage: vidange_usage_e2e.sh VIDANGE MANUAL_PAGE [MANUAL_PAGE ...]
 set -uo pipefail
 vidange=$1
@@ -129,5 +130,24 @@ for command in "${!helps[@]}"; do
     check "'vidange $command --help' lists $option as the manual says" "$manual_says" "$listed"
   done
 done
+
+# The shell completion offers the commands, then for each command exactly the options its help
+# lists.
+completion=$(dirname "$manual")/../packaging/completions/vidange
+# completions WORD...: what completing the last word offers, sorted, on one line.
+completions() {
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vidange; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$completion" vidange "$@" | sort | tr '\n' ' '
+}
+# words: the words of standard input on one line, one space apart.
+words() { tr -s ' \n' '  ' | sed 's/^ *//; s/ *$//'; }
+check "completion of the command" "$(grep -o '^  vidange [a-z][a-z]*' <<<"$usage" | cut -c11- | sort | words)" \
+  "$(completions "" | tr ' ' '\n' | grep -v '^-' | words)"
+for command in "${!helps[@]}"; do
+  listed=$(sed -n '/^Options :$/,$p' <<<"${helps[$command]}" | grep '^  -' | sed 's/  [^-].*//' |
+    grep -o -- '-[-a-z]*' | sort | words)
+  check "completion of vidange $command's options" "$listed" "$(completions "$command" base - | words)"
+done
+
 
 end_checks
