@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Benchmark of reading an Access file: `vidange export` of `Table1`
-# (275 rows) from the largest Jet 3 file of the test corpus, against the same export
+# (512 rows) from a Jet 3 file of the test corpus, against the same export
 # from an engine database holding the same rows (made by `vidange copy`).
 # Each command runs R times (default 10), alternating; prints the best and
 # the median wall-clock milliseconds (measured around /usr/bin/time) and the peak resident memory (KiB) of each.
@@ -17,7 +17,7 @@ vidange=build/vidange
 runs=${1:-10}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-jet=tests/data/jet/corpus/V1997_testIndexCodesV1997.mdb
+jet=tests/data/jet/corpus/V1997_compIndexTestV1997.mdb
 engine="$work/jet3.db"
 "$vidange" copy "$jet" "$engine"
 
@@ -40,7 +40,7 @@ for side in jet engine; do
 done
 
 # Opening costs what is used: `vidange schema` of the same Jet 3 file (the
-# catalog and the definitions only), and `vidange sql` of its largest table
+# catalog and the definitions only), and `vidange sql` of its table
 # against Debian's `mdb-export` of the same table, each R times, alternating.
 : >"$work/open"
 table=Table1
