@@ -59,14 +59,18 @@ bool Set(const char* name) {
 // set (as under root), harmless: Qt then uses a folder of its own.
 bool starting = true;
 QtMessageHandler qtHandler = nullptr;
-QList<std::pair<QtMsgType, QString>> heldMessages;
-QMessageLogContext noContext;
+struct HeldMessage {
+  QtMsgType type;
+  QByteArray category;
+  QString text;
+};
+QList<HeldMessage> heldMessages;
 
 void Messages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (message.startsWith(u"QStandardPaths: XDG_RUNTIME_DIR not set"_s)) return;
   if (starting) {
     if (type == QtFatalMsg) NoDisplay();
-    heldMessages.append({type, message});
+    heldMessages.append({type, QByteArray(context.category ? context.category : "default"), message});
     return;
   }
   if (qtHandler != nullptr) qtHandler(type, context, message);
@@ -98,7 +102,9 @@ int main(int argc, char* argv[]) {
   int qtArgumentCount = argc > 0 ? 1 : 0;
   QApplication application(qtArgumentCount, argv);
   starting = false;
-  for (const auto& [type, message] : heldMessages) Messages(type, noContext, message);
+  for (const HeldMessage& held : heldMessages) {
+    Messages(held.type, QMessageLogContext(nullptr, 0, nullptr, held.category.constData()), held.text);
+  }
   heldMessages.clear();
   QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
   // The window's class (WM_CLASS) and the desktop entry's name agree, so that docks and taskbars
