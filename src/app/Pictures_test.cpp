@@ -2,9 +2,11 @@
 // Tests of the window's four pictures as the program carries them: file sizes, dimensions,
 // bit depths, and a progressive JPEG for the banner; and the package's menu icon, which must be
 // the application icon.
+#include <QDir>
 #include <QFile>
 #include <QIcon>
 #include <QImage>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
@@ -116,8 +118,28 @@ void PicturesTest::bannerIconAndBrowseIconDiffer() {
 }
 
 void PicturesTest::applicationIcon() {
-  const QIcon icon = ApplicationIcon();
-  QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(16, 16)});
+  const QStringList searchPaths = QIcon::themeSearchPaths();
+  const QString themeName = QIcon::themeName();
+  // No theme holds it: the embedded pictures, at every size the package ships.
+  QIcon::setThemeSearchPaths({});
+  QCOMPARE(ApplicationIcon().availableSizes(),
+           (QList<QSize>{QSize(16, 16), QSize(48, 48), QSize(64, 64), QSize(128, 128), QSize(256, 256)}));
+  // A theme that holds it, as the installed package's hicolor icons: the theme's.
+  QTemporaryDir themes;
+  QVERIFY(QDir(themes.path()).mkpath(u"hicolor/32x32/apps"_s));
+  QFile index(themes.filePath(u"hicolor/index.theme"_s));
+  QVERIFY(index.open(QIODevice::WriteOnly));
+  index.write("[Icon Theme]\nName=hicolor\nDirectories=32x32/apps\n\n[32x32/apps]\nSize=32\n");
+  index.close();
+  QImage picture(32, 32, QImage::Format_ARGB32);
+  picture.fill(Qt::red);
+  QVERIFY(picture.save(themes.filePath(u"hicolor/32x32/apps/installateur-conventions.png"_s)));
+  QIcon::setThemeSearchPaths({themes.path()});
+  QIcon::setThemeName(u"hicolor"_s);
+  const QList<QSize> themed = ApplicationIcon().availableSizes();
+  QIcon::setThemeSearchPaths(searchPaths);
+  QIcon::setThemeName(themeName);
+  QCOMPARE(themed, QList<QSize>{QSize(32, 32)});
 }
 
 void PicturesTest::menuIconIsTheApplicationIcon() {

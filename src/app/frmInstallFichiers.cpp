@@ -157,7 +157,11 @@ QString DisplayName() { return u"Installation des conventions de test"_s; }
 
 QIcon ApplicationIcon() {
   RegisterPictures();
-  return QIcon(u":/pictures/window-icon.ico"_s);
+  QIcon embedded(u":/pictures/window-icon.ico"_s);
+  for (const int side : {48, 64, 128, 256}) {
+    embedded.addFile(u":/icons/%1x%1/installateur-conventions.png"_s.arg(side), QSize(side, side));
+  }
+  return QIcon::fromTheme(u"installateur-conventions"_s, embedded);
 }
 
 frmInstallFichiers::frmInstallFichiers(std::unique_ptr<OperatorMessages> messages,

@@ -103,7 +103,9 @@ class frmInstallFichiers : public QWidget {
 // "Installation des conventions de test". It is the window's title, which no title bar shows.
 QString DisplayName();
 
-// The window and application icon (16 x 16, from the window's pictures).
+// The window and application icon (taskbars, Alt-Tab): the desktop theme's
+// "installateur-conventions", which the package installs at every size it ships; else the
+// embedded ones: the window's 16 x 16 picture and the package's 48 to 256 pixel icons.
 QIcon ApplicationIcon();
 
 #endif  // APP_FRMINSTALLFICHIERS_H_

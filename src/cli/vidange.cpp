@@ -45,6 +45,11 @@ using cli::Report;
 // Set by --quiet: the commands that show their progress keep silent.
 bool quiet = false;
 
+// Declares --quiet on `command`, one of those that show their progress.
+void AddQuietOption(CLI::App* command) {
+  command->add_flag("--quiet", quiet, "ne montre pas la progression sur un terminal");
+}
+
 // Set by --password: the database password of the Access files a command
 // opens (ignored for a database that has none).
 std::string password;
@@ -241,9 +246,9 @@ int Copy(const CopyArguments& args) {
 // function: its arguments, its options and their help texts, bound to the
 // arguments structure its work function takes (cli::Command). A new command
 // is its Declare function, its work function and its line in Vidange.
-// Options that every command takes (a database password, a quiet mode)
-// belong on `vidange` itself, declared before the commands with
-// fallthrough() set, so that each command accepts them among its own.
+// Options that several commands take (a database password, a quiet mode)
+// are declared on each of them by one function (AddPasswordOption,
+// AddQuietOption), so that a command refuses what its help does not list.
 
 Command DeclareSql(CLI::App& vidange) {
   auto args = std::make_shared<SqlArguments>();
@@ -256,7 +261,7 @@ Command DeclareSql(CLI::App& vidange) {
   sql->add_option("INSTRUCTION", args->statements);
   sql->add_flag("--create", args->create, "crée d'abord une base vide BASE (refusée si le\nfichier existe)");
   sql->add_flag("--transaction", args->oneTransaction,
-                "une seule transaction, annulée en entier à la première\ninstruction refusée");
+                "une seule transaction, annulée en entier à la\npremière instruction refusée");
   AddPasswordOption(sql);
   return {sql, "sql BASE [--create] [--transaction] [INSTRUCTION ...]", [args] { return Sql(*args); }};
 }
@@ -305,13 +310,15 @@ Command DeclareTransfer(CLI::App& vidange, bool isExport) {
   if (!isExport) {
     transfer
         ->add_option("--mode", args->mode,
-                     "clear (par défaut) vide la table d'abord, keep remplace\n"
-                     "les lignes de même clé primaire, append ajoute seulement")
+                     "clear (par défaut) vide la table d'abord,\n"
+                     "keep remplace les lignes de même clé\n"
+                     "primaire, append ajoute seulement")
         ->type_name("clear|keep|append")
         ->transform(ImportMode());
   }
   transfer->add_option("--separator", args->separator, "sépare les valeurs par S au lieu de |")->type_name("S");
   AddPasswordOption(transfer);
+  AddQuietOption(transfer);
   return {transfer,
           isExport ? "export BASE TABLE FICHIER [--separator S]"
                    : "import BASE TABLE FICHIER [--mode clear|keep|append] [--separator S]",
@@ -329,6 +336,7 @@ Command DeclareCopy(CLI::App& vidange) {
   copy->add_option("CIBLE", args->target)->required();
   copy->add_option("TABLE", args->tables);
   AddPasswordOption(copy);
+  AddQuietOption(copy);
   return {copy, "copy SOURCE CIBLE [TABLE ...]", [args] { return Copy(*args); }};
 }
 
@@ -350,6 +358,7 @@ Command DeclareInstall(CLI::App& vidange, bool verify) {
   command->add_option("--source", args->source,
                       "la base source (par défaut celle installée à côté de\nl'installateur)")
       ->type_name("FICHIER");
+  AddQuietOption(command);
   return {command,
           std::string(verify ? "verify" : "install") + " LEXBASE_DOSSIER PATBASE_DOSSIER [--source FICHIER]",
           [args, verify] {
@@ -371,6 +380,7 @@ Command DeclareCompare(CLI::App& vidange) {
   compare->add_option("AUTRE_BASE", args->otherBase)->required();
   compare->add_option("AUTRE_TABLE", args->otherTable);
   AddPasswordOption(compare);
+  AddQuietOption(compare);
   return {compare, "compare BASE TABLE AUTRE_BASE [AUTRE_TABLE]", [args] {
             args->quiet = quiet;
             args->connect = Connect();
@@ -391,13 +401,14 @@ std::string Usage(const std::vector<Command>& commands) {
 // scripts install and check the conventions on several machines.
 constexpr char kExamples[] =
     "\n"
-    "install, verify, compare, copy, import et export montrent leur progression sur la\n"
-    "sortie d'erreur quand c'est un terminal ; --quiet la tait.\n"
+    "install, verify, compare, copy, import et export montrent leur progression sur\n"
+    "la sortie d'erreur quand c'est un terminal ; leur option --quiet la tait.\n"
     "\n"
-    "Installer sur plusieurs postes depuis un script, puis vérifier chaque installation :\n"
+    "Installer sur plusieurs postes depuis un script, puis vérifier chaque poste :\n"
     "  for poste in poste1 poste2 poste3; do\n"
     "    ssh \"$poste\" vidange install /srv/appli /srv/medecin --quiet &&\n"
-    "    ssh \"$poste\" vidange verify /srv/appli /srv/medecin || echo \"$poste : à reprendre\"\n"
+    "      ssh \"$poste\" vidange verify /srv/appli /srv/medecin ||\n"
+    "      echo \"$poste : à reprendre\"\n"
     "  done\n";
 
 // The usage line of one command.
@@ -427,7 +438,6 @@ std::string Help(const Command& command) {
     }
     text += "  " + names + std::string(width - names.size() + 2, ' ') + indented + "\n";
   }
-  text += "  --quiet" + std::string(width > 7 ? width - 7 + 2 : 2, ' ') + "ne montre pas la progression sur un terminal\n";
   return text;
 }
 
@@ -512,12 +522,12 @@ int Vidange(int argc, char** argv) {
   vidange.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   bool version = false;
   vidange.add_flag("--version", version, "affiche la version et se termine");
-  vidange.add_flag("--quiet", quiet, "ne montre pas la progression sur un terminal");
   const std::vector<Command> commands = {
       DeclareSql(vidange),          DeclareSchema(vidange),         DeclareTransfer(vidange, true),
       DeclareTransfer(vidange, false), DeclareCopy(vidange),        DeclareInstall(vidange, false),
       DeclareInstall(vidange, true),   DeclareCompare(vidange)};
-  // Every command takes the options of vidange itself (--quiet).
+  // Every command sees the options of vidange itself, so that --version after a command is
+  // refused as such.
   for (const Command& command : commands) command.parser->fallthrough();
   try {
     vidange.parse(argc, argv);

@@ -478,9 +478,9 @@ class InstallationJetTest : public InstallationTest {
 };
 
 TEST_F(InstallationJetTest, JetTargetRefusesItsImportsAndIsReported) {
-  if (!fs::exists(Fixture("nwind.mdb"))) GTEST_SKIP() << "no Access fixtures beside the project";
+  if (!fs::exists(Fixture("corpus/V1997_testV1997.mdb"))) GTEST_SKIP() << "no Access fixtures beside the project";
   fs::remove(Dictionary());
-  fs::copy_file(Fixture("nwind.mdb"), Dictionary());
+  fs::copy_file(Fixture("corpus/V1997_testV1997.mdb"), Dictionary());
   const std::string before = Bytes(Dictionary());
   EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kFailed);
   const Box& report = ErrorReport();
@@ -491,11 +491,11 @@ TEST_F(InstallationJetTest, JetTargetRefusesItsImportsAndIsReported) {
 }
 
 TEST_F(InstallationJetTest, JetSourceIsReadLikeAnyOther) {
-  if (!fs::exists(Fixture("nwind.mdb"))) GTEST_SKIP() << "no Access fixtures beside the project";
+  if (!fs::exists(Fixture("corpus/V1997_testV1997.mdb"))) GTEST_SKIP() << "no Access fixtures beside the project";
   // The sample Access file has none of the five tables: every export fails
   // with the engine's number for a missing table, and no target changes.
   fs::remove(Source());
-  fs::copy_file(Fixture("nwind.mdb"), Source());
+  fs::copy_file(Fixture("corpus/V1997_testV1997.mdb"), Source());
   const std::string dataBefore = Bytes(Data());
   const std::string dictionaryBefore = Bytes(Dictionary());
   EXPECT_EQ(RunInstallationSteps(host_), InstallationOutcome::kFailed);

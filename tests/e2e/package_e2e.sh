@@ -3,15 +3,17 @@
 # The Debian package as scripts/package builds it:
 #   1. its contents are exactly the program folder (installer and source database), the
 #      launcher link, vidange, the desktop entry, the AppStream metadata, the icons (five sizes
-#      and scalable), the two manual pages, the documents they point to and the documents
+#      and scalable), the two manual pages (French: under fr/man1, and under man1 for every
+#      locale), vidange's bash completion, the documents they point to and the documents
 #      Debian asks for: nothing more (no build or test file), nothing less; each icon has its
 #      folder's size; the desktop entry passes desktop-file-validate and the metadata
 #      appstreamcli validate;
-#   2. its control data: name, version, Qt's French translations among the dependencies;
+#   2. its control data: name, a version made from the commit (1.00+gitYYYYMMDD.N-1), the same
+#      in the file's name and atop the changelog, Qt's French translations among the dependencies;
 #   3. unpacked with dpkg-deb -x into a temporary root, the unpacked vidange answers
 #      --version, and the unpacked installer started through its launcher finds its database
 #      beside itself and shows its window (513 x 237) on a private Xvfb; Alt+A ends it, status 0;
-#   4. lintian finds no error in it.
+#   4. lintian finds no error in it, and, pedantic, only the tags docs/packaging.md explains.
 # Usage: package_e2e.sh PACKAGE.deb
 set -u
 
@@ -29,6 +31,7 @@ expected_contents=(
   ./usr/lib/"$name"/CONVENTIONS_TEST_KVEL.mdb
   ./usr/lib/"$name"/install-conventions
   ./usr/share/applications/"$name".desktop
+  ./usr/share/bash-completion/completions/vidange
   ./usr/share/doc/"$name"/changelog.Debian.gz
   ./usr/share/doc/"$name"/copyright
   ./usr/share/doc/"$name"/dialect.md.gz
@@ -39,6 +42,8 @@ expected_contents=(
   ./usr/share/icons/hicolor/48x48/apps/"$name".png
   ./usr/share/icons/hicolor/64x64/apps/"$name".png
   ./usr/share/icons/hicolor/scalable/apps/"$name".svg
+  ./usr/share/man/fr/man1/install-conventions.1.gz
+  ./usr/share/man/fr/man1/vidange.1.gz
   ./usr/share/man/man1/install-conventions.1.gz
   ./usr/share/man/man1/vidange.1.gz
   ./usr/share/metainfo/example.seed_1585983e.installateur_conventions.metainfo.xml
@@ -66,7 +71,12 @@ echo "ok: icon sizes, desktop entry and AppStream metadata"
 
 # 2. Control data.
 [[ $(dpkg-deb -f "$package" Package) == "$name" ]] || fail "package name"
-[[ $(dpkg-deb -f "$package" Version) == 1.00-1 ]] || fail "version $(dpkg-deb -f "$package" Version)"
+version=$(dpkg-deb -f "$package" Version)
+[[ $version =~ ^1\.00\+git[0-9]{8}\.[0-9]+-1$ ]] || fail "version $version"
+[[ $(basename "$package") == "${name}_${version}_$(dpkg-deb -f "$package" Architecture).deb" ]] ||
+  fail "the file's name $(basename "$package") does not carry the version $version"
+[[ $(zcat "$root/usr/share/doc/$name/changelog.Debian.gz" | head -n1) == "$name ($version) "* ]] ||
+  fail "the changelog's first entry is not $version"
 depends=$(dpkg-deb -f "$package" Depends)
 for dependency in fonts-liberation qt6-translations-l10n libqt6widgets6 libsqlite3-0; do
   [[ ", $depends," == *", $dependency "* || ", $depends," == *", $dependency,"* ]] ||
@@ -102,6 +112,13 @@ app_pid=
 ((status == 0)) || fail "the installer ended with status $status"
 echo "ok: Alt+A closed it, status 0"
 
-# 4. lintian; its warnings are listed in docs/packaging.md.
+# 4. lintian, pedantic: no error, and exactly the tags docs/packaging.md's table explains.
 lintian --fail-on error "$package" || fail "lintian reports an error"
-echo "ok: lintian reports no error"
+reported=$(lintian --pedantic --display-info --display-experimental "$package" 2>/dev/null |
+  awk '$1 ~ /^[EWIPX]:$/ { print $3 }' | sort -u)
+explained=$(sed -n '/^## lintian/,/^## Copyright/p' "$(dirname "$0")/../../docs/packaging.md" |
+  grep -o '^| `[a-z0-9-]*`' | tr -d '|` ' | sort -u)
+[[ $reported == "$explained" ]] ||
+  fail "lintian's tags and docs/packaging.md's table differ: $(diff <(echo "$explained") <(echo "$reported"))"
+echo "ok: lintian reports no error, and only the tags docs/packaging.md explains"
+

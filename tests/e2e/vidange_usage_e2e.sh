@@ -4,7 +4,9 @@
 # status 0, each command's help, a wrong call refused with status 2 by a line naming the word at
 # fault then the usage, the version, and its manual page: formatted by man without a warning,
 # with its sections, and giving every line of the usage word for word, as the README's usage
-# block does. Further manual pages given are checked for warnings too.
+# block does, and naming for each option the very commands whose help lists it; every help line
+# within 80 columns; the shell completion offering each command's options as its help lists them.
+# Further manual pages given are checked for warnings too.
 # usage: vidange_usage_e2e.sh VIDANGE MANUAL_PAGE [MANUAL_PAGE ...]
 set -uo pipefail
 vidange=$1
@@ -54,6 +56,9 @@ inconnue|vidange : commande inconnue « inconnue »
 --nope sql base.mdb|vidange sql : option inconnue « --nope »
 --version extra|vidange : --version s'emploie seul
 --version sql base.mdb|vidange : --version s'emploie seul
+--version --quiet|vidange : --version s'emploie seul
+sql base.mdb --quiet|vidange sql : option inconnue « --quiet »
+schema base.mdb --quiet|vidange schema : option inconnue « --quiet »
 schema|vidange schema : argument manquant : BASE
 export base.mdb T|vidange export : argument manquant : FICHIER
 sql base.mdb --nope|vidange sql : option inconnue « --nope »
@@ -63,6 +68,7 @@ import base.mdb T f.txt --mode rien|vidange import : --mode « rien » inconnu (
 import base.mdb T f.txt --separator|vidange import : valeur manquante après --separator
 CALLS
 
+declare -A helps
 # Each command's help, asked for after it: its usage line, then every option that line names.
 while IFS= read -r line; do
   command=$(cut -d' ' -f4 <<<"$line")
@@ -71,7 +77,15 @@ while IFS= read -r line; do
   for option in $(grep -o -- '--[a-z]*' <<<"$line"); do
     check "'vidange $command --help' explains $option" "$option" "$(grep -o -m1 -- "^  $option\b" <<<"$out" | tr -d ' ')"
   done
+  helps[$command]=$out
 done < <(grep '^  vidange [a-z]' <<<"$usage")
+
+# Every line of every help fits in 80 columns.
+for command in "" "${!helps[@]}"; do
+  run $command --help
+  width=$(LC_ALL=C.UTF-8 wc -L <<<"$out")
+  check "'vidange $command --help' within 80 columns" "yes" "$( ((width <= 80)) && echo yes || echo "no, $width")"
+done
 
 run --version
 check "--version" "0 vidange 1.00" "$status $out"
@@ -95,5 +109,45 @@ while IFS= read -r line; do
   check "'${line#  }' in the README's usage block" "${line#  }" \
     "$(awk -v usage="    ${line#  }" '$0 == usage || index($0, usage "  ") == 1 {print substr(usage, 5); exit}' "$readme")"
 done < <(grep '^  vidange ' <<<"$usage")
+
+# The manual names, in parentheses after each option of a command, the commands that take it:
+# exactly those whose help lists it.
+declare -A takers
+while IFS='|' read -r option commands; do
+  takers[$option]=" $commands "
+done < <(sed -n '/^OPTIONS$/,/^[A-Z]/p' <<<"$page" | awk '
+  /^       --[a-z]/ { option = $1; next }
+  option != "" && /^              \(/ { match($0, /\([a-z, ]*\)/); list = substr($0, RSTART + 1, RLENGTH - 2)
+    gsub(/, */, " ", list); print option "|" list }
+  { option = "" }')
+check "the manual names the commands of --quiet" " install verify compare copy import export " "${takers[--quiet]:-}"
+for command in "${!helps[@]}"; do
+  for option in "${!takers[@]}"; do
+    listed=no
+    grep -q -- "^  $option\b" <<<"${helps[$command]}" && listed=yes
+    manual_says=no
+    [[ ${takers[$option]} == *" $command "* ]] && manual_says=yes
+    check "'vidange $command --help' lists $option as the manual says" "$manual_says" "$listed"
+  done
+done
+
+# The shell completion offers the commands, then for each command exactly the options its help
+# lists.
+completion=$(dirname "$manual")/../packaging/completions/vidange
+# completions WORD...: what completing the last word offers, sorted, on one line.
+completions() {
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vidange; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$completion" vidange "$@" | sort | tr '\n' ' '
+}
+# words: the words of standard input on one line, one space apart.
+words() { tr -s ' \n' '  ' | sed 's/^ *//; s/ *$//'; }
+check "completion of the command" "$(grep -o '^  vidange [a-z][a-z]*' <<<"$usage" | cut -c11- | sort | words)" \
+  "$(completions "" | tr ' ' '\n' | grep -v '^-' | words)"
+for command in "${!helps[@]}"; do
+  listed=$(sed -n '/^Options :$/,$p' <<<"${helps[$command]}" | grep '^  -' | sed 's/  [^-].*//' |
+    grep -o -- '-[-a-z]*' | sort | words)
+  check "completion of vidange $command's options" "$listed" "$(completions "$command" base - | words)"
+done
+
 
 end_checks

@@ -10,6 +10,9 @@
 #      _NET_WM_NAME "Installation des conventions de test"), the name taskbars show;
 #      Alt+A (Annuler) ends the program with status 0. Given a reference picture, the window's
 #      picture must match it pixel for pixel.
+# Before any X server: --help and --version answer on standard output, status 0, and a wrong
+# word is refused with status 2, all without a window; with no display (none named, or one that
+# does not answer) one French line on standard error and status 3, not Qt's abort.
 # Usage: window_e2e.sh PROGRAM [SCREENSHOT.png [REFERENCE.png]]. Exit status 77 when a tool is
 # missing.
 set -u
@@ -29,6 +32,31 @@ done
 
 # shellcheck source=x_session.sh
 source "$(dirname "$0")/x_session.sh"
+
+# answers EXPECTED_STATUS EXPECTED_FIRST_STDOUT_LINE EXPECTED_STDERR_LINES [ENV ...] -- ARGUMENTS...
+answers() {
+  local status=$1 first=$2 lines=$3
+  shift 3
+  local environment=()
+  while [[ $1 != -- ]]; do environment+=("$1") && shift; done
+  shift
+  env "${environment[@]}" timeout 20 "$program" "$@" >"$work/out" 2>"$work/err"
+  local got=$?
+  [[ $got == "$status" && $(head -n1 "$work/out") == "$first" && $(wc -l <"$work/err") == "$lines" ]] ||
+    fail "'install-conventions $*' (${environment[*]}): status $got, out '$(head -n1 "$work/out")', err '$(cat "$work/err")'"
+}
+answers 0 "Utilisation : install-conventions [--help | --version]" 0 -u DISPLAY -- --help
+answers 0 "Utilisation : install-conventions [--help | --version]" 0 -u DISPLAY -- -h
+answers 0 "install-conventions 1.00" 0 -u DISPLAY -- --version
+answers 2 "" 2 -- --version extra
+no_display="install-conventions : aucun affichage graphique utilisable, la fenêtre ne peut pas s'ouvrir (sans fenêtre : vidange install)."
+for unreachable in "-u DISPLAY" "DISPLAY=:4095"; do
+  # shellcheck disable=SC2086  # the env arguments are meant to split
+  answers 3 "" 1 -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $unreachable --
+  [[ $(cat "$work/err") == "$no_display" ]] || fail "with no display: '$(cat "$work/err")'"
+done
+(($(LC_ALL=C.UTF-8 "$program" --help | LC_ALL=C.UTF-8 wc -L) <= 80)) || fail "a help line is wider than 80 columns"
+echo "ok: --help, --version and a wrong word answered without a window; no display said in French, status 3"
 
 start_xvfb
 
