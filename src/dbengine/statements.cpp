@@ -273,6 +273,12 @@ std::unique_ptr<Cursor> Storage::OpenCursor(std::string_view source, RecordsetTy
   std::vector<Value> bound;
   TableInfo* table = nullptr;
   if (type == RecordsetType::kTable) {
+    // Every row of an Access table in stored order needs no working copy.
+    if (jet_ != nullptr) {
+      if (std::optional<JetRows> rows = OpenJetRows(source)) {
+        return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
+      }
+    }
     table = &Table(source, 3078);
     sql = "SELECT * FROM " + table->quotedName;
   } else {
@@ -280,6 +286,11 @@ std::unique_ptr<Cursor> Storage::OpenCursor(std::string_view source, RecordsetTy
     ParseStatement(source, statement);
     if (statement.kind != Statement::kSelect) {
       throw EngineError(3219, "Opération non valide : seule une requête SELECT ouvre un recordset.");
+    }
+    if (jet_ != nullptr && statement.where.empty() && statement.columns.empty()) {
+      if (std::optional<JetRows> rows = OpenJetRows(statement.table)) {
+        return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
+      }
     }
     table = &Table(statement.table, 3078);
     sql = "SELECT * FROM " + table->quotedName + BuildWhere(*table, statement.where, bound);

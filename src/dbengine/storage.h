@@ -22,10 +22,8 @@
 
 #include "dbengine/dbengine.h"
 #include "dbengine/statement.h"
+#include "jet/jet.h"
 
-namespace jet {
-class Reader;
-}
 
 namespace dbengine {
 
@@ -74,6 +72,16 @@ struct TableInfo {
 };
 
 class Cursor;
+
+// Where the rows of an Access table read straight from the file stand
+// (Storage::OpenJetRows): the table, its definition as the working copy
+// would give it, and how many rows were given.
+struct JetRows {
+  std::size_t position = 0;  // in the Access catalog
+  TableDef def;
+  std::uint64_t generation = 0;  // the reader's table opening these rows were read under
+  std::uint64_t given = 0;
+};
 
 class Storage : public std::enable_shared_from_this<Storage> {
  public:
@@ -130,6 +138,16 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // SetFailAtOnceAfterLockTimeout).
   void SetLockWait(std::function<void()> waiting, bool failAtOnceAfterTimeout);
 
+  // Access table `name` read straight from the file rather than through
+  // the working copy, for a SELECT * of it: its definition and its rows as
+  // the working copy would give them, in the same order. Every row is read
+  // once here, so that a damaged table fails here with the error its copy
+  // would give, before any row is given. Empty when `name` is no Access
+  // table or is already in the working copy.
+  std::optional<JetRows> OpenJetRows(std::string_view name);
+  // The next row of `rows` into `row`; false after the last.
+  bool NextJetRow(JetRows& rows, std::vector<Value>& row);
+
   void Register(Cursor* cursor) { cursors_.insert(cursor); }
   void Unregister(Cursor* cursor) { cursors_.erase(cursor); }
   sqlite3* Handle() const { return db_; }
@@ -147,6 +165,9 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // false when the Access file has no such table.
   bool LoadJetTable(std::string_view name);
   void CopyJetTable(std::size_t position);
+  // The reader's OpenTable, counted: rows read straight from the file start
+  // again where they stood when another use has opened a table since.
+  const jet::TableDef& OpenJetTable(std::size_t position);
   // Every write starts here: refuses a read-only database and a lost
   // transaction, and tries the switch to WAL once.
   void BeginWrite();
@@ -183,6 +204,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::string path_;
   std::unique_ptr<jet::Reader> jet_;  // the Access file behind a working copy
   std::string workingFolder_;         // where SQLite keeps the working copy
+  std::uint64_t jetGeneration_ = 0;   // tables opened in the reader so far
+  std::vector<jet::Value> jetRow_;
   bool readOnly_ = false;
   bool wal_ = false;  // the file is in WAL mode
   bool private_ = false;  // a file being built, no journal on disk (CreatePrivate)
@@ -210,6 +233,8 @@ class Cursor {
  public:
   Cursor(std::shared_ptr<Storage> storage, TableInfo& table, sqlite3_stmt* statement,
          RecordsetType type);
+  // The rows of an Access table read straight from the file.
+  Cursor(std::shared_ptr<Storage> storage, JetRows rows, RecordsetType type);
   ~Cursor();
   void Detach();  // the storage is closing: forget the statement
 
@@ -226,11 +251,14 @@ class Cursor {
  private:
   void CheckLive() const;
   void CheckWritable() const;  // 3251 unless a table-type recordset
+  void Start();
   void Step();
   std::shared_ptr<Storage> storage_;
   std::string tableName_;
   TableDef def_;
-  sqlite3_stmt* statement_;
+  sqlite3_stmt* statement_ = nullptr;
+  std::optional<JetRows> jetRows_;  // instead of the statement
+  bool detached_ = false;
   RecordsetType type_;
   bool eof_ = true;
   bool bof_ = true;

@@ -314,4 +314,25 @@ bool Reader::NextRow(std::vector<Value>& row) {
   return true;
 }
 
+bool Reader::SkipRow() {
+  State& state = *state_;
+  if (!state.open || !state.NextSlices()) return false;
+  // Text cannot fail to decode but through iconv (a Jet 3 code page other
+  // than Windows-1252), nor bytes: those are left as they are.
+  const bool textChecked = !state.layout->jet4 && state.codePage != reinterpret_cast<iconv_t>(-1);
+  const std::size_t data = state.tables[state.openPosition].attachmentData;
+  Value value;
+  Value attachment;
+  for (std::size_t slot = 0; slot < state.slices.size(); ++slot) {
+    const Column& column = state.table.columns[slot];
+    const FieldType type = state.def->fields[slot].type;
+    const bool plain = !column.calculated && ((column.type == kJetText && type != kMemo && !textChecked) ||
+                                              column.type == kJetBinary);
+    if (plain && slot + 1 != data) continue;
+    state.Decode(column, type, state.slices[slot], slot + 1 == data ? attachment : value);
+  }
+  if (data != 0 && !attachment.isNull) state.AttachmentBytes(attachment.text);
+  return true;
+}
+
 }  // namespace jet
