@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "dbengine/storage.h"
 
@@ -161,8 +162,10 @@ bool IntegerFits(FieldType type, std::int64_t number) {
 
 // Makes `def`'s table in `target` through the statement dialect (so that a
 // name it cannot write is refused as a statement would be), copies every row
-// of the source's table as typed values, then makes its indexes.
-void CopyTable(Storage& source, Storage& target, const TableDef& def, const CopyProgress& progress) {
+// of the source's table as typed values (from `jetRows`, an Access table's
+// rows read straight from the file, when given), then makes its indexes.
+void CopyTable(Storage& source, JetRows* jetRows, Storage& target, const TableDef& def,
+               const CopyProgress& progress) {
   std::string create = "CREATE TABLE " + Bracketed(def.Name()) + " (";
   for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
     const FieldDef& field = def.Fields(position);
@@ -171,15 +174,27 @@ void CopyTable(Storage& source, Storage& target, const TableDef& def, const Copy
   }
   target.Execute(create + ")");
   TableInfo& added = target.Table(def.Name(), 3078);
-  Statement3 rows(source, source.Handle(), "SELECT * FROM " + Quote(def.Name()));
-  std::vector<Value> row(static_cast<std::size_t>(def.FieldCount()));
+  std::optional<Statement3> rows;
+  if (jetRows == nullptr) rows.emplace(source, source.Handle(), "SELECT * FROM " + Quote(def.Name()));
+  // Rows go in by batches of one statement each.
+  std::vector<std::vector<Value>> batch(kInsertBatchRows, std::vector<Value>(static_cast<std::size_t>(def.FieldCount())));
+  std::size_t filled = 0;
+  std::vector<Value>* current = &batch[0];
+  auto next = [&] {
+    std::vector<Value>& row = *current;
+    if (jetRows != nullptr) return source.NextJetRow(*jetRows, row);
+    const int rc = sqlite3_step(rows->get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) source.Fail(rc);
+    for (std::int16_t position = 0; rc == SQLITE_ROW && position < def.FieldCount(); ++position) {
+      ReadColumn(rows->get(), position, def.Fields(position).type, row[static_cast<std::size_t>(position)]);
+    }
+    return rc == SQLITE_ROW;
+  };
   std::size_t count = 0;
-  int rc;
-  while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+  while (next()) {
     for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
       const FieldDef& field = def.Fields(position);
-      Value& value = row[static_cast<std::size_t>(position)];
-      ReadColumn(rows.get(), position, field.type, value);
+      const Value& value = (*current)[static_cast<std::size_t>(position)];
       // Another SQLite tool may have stored a longer text than the field allows.
       if (field.type == kText && !value.isNull && value.text.size() > static_cast<std::size_t>(field.size) &&
           Utf8Length(value.text) > static_cast<std::size_t>(field.size)) {
@@ -191,10 +206,15 @@ void CopyTable(Storage& source, Storage& target, const TableDef& def, const Copy
         throw EngineError(3349, "Dépassement de capacité du champ numérique « " + field.name + " ».");
       }
     }
-    target.InsertRow(added, row);
+    Storage::CheckRow(added, *current);
+    if (++filled == kInsertBatchRows) {
+      target.InsertRows(added, batch, filled);
+      filled = 0;
+    }
+    current = &batch[filled];
     if (++count % 1000 == 0 && progress.rows) progress.rows(def.Name(), count);
   }
-  if (rc != SQLITE_DONE) source.Fail(rc);
+  target.InsertRows(added, batch, filled);
   for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
     const IndexDef& index = def.Indexes(position);
     std::string fields;
@@ -213,11 +233,13 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   if (const int rc = sqlite3_exec(source->Handle(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
     source->Fail(rc);
   }
+  // An Access table's rows are read straight from the file (each read once
+  // here, so that a damaged table fails before anything is written).
   std::vector<TableDef> defs;
-  if (tables.empty()) {
-    for (const std::string& name : source->TableNames()) defs.push_back(source->Table(name, 3265).def);
-  } else {
-    for (const std::string& name : tables) defs.push_back(source->Table(name, 3265).def);
+  std::vector<std::optional<JetRows>> jetRows;
+  for (const std::string& name : tables.empty() ? source->TableNames() : tables) {
+    jetRows.push_back(source->IsJet() ? source->OpenJetRows(name) : std::nullopt);
+    defs.push_back(jetRows.back() ? jetRows.back()->def : source->Table(name, 3265).def);
   }
 
   struct stat status {};
@@ -241,7 +263,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
       const TableDef& def = defs[position];
       if (progress.table) progress.table(def.Name(), position + 1, defs.size());
       try {
-        CopyTable(*source, *target, def, progress);
+        CopyTable(*source, jetRows[position] ? &*jetRows[position] : nullptr, *target, def, progress);
       } catch (const Error&) {
         if (failedTable != nullptr) *failedTable = def.Name();
         throw;

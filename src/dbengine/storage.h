@@ -40,6 +40,10 @@ constexpr int kLockWaitStepMilliseconds = 50;
 constexpr int kTransactionCacheKiB = 32768;
 constexpr int kDefaultCacheKiB = 2000;
 
+// Rows stored by one statement of a bulk insert (InsertRows): SQLite's
+// work per statement is shared by as many rows.
+constexpr std::size_t kInsertBatchRows = 64;
+
 // Explicit transactions nest at most this deep (3003 beyond).
 constexpr int kMaxTransactionDepth = 5;
 
@@ -69,6 +73,7 @@ struct TableInfo {
   std::vector<std::string> sqliteIndexNames;  // parallel to def's indexes
   std::vector<int> primaryPositions;      // fields of the primary index
   sqlite3_stmt* insertAll = nullptr;      // INSERT of a whole row, prepared once
+  sqlite3_stmt* insertBatch = nullptr;    // INSERT of kInsertBatchRows whole rows, prepared once
 };
 
 class Cursor;
@@ -130,6 +135,13 @@ class Storage : public std::enable_shared_from_this<Storage> {
 
   // Stores one whole row (values already of the fields' types) with every check.
   void InsertRow(TableInfo& table, const std::vector<Value>& row);
+  // The engine's own checks of a whole row before it is stored: no Null in
+  // the primary key (3058) nor in a required field (3314).
+  static void CheckRow(const TableInfo& table, const std::vector<Value>& row);
+  // Stores the first `count` rows of `rows`, each already through CheckRow:
+  // kInsertBatchRows of them in one SQLite statement, all or none (fewer,
+  // one by one, as InsertRow).
+  void InsertRows(TableInfo& table, const std::vector<std::vector<Value>>& rows, std::size_t count);
 
   // What a write does while another program's write holds the file:
   // `waiting` is called between short sleeps of the wait; with
@@ -145,6 +157,7 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // would give, before any row is given. Empty when `name` is no Access
   // table or is already in the working copy.
   std::optional<JetRows> OpenJetRows(std::string_view name);
+  bool IsJet() const { return jet_ != nullptr; }
   // The next row of `rows` into `row`; false after the last.
   bool NextJetRow(JetRows& rows, std::vector<Value>& row);
 
