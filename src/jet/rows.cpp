@@ -81,7 +81,7 @@ std::vector<std::uint32_t> Reader::State::UsedPages(std::uint32_t pointer) const
       ReadPage(mapPage, bitmap);
       if (bitmap[0] != 0x05) Damaged("page de table des pages attendue en " + std::to_string(mapPage) + Where());
       for (std::size_t byte = 4; byte < PageSize(); ++byte) {
-        for (int bit = 0; bit < 8; ++bit) {
+        for (int bit = 0; bitmap[byte] != 0 && bit < 8; ++bit) {
           if (bitmap[byte] >> bit & 1) mark(entry * perPage + (byte - 4) * 8 + static_cast<unsigned>(bit));
         }
       }
