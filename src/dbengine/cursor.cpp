@@ -48,10 +48,8 @@ void Cursor::Detach() {
   detached_ = true;
 }
 
-void Cursor::CheckLive() const {
-  if (detached_ || storage_->IsClosed()) {
-    throw EngineError(3420, "Objet invalide ou n'est plus défini : la base de données a été fermée.");
-  }
+void Cursor::NoLongerValid() {
+  throw EngineError(3420, "Objet invalide ou n'est plus défini : la base de données a été fermée.");
 }
 
 void Cursor::Step() {

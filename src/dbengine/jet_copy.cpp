@@ -194,6 +194,7 @@ std::optional<JetRows> Storage::OpenJetRows(std::string_view name) {
       std::int32_t size = 0;
       field.type = FieldTypeOfDeclared(DeclaredTypeOf(field.type, field.size), size);
       field.size = size;
+      rows.types.push_back(field.type);
       fields.push_back(std::move(field));
     }
     std::vector<IndexDef> indexes;
@@ -225,7 +226,7 @@ bool Storage::NextJetRow(JetRows& rows, std::vector<Value>& row) {
   ++rows.given;
   row.resize(jetRow_.size());
   for (std::size_t slot = 0; slot < jetRow_.size(); ++slot) {
-    ToCopiedValue(jetRow_[slot], rows.def.Fields(static_cast<std::int16_t>(slot)).type, row[slot]);
+    ToCopiedValue(jetRow_[slot], rows.types[slot], row[slot]);
   }
   return true;
 }

@@ -84,6 +84,7 @@ class Cursor;
 struct JetRows {
   std::size_t position = 0;  // in the Access catalog
   TableDef def;
+  std::vector<FieldType> types;  // of def's fields
   std::uint64_t generation = 0;  // the reader's table opening these rows were read under
   std::uint64_t given = 0;
 };
@@ -262,7 +263,11 @@ class Cursor {
   void Update();
 
  private:
-  void CheckLive() const;
+  // Checked at each call (a row's every value): the throw kept out of line.
+  void CheckLive() const {
+    if (detached_ || storage_->IsClosed()) NoLongerValid();
+  }
+  [[noreturn]] static void NoLongerValid();
   void CheckWritable() const;  // 3251 unless a table-type recordset
   void Start();
   void Step();

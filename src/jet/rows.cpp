@@ -104,7 +104,8 @@ void Reader::State::Crack(const unsigned char* row, std::size_t size, const Stor
   if (size < countSize + maskSize) damaged();
   const unsigned char* mask = row + size - maskSize;
   // Offsets of the variable columns from the row's start; the last is the end of their data.
-  std::vector<std::size_t> varOffsets;
+  std::vector<std::size_t>& varOffsets = crackOffsets;  // kept from row to row: no allocation per row
+  varOffsets.clear();
   std::size_t tableStart = size - maskSize;  // where the row's trailing tables begin
   if (t.varColumns > 0) {
     if (l.jet4) {

@@ -162,6 +162,7 @@ struct Reader::State {
   std::vector<unsigned char> overflow;  // the page of a row moved from its place
   std::vector<unsigned char> longPage;  // a page of a long value
   std::vector<Slice> slices;
+  mutable std::vector<std::size_t> crackOffsets;  // Crack's offsets of variable columns
 
   ~State();
 
