@@ -92,9 +92,13 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 std::string DecodeCp1252(const unsigned char* bytes, std::size_t size) {
-  std::string text;
-  text.reserve(size);
-  for (std::size_t at = 0; at < size; ++at) {
+  // ASCII, the common case, is its own UTF-8.
+  std::size_t ascii = 0;
+  while (ascii < size && bytes[ascii] < 0x80) ++ascii;
+  std::string text(reinterpret_cast<const char*>(bytes), ascii);
+  if (ascii == size) return text;
+  text.reserve(size + (size - ascii));
+  for (std::size_t at = ascii; at < size; ++at) {
     const unsigned char byte = bytes[at];
     AppendUtf8(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte, text);
   }
