@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: Apache-2.0
 """Makes a large Access file for the benchmarks from a small one.
 
-usage: make-large-access.py SOURCE DEFINITION_PAGE COPIES TARGET
+usage: make-large-access.py SOURCE DEFINITION_PAGE COPIES TARGET [SHIFT_AT]
 
 Copies SOURCE to TARGET, then appends COPIES - 1 copies of the data pages of
 the table whose definition starts at page DEFINITION_PAGE, and rewrites the
@@ -10,7 +10,10 @@ table's usage map as a map by reference (bitmap pages appended after the
 data) that lists the original pages and every copy. The table's stored row
 count is multiplied too. Each copy holds the same rows as the original, so
 the table must have no unique index for a database made from it to hold
-them. Works on Jet 3, Jet 4 and ACE files whose pages are not encrypted.
+them; with SHIFT_AT, the 32-bit integer SHIFT_AT bytes into each row (a
+fixed Long field) is shifted by 10,000 in each copy, so that a key keeps
+about as many distinct values as rows. Works on Jet 3, Jet 4 and ACE files
+whose pages are not encrypted.
 """
 import struct
 import sys
@@ -35,8 +38,18 @@ def main():
         sys.exit(f"no data page belongs to the table defined at page {definition}")
     originals = [bytes(page(number)) for number in own]
     first_new = len(data) // page_size
-    for _ in range(copies - 1):
+    shift_at = int(sys.argv[5]) if len(sys.argv) > 5 else None
+    for copy in range(1, copies):
         for content in originals:
+            content = bytearray(content)
+            rows = struct.unpack_from("<H", content, data_rows_at)[0] if shift_at is not None else 0
+            for row in range(rows):
+                offset = struct.unpack_from("<H", content, data_rows_at + 2 + 2 * row)[0]
+                if offset & 0xC000:
+                    continue  # deleted, or the address of a row moved elsewhere
+                at = (offset & 0x1FFF) + shift_at
+                value = struct.unpack_from("<i", content, at)[0]
+                struct.pack_into("<i", content, at, value + 10000 * copy)
             data += content
     pages = own + list(range(first_new, len(data) // page_size))
 

@@ -163,9 +163,10 @@ bool IntegerFits(FieldType type, std::int64_t number) {
 // Makes `def`'s table in `target` through the statement dialect (so that a
 // name it cannot write is refused as a statement would be), copies every row
 // of the source's table as typed values (from `jetRows`, an Access table's
-// rows read straight from the file, when given), then makes its indexes.
+// rows read straight from the file, when given; `sourceFailed` is set when
+// reading them fails), then makes its indexes.
 void CopyTable(Storage& source, JetRows* jetRows, Storage& target, const TableDef& def,
-               const CopyProgress& progress) {
+               const CopyProgress& progress, bool& sourceFailed) {
   std::string create = "CREATE TABLE " + Bracketed(def.Name()) + " (";
   for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
     const FieldDef& field = def.Fields(position);
@@ -182,7 +183,14 @@ void CopyTable(Storage& source, JetRows* jetRows, Storage& target, const TableDe
   std::vector<Value>* current = &batch[0];
   auto next = [&] {
     std::vector<Value>& row = *current;
-    if (jetRows != nullptr) return source.NextJetRow(*jetRows, row);
+    if (jetRows != nullptr) {
+      try {
+        return source.NextJetRow(*jetRows, row);
+      } catch (const EngineError&) {
+        sourceFailed = true;
+        throw;
+      }
+    }
     const int rc = sqlite3_step(rows->get());
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) source.Fail(rc);
     for (std::int16_t position = 0; rc == SQLITE_ROW && position < def.FieldCount(); ++position) {
@@ -233,12 +241,12 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   if (const int rc = sqlite3_exec(source->Handle(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
     source->Fail(rc);
   }
-  // An Access table's rows are read straight from the file (each read once
-  // here, so that a damaged table fails before anything is written).
+  // An Access table's rows are read straight from the file, once: a damaged
+  // one fails while it is copied, and the temporary target goes.
   std::vector<TableDef> defs;
   std::vector<std::optional<JetRows>> jetRows;
   for (const std::string& name : tables.empty() ? source->TableNames() : tables) {
-    jetRows.push_back(source->IsJet() ? source->OpenJetRows(name) : std::nullopt);
+    jetRows.push_back(source->IsJet() ? source->OpenJetRows(name, false) : std::nullopt);
     defs.push_back(jetRows.back() ? jetRows.back()->def : source->Table(name, 3265).def);
   }
 
@@ -262,10 +270,13 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     for (std::size_t position = 0; position < defs.size(); ++position) {
       const TableDef& def = defs[position];
       if (progress.table) progress.table(def.Name(), position + 1, defs.size());
+      bool sourceFailed = false;
       try {
-        CopyTable(*source, jetRows[position] ? &*jetRows[position] : nullptr, *target, def, progress);
+        CopyTable(*source, jetRows[position] ? &*jetRows[position] : nullptr, *target, def, progress,
+                  sourceFailed);
       } catch (const Error&) {
-        if (failedTable != nullptr) *failedTable = def.Name();
+        // The Access file's own refusal (damage) names the file, as when it is opened.
+        if (failedTable != nullptr && !sourceFailed) *failedTable = def.Name();
         throw;
       }
     }

@@ -175,7 +175,7 @@ const jet::TableDef& Storage::OpenJetTable(std::size_t position) {
   return jet_->OpenTable(position);
 }
 
-std::optional<JetRows> Storage::OpenJetRows(std::string_view name) {
+std::optional<JetRows> Storage::OpenJetRows(std::string_view name, bool readFirst) {
   const std::size_t position = JetTablePosition(name);
   if (position == jet_->TableCount()) return std::nullopt;
   {
@@ -202,7 +202,7 @@ std::optional<JetRows> Storage::OpenJetRows(std::string_view name) {
     rows.def = TableDef(jet.name, std::move(fields), std::move(indexes));
     // Every row once, as a copy would read them: a damaged table fails here,
     // before any row is given.
-    while (jet_->SkipRow()) {
+    while (readFirst && jet_->SkipRow()) {
     }
   } catch (const jet::Error& error) {
     Rethrow(error);

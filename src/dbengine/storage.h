@@ -153,11 +153,12 @@ class Storage : public std::enable_shared_from_this<Storage> {
 
   // Access table `name` read straight from the file rather than through
   // the working copy, for a SELECT * of it: its definition and its rows as
-  // the working copy would give them, in the same order. Every row is read
-  // once here, so that a damaged table fails here with the error its copy
-  // would give, before any row is given. Empty when `name` is no Access
-  // table or is already in the working copy.
-  std::optional<JetRows> OpenJetRows(std::string_view name);
+  // the working copy would give them, in the same order. With `readFirst`,
+  // every row is read once here, so that a damaged table fails here with
+  // the error its copy would give, before any row is given; without, such
+  // a table fails in NextJetRow. Empty when `name` is no Access table or is
+  // already in the working copy.
+  std::optional<JetRows> OpenJetRows(std::string_view name, bool readFirst = true);
   bool IsJet() const { return jet_ != nullptr; }
   // The next row of `rows` into `row`; false after the last.
   bool NextJetRow(JetRows& rows, std::vector<Value>& row);

@@ -2,12 +2,17 @@
 // A SELECT * of an Access table reads its rows straight from the file; any
 // other use of the table reads them from the working copy. Both must give the
 // same fields, values and order, for every table of the test files.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "dbengine/database_copy.h"
 #include "dbengine/dbengine.h"
 
 namespace {
@@ -61,6 +66,38 @@ TEST(JetStreamTest, StreamedRowsEqualTheWorkingCopys) {
     }
   }
   EXPECT_GT(tables, 100u);
+}
+
+// `vidange copy` reads an Access table's rows once, while it writes them: a
+// table found damaged then fails the whole copy with the file's own error,
+// and leaves nothing behind.
+TEST(JetStreamTest, CopyOfADamagedTableFailsWholeAndLeavesNothing) {
+  const fs::path folder = fs::temp_directory_path() / ("jet_stream_test." + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  std::ifstream in(fs::path(JET_FIXTURES) / "corpus" / "V2000_compIndexTestV2000.mdb", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The row count of Table1's data page (owned by its definition, page 15), past any page.
+  std::size_t damaged = 0;
+  for (std::size_t page = 3; page * 4096 < bytes.size() && damaged == 0; ++page) {
+    const char* header = bytes.data() + page * 4096;
+    if (header[0] == 1 && header[4] == 15 && header[5] == 0 && header[6] == 0) damaged = page;
+  }
+  ASSERT_NE(damaged, 0u);
+  bytes[damaged * 4096 + 0x0C] = bytes[damaged * 4096 + 0x0D] = '\xFF';
+  const fs::path source = folder / "damaged.mdb";
+  std::ofstream(source, std::ios::binary) << bytes;
+  std::string failedTable;
+  try {
+    CopyDatabase(source.string(), (folder / "target.db").string(), {}, {}, &failedTable);
+    ADD_FAILURE() << "copied";
+  } catch (const EngineError& error) {
+    EXPECT_EQ(error.Number(), 3049) << error.Description();
+    EXPECT_NE(error.Description().find(source.string()), std::string::npos) << error.Description();
+  }
+  EXPECT_EQ(failedTable, "");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  fs::remove_all(folder);
 }
 
 }  // namespace
