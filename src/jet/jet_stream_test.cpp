@@ -11,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dbengine/database_copy.h"
 #include "dbengine/dbengine.h"
@@ -66,6 +68,36 @@ TEST(JetStreamTest, StreamedRowsEqualTheWorkingCopys) {
     }
   }
   EXPECT_GT(tables, 100u);
+}
+
+// Two recordsets read from one file at once, and a table's definition read
+// between their rows: each goes on where it stood.
+TEST(JetStreamTest, InterleavedRecordsetsEachGoOnWhereTheyStood) {
+  Database database;
+  database.Open((fs::path(JET_FIXTURES) / "corpus" / "V1997_testIndexCodesV1997.mdb").string());
+  auto all = [&](const std::string& table) {
+    std::vector<std::string> rows;
+    for (Recordset set = database.OpenRecordset("SELECT * FROM [" + table + "]"); !set.IsEOF(); set.MoveNext()) {
+      rows.push_back(Quoted(set.FieldValue(0)) + Quoted(set.FieldValue(1)));
+    }
+    return rows;
+  };
+  const std::vector<std::string> first = all("Table1");
+  const std::vector<std::string> second = all("Table14");
+  std::vector<std::string> a, b;
+  Recordset one = database.OpenRecordset("SELECT * FROM [Table1]");
+  Recordset two = database.OpenRecordset("Table14", RecordsetType::kTable);
+  for (std::size_t turn = 0; (!one.IsEOF() || !two.IsEOF()) && turn <= first.size() + second.size();
+       ++turn, database.TableDefs("Table1_desc")) {
+    for (auto [set, rows] : {std::pair{&one, &a}, std::pair{&two, &b}}) {
+      if (set->IsEOF()) continue;
+      rows->push_back(Quoted(set->FieldValue(0)) + Quoted(set->FieldValue(1)));
+      set->MoveNext();
+    }
+  }
+  EXPECT_EQ(a, first);
+  EXPECT_EQ(b, second);
+  EXPECT_GT(first.size(), 200u);
 }
 
 // `vidange copy` reads an Access table's rows once, while it writes them: a
