@@ -232,6 +232,11 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
   if (!S_ISREG(attributes.st_mode)) {
     throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
   }
+  // Memory statistics cost a global mutex on every allocation; the engine
+  // never reads them. Set before SQLite first runs (an Access file's working
+  // copy too); this fails harmlessly when SQLite is already running.
+  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  (void)configured;
   bool headerSaysWal = false;
   {
     std::ifstream probe(path, std::ios::binary);
@@ -253,10 +258,6 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
         throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
     }
   }
-  // Memory statistics cost a global mutex on every allocation; the engine
-  // never reads them. This fails harmlessly when SQLite is already running.
-  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-  (void)configured;
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = path;
   const bool writable = !readOnly && Writable(path);
@@ -647,7 +648,10 @@ sqlite3_stmt* Storage::Cached(const std::string& sql) {
 void Storage::ClearCaches() {
   for (auto& entry : statements_) sqlite3_finalize(entry.second);
   statements_.clear();
-  for (auto& entry : tables_) sqlite3_finalize(entry.second->insertAll);
+  for (auto& entry : tables_) {
+    sqlite3_finalize(entry.second->insertAll);
+    sqlite3_finalize(entry.second->insertBatch);
+  }
   tables_.clear();
   sqlite3_finalize(schemaProbe_);
   schemaProbe_ = nullptr;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The rows behind a recordset: a SQLite statement stepped one row at a time,
-// each row read into engine values of the fields' types. A table-type
+// each row read into engine values of the fields' types, or the rows of an
+// Access table read straight from the file. A table-type
 // recordset also builds a new row (AddNew, SetFieldValue) and stores it
 // through the same insert as an INSERT statement (Update). A cursor lives no
 // longer than its connection: Close detaches it, and each call then fails
@@ -30,6 +31,15 @@ Cursor::Cursor(std::shared_ptr<Storage> storage, TableInfo& table, sqlite3_stmt*
     }
     def_ = TableDef(def_.Name(), std::move(fields), std::move(indexes));
   }
+  Start();
+}
+
+Cursor::Cursor(std::shared_ptr<Storage> storage, JetRows rows, RecordsetType type)
+    : storage_(std::move(storage)), tableName_(rows.def.Name()), def_(rows.def), jetRows_(std::move(rows)), type_(type) {
+  Start();
+}
+
+void Cursor::Start() {
   storage_->Register(this);
   current_.resize(static_cast<std::size_t>(def_.FieldCount()));
   try {
@@ -38,13 +48,14 @@ Cursor::Cursor(std::shared_ptr<Storage> storage, TableInfo& table, sqlite3_stmt*
     storage_->Unregister(this);
     sqlite3_finalize(statement_);
     statement_ = nullptr;
+    detached_ = true;
     throw;
   }
   bof_ = eof_;
 }
 
 Cursor::~Cursor() {
-  if (statement_ != nullptr) {
+  if (!detached_) {
     sqlite3_finalize(statement_);
     storage_->Unregister(this);
   }
@@ -53,15 +64,18 @@ Cursor::~Cursor() {
 void Cursor::Detach() {
   sqlite3_finalize(statement_);
   statement_ = nullptr;
+  detached_ = true;
 }
 
-void Cursor::CheckLive() const {
-  if (statement_ == nullptr || storage_->IsClosed()) {
-    throw EngineError(3420, "Objet invalide ou n'est plus défini : la base de données a été fermée.");
-  }
+void Cursor::NoLongerValid() {
+  throw EngineError(3420, "Objet invalide ou n'est plus défini : la base de données a été fermée.");
 }
 
 void Cursor::Step() {
+  if (jetRows_) {
+    eof_ = !storage_->NextJetRow(*jetRows_, current_);
+    return;
+  }
   const int rc = sqlite3_step(statement_);
   if (rc == SQLITE_ROW) {
     eof_ = false;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "dbengine/statement.h"
@@ -27,6 +28,44 @@ FieldDef EngineField(const jet::Field& field) {
 }
 
 IndexDef EngineIndex(const jet::Index& index) { return IndexDef{index.name, index.primary, index.unique, index.fields}; }
+
+// A value read from the file as the working copy gives it back: of the
+// field's type, a Single as a float, and as SQLite keeps numbers (no number
+// is stored for a NaN, which reads as Null, and a negative zero reads as
+// zero).
+void ToCopiedValue(jet::Value& from, FieldType type, Value& to) {
+  to.type = type;
+  to.isNull = from.isNull;
+  to.integer = 0;
+  to.real = 0.0;
+  to.text.clear();
+  if (to.isNull) return;
+  switch (type) {
+    case kBoolean:
+      to.integer = from.integer != 0;
+      break;
+    case kByte:
+    case kInteger:
+    case kLong:
+    case kCurrency:
+    case kBigInt:
+      to.integer = from.integer;
+      break;
+    case kSingle:
+    case kDouble:
+    case kDate:
+      if (std::isnan(from.real)) {
+        to.isNull = true;
+        break;
+      }
+      to.real = type == kSingle ? static_cast<float>(from.real) : from.real;
+      if (to.real == 0.0) to.real = 0.0;
+      break;
+    default:
+      to.text.swap(from.text);
+      break;
+  }
+}
 
 void ToEngineValue(jet::Value& from, Value& to) {
   to.type = static_cast<FieldType>(from.type);
@@ -170,6 +209,67 @@ bool Storage::LoadJetTable(std::string_view name) {
   return true;
 }
 
+const jet::TableDef& Storage::OpenJetTable(std::size_t position) {
+  ++jetGeneration_;
+  return jet_->OpenTable(position);
+}
+
+std::optional<JetRows> Storage::OpenJetRows(std::string_view name, bool readFirst) {
+  const std::size_t position = JetTablePosition(name);
+  if (position == jet_->TableCount()) return std::nullopt;
+  {
+    Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1");
+    sqlite3_bind_text(exists.get(), 1, jet_->TableName(position).c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(exists.get()) == SQLITE_ROW) return std::nullopt;
+  }
+  JetRows rows;
+  rows.position = position;
+  try {
+    const jet::TableDef& jet = OpenJetTable(position);
+    // The fields as the working copy's declared types give them back.
+    std::vector<FieldDef> fields;
+    for (const jet::Field& stored : jet.fields) {
+      FieldDef field = EngineField(stored);
+      std::int32_t size = 0;
+      field.type = FieldTypeOfDeclared(DeclaredTypeOf(field.type, field.size), size);
+      field.size = size;
+      rows.types.push_back(field.type);
+      fields.push_back(std::move(field));
+    }
+    std::vector<IndexDef> indexes;
+    for (const jet::Index& stored : jet.indexes) indexes.push_back(EngineIndex(stored));
+    rows.def = TableDef(jet.name, std::move(fields), std::move(indexes));
+    // Every row once, as a copy would read them: a damaged table fails here,
+    // before any row is given.
+    while (readFirst && jet_->SkipRow()) {
+    }
+  } catch (const jet::Error& error) {
+    Rethrow(error);
+  }
+  return rows;
+}
+
+bool Storage::NextJetRow(JetRows& rows, std::vector<Value>& row) {
+  try {
+    if (rows.generation == 0 || rows.generation != jetGeneration_) {
+      // From the start, or another use opened a table in the reader since:
+      // the rows given are passed again.
+      OpenJetTable(rows.position);
+      rows.generation = jetGeneration_;
+      for (std::uint64_t passed = 0; passed < rows.given; ++passed) jet_->SkipRow();
+    }
+    if (!jet_->NextRow(jetRow_)) return false;
+  } catch (const jet::Error& error) {
+    Rethrow(error);
+  }
+  ++rows.given;
+  row.resize(jetRow_.size());
+  for (std::size_t slot = 0; slot < jetRow_.size(); ++slot) {
+    ToCopiedValue(jetRow_[slot], rows.types[slot], row[slot]);
+  }
+  return true;
+}
+
 void Storage::CopyJetTable(std::size_t position) {
   std::vector<jet::Value> row;
   Value value;
@@ -179,7 +279,7 @@ void Storage::CopyJetTable(std::size_t position) {
     ~Streaming() { reader.StreamLongValues(0); }
   } streaming{*jet_};
   try {
-    const jet::TableDef& jet = jet_->OpenTable(position);
+    const jet::TableDef& jet = OpenJetTable(position);
     jet_->StreamLongValues(kStreamedAbove);
     // Rows that break their table's own rules (Access keeps them: a field
     // made required over a Null, duplicates under a unique index) are read
@@ -277,7 +377,7 @@ TableDef Storage::Definition(std::string_view name) {
     if (position < jet_->TableCount()) {
       // Read from the Access file's definition, without copying the rows.
       try {
-        const jet::TableDef& jet = jet_->OpenTable(position);
+        const jet::TableDef& jet = OpenJetTable(position);
         std::vector<FieldDef> fields;
         for (const jet::Field& field : jet.fields) fields.push_back(EngineField(field));
         std::vector<IndexDef> indexes;

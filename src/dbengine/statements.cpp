@@ -241,7 +241,7 @@ void RefuseStoredValue(sqlite3_stmt* statement, int column, const std::string& t
                                          ", qui ne convient pas à ce champ.");
 }
 
-void Storage::InsertRow(TableInfo& table, const std::vector<Value>& row) {
+void Storage::CheckRow(const TableInfo& table, const std::vector<Value>& row) {
   const TableDef& def = table.def;
   for (int position : table.primaryPositions) {
     if (position >= 0 && row[position].isNull) {
@@ -255,6 +255,11 @@ void Storage::InsertRow(TableInfo& table, const std::vector<Value>& row) {
                                   " » ne peut pas contenir une valeur Null.");
     }
   }
+}
+
+void Storage::InsertRow(TableInfo& table, const std::vector<Value>& row) {
+  const TableDef& def = table.def;
+  CheckRow(table, row);
   if (table.insertAll == nullptr) {
     std::string sql = "INSERT INTO " + table.quotedName + " VALUES(";
     for (std::int16_t position = 0; position < def.FieldCount(); ++position) sql += position ? ",?" : "?";
@@ -267,6 +272,34 @@ void Storage::InsertRow(TableInfo& table, const std::vector<Value>& row) {
   for (std::size_t position = 0; position < row.size(); ++position) {
     // Not copied: every slot is bound again before each step.
     BindValue(insert, static_cast<int>(position) + 1, row[position], SQLITE_STATIC);
+  }
+  const int rc = sqlite3_step(insert);
+  sqlite3_reset(insert);
+  if (rc != SQLITE_DONE) FailWrite(rc);
+}
+
+void Storage::InsertRows(TableInfo& table, const std::vector<std::vector<Value>>& rows, std::size_t count) {
+  if (count < kInsertBatchRows) {
+    for (std::size_t index = 0; index < count; ++index) InsertRow(table, rows[index]);
+    return;
+  }
+  const std::size_t fieldCount = static_cast<std::size_t>(table.def.FieldCount());
+  if (table.insertBatch == nullptr) {
+    std::string one = "(";
+    for (std::size_t position = 0; position < fieldCount; ++position) one += position ? ",?" : "?";
+    one += ")";
+    std::string sql = "INSERT INTO " + table.quotedName + " VALUES" + one;
+    for (std::size_t index = 1; index < kInsertBatchRows; ++index) sql += "," + one;
+    const int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &table.insertBatch, nullptr);
+    if (rc != SQLITE_OK) Fail(rc);
+  }
+  BeginWrite();
+  sqlite3_stmt* insert = table.insertBatch;
+  int slot = 1;
+  for (std::size_t index = 0; index < count; ++index) {
+    for (std::size_t position = 0; position < fieldCount; ++position) {
+      BindValue(insert, slot++, rows[index][position], SQLITE_STATIC);
+    }
   }
   const int rc = sqlite3_step(insert);
   sqlite3_reset(insert);
@@ -359,6 +392,12 @@ std::unique_ptr<Cursor> Storage::OpenCursor(std::string_view source, RecordsetTy
   std::vector<Value> bound;
   TableInfo* table = nullptr;
   if (type == RecordsetType::kTable) {
+    // Every row of an Access table in stored order needs no working copy.
+    if (jet_ != nullptr) {
+      if (std::optional<JetRows> rows = OpenJetRows(source)) {
+        return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
+      }
+    }
     table = &Table(source, 3078);
     sql = "SELECT * FROM " + table->quotedName;
   } else {
@@ -366,6 +405,11 @@ std::unique_ptr<Cursor> Storage::OpenCursor(std::string_view source, RecordsetTy
     ParseStatement(source, statement);
     if (statement.kind != Statement::kSelect) {
       throw EngineError(3219, "Opération non valide : seule une requête SELECT ouvre un recordset.");
+    }
+    if (jet_ != nullptr && statement.where.empty() && statement.columns.empty()) {
+      if (std::optional<JetRows> rows = OpenJetRows(statement.table)) {
+        return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
+      }
     }
     table = &Table(statement.table, 3078);
     sql = "SELECT * FROM " + table->quotedName + BuildWhere(*table, statement.where, bound);

@@ -22,10 +22,8 @@
 
 #include "dbengine/dbengine.h"
 #include "dbengine/statement.h"
+#include "jet/jet.h"
 
-namespace jet {
-class Reader;
-}
 
 namespace dbengine {
 
@@ -41,6 +39,10 @@ constexpr int kLockWaitStepMilliseconds = 50;
 // table otherwise evicts and reads back the same index pages over and over.
 constexpr int kTransactionCacheKiB = 32768;
 constexpr int kDefaultCacheKiB = 2000;
+
+// Rows stored by one statement of a bulk insert (InsertRows): SQLite's
+// work per statement is shared by as many rows.
+constexpr std::size_t kInsertBatchRows = 64;
 
 // Explicit transactions nest at most this deep (3003 beyond).
 constexpr int kMaxTransactionDepth = 5;
@@ -95,6 +97,7 @@ struct TableInfo {
   std::vector<std::string> sqliteIndexNames;  // parallel to def's indexes
   std::vector<int> primaryPositions;      // fields of the primary index
   sqlite3_stmt* insertAll = nullptr;      // INSERT of a whole row, prepared once
+  sqlite3_stmt* insertBatch = nullptr;    // INSERT of kInsertBatchRows whole rows, prepared once
 };
 
 class Cursor;
@@ -109,6 +112,17 @@ struct BrokenRule {
   std::string index;
   std::size_t longest = 0;
   std::string description;  // in French, naming the field or index
+};
+
+// Where the rows of an Access table read straight from the file stand
+// (Storage::OpenJetRows): the table, its definition as the working copy
+// would give it, and how many rows were given.
+struct JetRows {
+  std::size_t position = 0;  // in the Access catalog
+  TableDef def;
+  std::vector<FieldType> types;  // of def's fields
+  std::uint64_t generation = 0;  // the reader's table opening these rows were read under
+  std::uint64_t given = 0;
 };
 
 class Storage : public std::enable_shared_from_this<Storage> {
@@ -163,6 +177,13 @@ class Storage : public std::enable_shared_from_this<Storage> {
 
   // Stores one whole row (values already of the fields' types) with every check.
   void InsertRow(TableInfo& table, const std::vector<Value>& row);
+  // The engine's own checks of a whole row before it is stored: no Null in
+  // the primary key (3058) nor in a required field (3314).
+  static void CheckRow(const TableInfo& table, const std::vector<Value>& row);
+  // Stores the first `count` rows of `rows`, each already through CheckRow:
+  // kInsertBatchRows of them in one SQLite statement, all or none (fewer,
+  // one by one, as InsertRow).
+  void InsertRows(TableInfo& table, const std::vector<std::vector<Value>>& rows, std::size_t count);
 
   // What a write does while another program's write holds the file:
   // `waiting` is called between short sleeps of the wait; with
@@ -170,6 +191,18 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // the file held fail at once (Database::SetLockWaitCallback and
   // SetFailAtOnceAfterLockTimeout).
   void SetLockWait(std::function<void()> waiting, bool failAtOnceAfterTimeout);
+
+  // Access table `name` read straight from the file rather than through
+  // the working copy, for a SELECT * of it: its definition and its rows as
+  // the working copy would give them, in the same order. With `readFirst`,
+  // every row is read once here, so that a damaged table fails here with
+  // the error its copy would give, before any row is given; without, such
+  // a table fails in NextJetRow. Empty when `name` is no Access table or is
+  // already in the working copy.
+  std::optional<JetRows> OpenJetRows(std::string_view name, bool readFirst = true);
+  bool IsJet() const { return jet_ != nullptr; }
+  // The next row of `rows` into `row`; false after the last.
+  bool NextJetRow(JetRows& rows, std::vector<Value>& row);
 
   void Register(Cursor* cursor) { cursors_.insert(cursor); }
   void Unregister(Cursor* cursor) { cursors_.erase(cursor); }
@@ -194,6 +227,9 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // false when the Access file has no such table.
   bool LoadJetTable(std::string_view name);
   void CopyJetTable(std::size_t position);
+  // The reader's OpenTable, counted: rows read straight from the file start
+  // again where they stood when another use has opened a table since.
+  const jet::TableDef& OpenJetTable(std::size_t position);
   // Every write starts here: refuses a read-only database and a lost
   // transaction, and tries the switch to WAL once.
   void BeginWrite();
@@ -234,6 +270,8 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::string workingFolder_;         // where SQLite keeps the working copy
   std::unique_ptr<ChangeWatch> watch_;  // writes by others to a file read without locks
   std::string snapshotFolder_;          // a private copy read instead of the file, removed at Close
+  std::uint64_t jetGeneration_ = 0;   // tables opened in the reader so far
+  std::vector<jet::Value> jetRow_;
   bool readOnly_ = false;
   bool wal_ = false;  // the file is in WAL mode
   bool private_ = false;  // a file being built, no journal on disk (CreatePrivate)
@@ -261,6 +299,8 @@ class Cursor {
  public:
   Cursor(std::shared_ptr<Storage> storage, TableInfo& table, sqlite3_stmt* statement,
          RecordsetType type);
+  // The rows of an Access table read straight from the file.
+  Cursor(std::shared_ptr<Storage> storage, JetRows rows, RecordsetType type);
   ~Cursor();
   void Detach();  // the storage is closing: forget the statement
 
@@ -275,13 +315,20 @@ class Cursor {
   void Update();
 
  private:
-  void CheckLive() const;
+  // Checked at each call (a row's every value): the throw kept out of line.
+  void CheckLive() const {
+    if (detached_ || storage_->IsClosed()) NoLongerValid();
+  }
+  [[noreturn]] static void NoLongerValid();
   void CheckWritable() const;  // 3251 unless a table-type recordset
+  void Start();
   void Step();
   std::shared_ptr<Storage> storage_;
   std::string tableName_;
   TableDef def_;
-  sqlite3_stmt* statement_;
+  sqlite3_stmt* statement_ = nullptr;
+  std::optional<JetRows> jetRows_;  // instead of the statement
+  bool detached_ = false;
   RecordsetType type_;
   bool eof_ = true;
   bool bof_ = true;

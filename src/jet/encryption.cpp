@@ -14,9 +14,7 @@
 // never enters a message.
 #include "jet/encryption.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/provider.h>
+#include "jet/libcrypto.h"
 
 #include <algorithm>
 #include <array>
@@ -81,6 +79,22 @@ EVP_CIPHER* LegacyRc4() {
     return EVP_CIPHER_fetch(context, "RC4", nullptr);
   }();
   return rc4;
+}
+
+// RC4 under the fixed mask key over the `size` bytes of the header area, in place.
+void UnmaskHeader(std::uint8_t* bytes, std::size_t size) {
+  std::uint8_t state[256];
+  for (int index = 0; index < 256; ++index) state[index] = static_cast<std::uint8_t>(index);
+  for (int index = 0, mixed = 0; index < 256; ++index) {
+    mixed = (mixed + state[index] + kHeaderMaskKey[index % sizeof kHeaderMaskKey]) & 0xFF;
+    std::swap(state[index], state[mixed]);
+  }
+  for (std::size_t at = 0, first = 0, second = 0; at < size; ++at) {
+    first = (first + 1) & 0xFF;
+    second = (second + state[first]) & 0xFF;
+    std::swap(state[first], state[second]);
+    bytes[at] ^= state[(state[first] + state[second]) & 0xFF];
+  }
 }
 
 // Runs `cipher` (no padding) over `in` into `out`, both `size` bytes; false on any failure.
@@ -475,16 +489,20 @@ CipherSetup SetUpPageDecryption(std::span<const std::uint8_t> headerPage, std::s
   const bool jet3 = headerPage.size() > 0x14 && headerPage[0x14] == 0;
   const std::size_t maskedSize = jet3 ? 126 : 128;
   if (headerPage.size() < kMaskedStart + maskedSize) return Damaged("page d'en-tête tronquée");
-  if (LegacyRc4() == nullptr)
-    return Refuse(CipherRefusal::kUnsupported, "RC4 indisponible (module « legacy » d'OpenSSL introuvable)");
+  // Unmasked here without libcrypto, which a file stored in clear never
+  // needs: starting OpenSSL and its legacy provider would cost more than
+  // reading a small table.
   std::array<std::uint8_t, 128> unmasked{};
-  if (!RunCipher(LegacyRc4(), kHeaderMaskKey, sizeof kHeaderMaskKey, nullptr, headerPage.data() + kMaskedStart,
-                 unmasked.data(), maskedSize))
-    throw std::bad_alloc();
+  std::copy_n(headerPage.data() + kMaskedStart, maskedSize, unmasked.data());
+  UnmaskHeader(unmasked.data(), maskedSize);
   const std::uint32_t encodingKey = Le32(unmasked.data() + (kEncodingKeyAt - kMaskedStart));
-  OPENSSL_cleanse(unmasked.data(), unmasked.size());  // it also holds the masked database password
+  std::fill(unmasked.begin(), unmasked.end(), 0);  // it also holds the masked database password
   if (encodingKey == 0) return {};
+  if (!LoadLibcrypto())
+    return Refuse(CipherRefusal::kUnsupported, "bibliothèque libcrypto.so.3 d'OpenSSL introuvable");
   if (headerPage[0x14] <= 1) {
+    if (LegacyRc4() == nullptr)
+      return Refuse(CipherRefusal::kUnsupported, "RC4 indisponible (module « legacy » d'OpenSSL introuvable)");
     CipherSetup setup;
     setup.decryptor = std::make_unique<Rc4PageDecryptor>(encodingKey);
     return setup;

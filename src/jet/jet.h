@@ -151,6 +151,9 @@ class Reader {
   // the field's type); false after the last row. Throws 3049 when a row or a
   // page of the table is damaged.
   bool NextRow(std::vector<Value>& row);
+  // Reads the next row of the open table as NextRow does, with every check
+  // and the same errors, without giving its values; false after the last row.
+  bool SkipRow();
 
   // From now on, long binary values (OLE objects, attachments' files) of
   // more than `threshold` bytes are given by NextRow as streamed values;

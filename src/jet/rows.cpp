@@ -81,7 +81,7 @@ std::vector<std::uint32_t> Reader::State::UsedPages(std::uint32_t pointer) const
       ReadPage(mapPage, bitmap);
       if (bitmap[0] != 0x05) Damaged("page de table des pages attendue en " + std::to_string(mapPage) + Where());
       for (std::size_t byte = 4; byte < PageSize(); ++byte) {
-        for (int bit = 0; bit < 8; ++bit) {
+        for (int bit = 0; bitmap[byte] != 0 && bit < 8; ++bit) {
           if (bitmap[byte] >> bit & 1) mark(entry * perPage + (byte - 4) * 8 + static_cast<unsigned>(bit));
         }
       }
@@ -104,7 +104,8 @@ void Reader::State::Crack(const unsigned char* row, std::size_t size, const Stor
   if (size < countSize + maskSize || columnCount > t.maxColumns) damaged();
   const unsigned char* mask = row + size - maskSize;
   // Offsets of the variable columns from the row's start; the last is the end of their data.
-  std::vector<std::size_t> varOffsets;
+  std::vector<std::size_t>& varOffsets = crackOffsets;  // kept from row to row: no allocation per row
+  varOffsets.clear();
   std::size_t tableStart = size - maskSize;  // where the row's trailing tables begin
   if (t.varColumns > 0) {
     if (l.jet4) {
@@ -365,6 +366,31 @@ void Reader::ReadStreamed(std::size_t slot, const std::function<void(const char*
     sink(reinterpret_cast<const char*>(bytes), size);
     return true;
   });
+}
+
+bool Reader::SkipRow() {
+  State& state = *state_;
+  if (!state.open || !state.NextSlices()) return false;
+  // Text cannot fail to decode but through iconv (a Jet 3 code page other
+  // than Windows-1252), nor bytes: those are left as they are.
+  const bool textChecked = !state.layout->jet4 && state.codePage != reinterpret_cast<iconv_t>(-1);
+  const std::size_t data = state.tables[state.openPosition].attachmentData;
+  Value value;
+  Value attachment;
+  for (std::size_t slot = 0; slot < state.slices.size(); ++slot) {
+    const Column& column = state.table.columns[slot];
+    const FieldType type = state.def->fields[slot].type;
+    const bool plain = !column.calculated && ((column.type == kJetText && type != kMemo && !textChecked) ||
+                                              column.type == kJetBinary);
+    if (slot + 1 == data) {
+      // An attachment's file is inflated (and checked) as a reading would.
+      if (!state.slices[slot].isNull) state.Attachment(state.slices[slot], attachment);
+      continue;
+    }
+    if (plain) continue;
+    state.Decode(column, type, state.slices[slot], value);
+  }
+  return true;
 }
 
 }  // namespace jet

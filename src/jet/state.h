@@ -166,6 +166,7 @@ struct Reader::State {
   std::vector<Slice> slices;
   std::size_t streamAbove = 0;  // long binary values longer than this are streamed (0: none)
   std::uint64_t rowLongBytes = 0;  // long values of the row being read, as stored
+  mutable std::vector<std::size_t> crackOffsets;  // Crack's offsets of variable columns
 
   ~State();
 

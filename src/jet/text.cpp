@@ -31,41 +31,55 @@ void AppendUtf8(char32_t code, std::string& out) {
 // one byte per character (high byte zero) with each 00 byte switching to two
 // bytes per character and back.
 std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
-  std::u16string units;
-  if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-    bool compressed = true;
-    std::size_t at = 2;
+  const bool marked = size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+  bool compressed = marked;
+  std::size_t at = marked ? 2 : 0;
+  // The UTF-16 units one at a time, straight from the bytes.
+  auto next = [&](char16_t& unit) {
     while (at < size) {
-      if (bytes[at] == 0) {
+      if (marked && bytes[at] == 0) {
         compressed = !compressed;
         ++at;
       } else if (compressed) {
-        units.push_back(bytes[at++]);
+        unit = bytes[at++];
+        return true;
       } else if (at + 1 < size) {
-        units.push_back(static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8));
+        unit = static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8);
         at += 2;
+        return true;
       } else {
         break;
       }
     }
-  } else {
-    for (std::size_t at = 0; at + 1 < size; at += 2) {
-      units.push_back(static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8));
-    }
-  }
+    at = size;
+    return false;
+  };
   std::string text;
-  text.reserve(units.size());
-  for (std::size_t at = 0; at < units.size(); ++at) {
-    const char16_t unit = units[at];
-    if (unit >= 0xD800 && unit < 0xDC00 && at + 1 < units.size() && units[at + 1] >= 0xDC00 &&
-        units[at + 1] < 0xE000) {
-      AppendUtf8(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (units[at + 1] - 0xDC00), text);
-      ++at;
-    } else if (unit >= 0xD800 && unit < 0xE000) {
+  text.reserve(size);
+  char16_t unit = 0;
+  bool have = next(unit);
+  while (have) {
+    if (unit < 0x80) {
+      text.push_back(static_cast<char>(unit));
+    } else if (unit >= 0xD800 && unit < 0xDC00) {
+      char16_t low = 0;
+      const bool haveLow = next(low);
+      if (haveLow && low >= 0xDC00 && low < 0xE000) {
+        AppendUtf8(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (low - 0xDC00), text);
+      } else {
+        AppendUtf8(0xFFFD, text);  // a lone surrogate
+        if (haveLow) {
+          unit = low;
+          continue;
+        }
+        break;
+      }
+    } else if (unit >= 0xDC00 && unit < 0xE000) {
       AppendUtf8(0xFFFD, text);  // a lone surrogate
     } else {
       AppendUtf8(unit, text);
     }
+    have = next(unit);
   }
   return text;
 }
@@ -78,9 +92,13 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 std::string DecodeCp1252(const unsigned char* bytes, std::size_t size) {
-  std::string text;
-  text.reserve(size);
-  for (std::size_t at = 0; at < size; ++at) {
+  // ASCII, the common case, is its own UTF-8.
+  std::size_t ascii = 0;
+  while (ascii < size && bytes[ascii] < 0x80) ++ascii;
+  std::string text(reinterpret_cast<const char*>(bytes), ascii);
+  if (ascii == size) return text;
+  text.reserve(size + (size - ascii));
+  for (std::size_t at = ascii; at < size; ++at) {
     const unsigned char byte = bytes[at];
     AppendUtf8(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte, text);
   }
