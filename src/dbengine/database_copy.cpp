@@ -200,7 +200,7 @@ constexpr int kBlobPart = 1 << 16;
 // binary field longer than kStreamedAbove as Null, then those fields' lengths
 // (Null when not streamed) and the row's rowid. Empty when no field is long
 // binary, or when a field's name hides the rowid.
-std::string StreamingSelect(const TableDef& def) {
+std::string StreamingSelect(const TableDef& def, const std::string& from) {
   std::string fields, lengths;
   for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
     const FieldDef& field = def.Fields(position);
@@ -219,14 +219,30 @@ std::string StreamingSelect(const TableDef& def) {
     }
   }
   if (lengths.empty()) return {};
-  return "SELECT " + fields + lengths + ", rowid FROM " + Quote(def.Name());
+  return "SELECT " + fields + lengths + ", rowid FROM " + from;
 }
+
+// Where a copy reads the source's rows: its own connection (an Access
+// file's working copy), or the target's, the source's file attached to it
+// for reading (an engine database), so that SQLite may move its records
+// without decoding them.
+struct RowSource {
+  Storage& storage;        // the source, for its errors and checks
+  sqlite3* handle;         // the connection that reads the rows
+  std::string schema;      // that connection's name of the source's file
+  bool attached = false;   // read through the target's connection
+
+  std::string TableRef(const std::string& name) const { return Quote(schema) + "." + Quote(name); }
+};
+
+constexpr char kAttachedSource[] = "vidange_source";
 
 // Copies `size` bytes of field `field` of the source's table `stored` from
 // row `from` to row `to` of the target's table `def` (the same field, in
 // position `position`), which holds an empty value there.
-void CopyStreamed(Storage& source, Storage& target, const TableDef& stored, const TableDef& def,
+void CopyStreamed(const RowSource& rows, Storage& target, const TableDef& stored, const TableDef& def,
                   std::int16_t position, sqlite3_int64 from, sqlite3_int64 to, sqlite3_int64 size) {
+  Storage& source = rows.storage;
   const std::string& field = def.Fields(position).name;
   {
     Statement3 zeros(target, target.Handle(),
@@ -237,7 +253,7 @@ void CopyStreamed(Storage& source, Storage& target, const TableDef& stored, cons
   }
   sqlite3_blob* in = nullptr;
   sqlite3_blob* out = nullptr;
-  int rc = sqlite3_blob_open(source.Handle(), "main", stored.Name().c_str(), stored.Fields(position).name.c_str(),
+  int rc = sqlite3_blob_open(rows.handle, rows.schema.c_str(), stored.Name().c_str(), stored.Fields(position).name.c_str(),
                              from, 0, &in);
   if (rc != SQLITE_OK) {
     sqlite3_blob_close(in);
@@ -272,10 +288,81 @@ std::string EngineName(const std::string& name) {
   return written;
 }
 
+// Whether a long binary field of the source's table `stored` holds a value
+// longer than kStreamedAbove, which a copy of whole records would hold in
+// memory at once.
+bool HoldsLongValues(const RowSource& rows, const TableDef& stored) {
+  std::string condition;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) {
+    if (stored.Fields(position).type != kLongBinary) continue;
+    const std::string quoted = Quote(stored.Fields(position).name);
+    condition += std::string(condition.empty() ? "" : " OR ") + "(typeof(" + quoted + ")='blob' AND length(" +
+                 quoted + ")>" + std::to_string(kStreamedAbove) + ")";
+  }
+  if (condition.empty()) return false;
+  Statement3 probe(rows.storage, rows.handle,
+                   "SELECT 1 FROM " + rows.TableRef(stored.Name()) + " WHERE " + condition + " LIMIT 1");
+  const int rc = sqlite3_step(probe.get());
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) rows.storage.Fail(rc);
+  return rc == SQLITE_ROW;
+}
+
+// Reads every row of the source's table `stored` as a read of the engine
+// does, and refuses the first value that does not fit its field (3421,
+// naming the row by its rank in reading order), a Null in a field of the
+// primary index (3058) or in a required field (3314): what the row by row
+// copy refuses as it reads and inserts. Long binary values are not read:
+// any blob fits such a field.
+void CheckRows(const RowSource& rows, const TableDef& stored, const CopyProgress& progress) {
+  std::string fields;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) {
+    const std::string quoted = Quote(stored.Fields(position).name);
+    fields += (position > 0 ? ", " : "");
+    fields += stored.Fields(position).type == kLongBinary
+                  ? "CASE WHEN typeof(" + quoted + ")='blob' THEN X'' ELSE " + quoted + " END"
+                  : quoted;
+  }
+  std::vector<bool> primary(static_cast<std::size_t>(stored.FieldCount()), false);
+  for (std::int16_t position = 0; position < stored.IndexCount(); ++position) {
+    const IndexDef& index = stored.Indexes(position);
+    if (!index.primary) continue;
+    for (const std::string& name : index.fields) {
+      const int field = stored.FieldPosition(name);
+      if (field >= 0) primary[static_cast<std::size_t>(field)] = true;
+    }
+  }
+  Statement3 read(rows.storage, rows.handle, "SELECT " + fields + " FROM " + rows.TableRef(stored.Name()));
+  std::vector<const FieldDef*> checked;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) checked.push_back(&stored.Fields(position));
+  std::uint64_t count = 0;
+  int rc;
+  while ((rc = sqlite3_step(read.get())) == SQLITE_ROW) {
+    ++count;
+    for (std::size_t position = 0; position < checked.size(); ++position) {
+      const FieldDef& field = *checked[position];
+      const int column = static_cast<int>(position);
+      if (!StoredValueFits(read.get(), column, field)) RefuseStoredValue(read.get(), column, stored.Name(), field, count);
+      if (!primary[position] && !field.required) continue;
+      if (sqlite3_column_type(read.get(), column) != SQLITE_NULL) continue;
+      if (primary[position]) {
+        throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null (champ « " +
+                                    field.name + " »).");
+      }
+      if (field.required) {
+        throw EngineError(3314, "Le champ « " + stored.Name() + "." + field.name +
+                                    " » ne peut pas contenir une valeur Null.");
+      }
+    }
+    if (count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
+  }
+  if (rc != SQLITE_DONE) rows.storage.Fail(rc);
+}
+
 // Makes `stored`'s table in `target` through the statement dialect (so that
 // a name it cannot write is refused as a statement would be), copies every
 // row of the source's table as typed values, then makes its indexes.
-void CopyTable(Storage& source, Storage& target, const TableDef& stored, const CopyProgress& progress) {
+void CopyTable(const RowSource& from, Storage& target, const TableDef& stored, const CopyProgress& progress) {
+  Storage& source = from.storage;
   std::vector<FieldDef> fields;
   for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
   std::vector<IndexDef> indexes;
@@ -314,17 +401,37 @@ void CopyTable(Storage& source, Storage& target, const TableDef& stored, const C
               (field.required ? " NOT NULL" : "");
   }
   target.Execute(create + ")");
+  auto makeIndexes = [&] {
+    for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
+      const IndexDef& index = def.Indexes(position);
+      std::string fields;
+      for (const std::string& field : index.fields) fields += (fields.empty() ? "" : ", ") + Bracketed(field);
+      target.Execute(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Bracketed(index.name) +
+                     " ON " + Bracketed(def.Name()) + " (" + fields + ")" + (index.primary ? " WITH PRIMARY" : ""));
+    }
+  };
+  if (from.attached && !HoldsLongValues(from, stored)) {
+    // An engine database's table: its rows are checked as every read checks
+    // them, then SQLite moves its records, and those of each index (made
+    // first, as the source's), without decoding them. Both read the source
+    // in the target's one transaction: the same state.
+    CheckRows(from, stored, progress);
+    makeIndexes();
+    target.ExecWrite("INSERT INTO main." + Quote(def.Name()) + " SELECT * FROM " + from.TableRef(stored.Name()));
+    source.CheckUnchanged();
+    return;
+  }
   TableInfo& added = target.Table(def.Name(), 3078);
   // Long binary values are streamed when the source's table has rowids (a table made by another
   // program may have none: it is then read whole).
-  std::string select = StreamingSelect(stored);
+  std::string select = StreamingSelect(stored, from.TableRef(stored.Name()));
   if (!select.empty()) {
     sqlite3_stmt* probe = nullptr;
-    if (sqlite3_prepare_v2(source.Handle(), select.c_str(), -1, &probe, nullptr) != SQLITE_OK) select.clear();
+    if (sqlite3_prepare_v2(from.handle, select.c_str(), -1, &probe, nullptr) != SQLITE_OK) select.clear();
     sqlite3_finalize(probe);
   }
   const bool streaming = !select.empty();
-  Statement3 rows(source, source.Handle(), streaming ? select : "SELECT * FROM " + Quote(stored.Name()));
+  Statement3 rows(source, from.handle, streaming ? select : "SELECT * FROM " + from.TableRef(stored.Name()));
   std::vector<Value> row(static_cast<std::size_t>(def.FieldCount()));
   std::vector<std::pair<std::int16_t, sqlite3_int64>> streamed;  // field, size
   std::size_t count = 0;
@@ -346,23 +453,17 @@ void CopyTable(Storage& source, Storage& target, const TableDef& stored, const C
     }
     target.InsertRow(added, row);
     if (!streamed.empty()) {
-      const sqlite3_int64 from = sqlite3_column_int64(rows.get(), lengthColumn);
+      const sqlite3_int64 rowid = sqlite3_column_int64(rows.get(), lengthColumn);
       const sqlite3_int64 to = sqlite3_last_insert_rowid(target.Handle());
       for (const auto& [position, size] : streamed) {
-        CopyStreamed(source, target, stored, def, position, from, to, size);
+        CopyStreamed(from, target, stored, def, position, rowid, to, size);
       }
     }
     if (++count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
   }
   if (rc != SQLITE_DONE) source.Fail(rc);
   source.CheckUnchanged();
-  for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
-    const IndexDef& index = def.Indexes(position);
-    std::string fields;
-    for (const std::string& field : index.fields) fields += (fields.empty() ? "" : ", ") + Bracketed(field);
-    target.Execute(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Bracketed(index.name) +
-                   " ON " + Bracketed(def.Name()) + " (" + fields + ")" + (index.primary ? " WITH PRIMARY" : ""));
-  }
+  makeIndexes();
 }
 
 }  // namespace
@@ -411,18 +512,25 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   {
     RemovalOnSignal removal(temporary.Path());
     std::shared_ptr<Storage> target = Storage::CreatePrivate(temporary.Path(), targetPath);
+    // An engine database is read through the target's connection, in its
+    // transaction (an Access file's rows through its working copy's).
+    const bool attached = !source->IsAccessCopy();
+    if (attached) target->AttachSource(*source, kAttachedSource);
+    const RowSource from{*source, attached ? target->Handle() : source->Handle(), attached ? kAttachedSource : "main",
+                         attached};
     target->BeginTrans();
     for (std::size_t position = 0; position < defs.size(); ++position) {
       const TableDef& def = defs[position];
       if (progress.table) progress.table(def.Name(), position + 1, defs.size());
       try {
-        CopyTable(*source, *target, def, progress);
+        CopyTable(from, *target, def, progress);
       } catch (const Error&) {
         if (failedTable != nullptr) *failedTable = def.Name();
         throw;
       }
     }
     target->CommitTrans();
+    if (attached) target->DetachSource(kAttachedSource);
     target->FinishPrivate();
     target->Close();
     source->Close();
