@@ -448,12 +448,16 @@ void Storage::ExecSql(const std::string& sql) {
   if (rc != SQLITE_OK) Fail(rc);
 }
 
-void Storage::AttachSource(const Storage& source, const std::string& schema) {
-  const char* file = sqlite3_db_filename(source.db_, "main");
+std::string Storage::ReadUri() const {
+  const char* file = sqlite3_db_filename(db_, "main");
   if (file == nullptr || file[0] == '\0') Fail(SQLITE_CANTOPEN);
-  // Read as the source's own connection reads it: never written, without
-  // locks when that one reads it as an immutable file.
-  const std::string uri = FileUri(file) + "?mode=ro" + (sqlite3_uri_boolean(file, "immutable", 0) ? "&immutable=1" : "");
+  // Read as this connection reads it: never written, without locks when
+  // this one reads it as an immutable file.
+  return FileUri(file) + "?mode=ro" + (sqlite3_uri_boolean(file, "immutable", 0) ? "&immutable=1" : "");
+}
+
+void Storage::AttachSource(const Storage& source, const std::string& schema) {
+  const std::string uri = source.ReadUri();
   Statement3 attach(*this, db_, "ATTACH ?1 AS " + Quote(schema));
   sqlite3_bind_text(attach.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
   if (const int rc = sqlite3_step(attach.get()); rc != SQLITE_DONE) Fail(rc);

@@ -24,7 +24,9 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <exception>
 #include <memory>
+#include <thread>
 
 #include "dbengine/storage.h"
 
@@ -307,61 +309,168 @@ bool HoldsLongValues(const RowSource& rows, const TableDef& stored) {
   return rc == SQLITE_ROW;
 }
 
+// What the check of a table's rows found: the first value that does not
+// fit, or Null where its field refuses it.
+struct RowCheck {
+  const TableDef* def = nullptr;
+  std::vector<const FieldDef*> fields;
+  std::vector<bool> primary;  // by field: part of the primary index
+  std::uint64_t rows = 0;     // rows seen
+  std::uint64_t row = 0;      // the refused row's rank, from 1 (0: none)
+  int field = -1;             // its refused field
+  int number = 0;             // 3421, 3058 or 3314
+  const CopyProgress* progress = nullptr;
+};
+
+// SQL function vidange_refuses(FIRST, fields from FIRST on...), called in
+// reading order once per row for each part of its fields (a function takes
+// at most 127 values): 1 for the first row it refuses, which it records.
+constexpr int kFieldsPerCall = 100;
+
+extern "C" void RowRefused(sqlite3_context* context, int count, sqlite3_value** values) {
+  auto& check = *static_cast<RowCheck*>(sqlite3_user_data(context));
+  const int first = sqlite3_value_int(values[0]);
+  if (first == 0) ++check.rows;
+  for (int position = first; position < first + count - 1; ++position) {
+    const FieldDef& field = *check.fields[static_cast<std::size_t>(position)];
+    sqlite3_value* value = values[position - first + 1];
+    int number = 0;
+    if (!StoredValueFits(value, field)) {
+      number = kErrStoredValue;
+    } else if (sqlite3_value_type(value) == SQLITE_NULL) {
+      number = check.primary[static_cast<std::size_t>(position)] ? 3058 : field.required ? 3314 : 0;
+    }
+    if (number != 0) {
+      check.row = check.rows;
+      check.field = position;
+      check.number = number;
+      sqlite3_result_int(context, 1);
+      return;
+    }
+  }
+  if (first == 0 && check.rows % 1000 == 0 && check.progress->rows) {
+    check.progress->rows(check.def->Name(), check.rows);
+  }
+  sqlite3_result_int(context, 0);
+}
+
 // Reads every row of the source's table `stored` as a read of the engine
 // does, and refuses the first value that does not fit its field (3421,
 // naming the row by its rank in reading order), a Null in a field of the
 // primary index (3058) or in a required field (3314): what the row by row
 // copy refuses as it reads and inserts. Long binary values are not read:
-// any blob fits such a field.
+// any blob fits such a field. The values are looked at inside SQLite's scan
+// (a function given every field), and only a refused row is read again.
 void CheckRows(const RowSource& rows, const TableDef& stored, const CopyProgress& progress) {
-  std::string fields;
+  if (stored.FieldCount() == 0) return;
+  std::string refuses;
   for (std::int16_t position = 0; position < stored.FieldCount(); ++position) {
+    if (position % kFieldsPerCall == 0) {
+      refuses += (position > 0 ? ") OR " : "") + std::string("vidange_refuses(") + std::to_string(position);
+    }
     const std::string quoted = Quote(stored.Fields(position).name);
-    fields += (position > 0 ? ", " : "");
-    fields += stored.Fields(position).type == kLongBinary
-                  ? "CASE WHEN typeof(" + quoted + ")='blob' THEN X'' ELSE " + quoted + " END"
-                  : quoted;
+    refuses += ", " + (stored.Fields(position).type == kLongBinary
+                           ? "CASE WHEN typeof(" + quoted + ")='blob' THEN X'' ELSE " + quoted + " END"
+                           : quoted);
   }
-  std::vector<bool> primary(static_cast<std::size_t>(stored.FieldCount()), false);
+  refuses += ")";
+  RowCheck check;
+  check.def = &stored;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) check.fields.push_back(&stored.Fields(position));
+  check.progress = &progress;
+  check.primary.assign(static_cast<std::size_t>(stored.FieldCount()), false);
   for (std::int16_t position = 0; position < stored.IndexCount(); ++position) {
     const IndexDef& index = stored.Indexes(position);
     if (!index.primary) continue;
     for (const std::string& name : index.fields) {
       const int field = stored.FieldPosition(name);
-      if (field >= 0) primary[static_cast<std::size_t>(field)] = true;
+      if (field >= 0) check.primary[static_cast<std::size_t>(field)] = true;
     }
   }
-  Statement3 read(rows.storage, rows.handle, "SELECT " + fields + " FROM " + rows.TableRef(stored.Name()));
-  std::vector<const FieldDef*> checked;
-  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) checked.push_back(&stored.Fields(position));
-  std::uint64_t count = 0;
-  int rc;
-  while ((rc = sqlite3_step(read.get())) == SQLITE_ROW) {
-    ++count;
-    for (std::size_t position = 0; position < checked.size(); ++position) {
-      const FieldDef& field = *checked[position];
-      const int column = static_cast<int>(position);
-      if (!StoredValueFits(read.get(), column, field)) RefuseStoredValue(read.get(), column, stored.Name(), field, count);
-      if (!primary[position] && !field.required) continue;
-      if (sqlite3_column_type(read.get(), column) != SQLITE_NULL) continue;
-      if (primary[position]) {
-        throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null (champ « " +
-                                    field.name + " »).");
-      }
-      if (field.required) {
-        throw EngineError(3314, "Le champ « " + stored.Name() + "." + field.name +
-                                    " » ne peut pas contenir une valeur Null.");
-      }
-    }
-    if (count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
+  if (const int rc = sqlite3_create_function(rows.handle, "vidange_refuses", -1, SQLITE_UTF8, &check, RowRefused,
+                                             nullptr, nullptr);
+      rc != SQLITE_OK) {
+    rows.storage.Fail(rc);
   }
-  if (rc != SQLITE_DONE) rows.storage.Fail(rc);
+  {
+    Statement3 scan(rows.storage, rows.handle,
+                    "SELECT 1 FROM " + rows.TableRef(stored.Name()) + " WHERE " + refuses + " LIMIT 1");
+    const int rc = sqlite3_step(scan.get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) rows.storage.Fail(rc);
+  }
+  sqlite3_create_function(rows.handle, "vidange_refuses", -1, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr);
+  if (check.row == 0) return;
+  const FieldDef& field = stored.Fields(static_cast<std::int16_t>(check.field));
+  if (check.number == 3058) {
+    throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null (champ « " +
+                                field.name + " »).");
+  }
+  if (check.number == 3314) {
+    throw EngineError(3314, "Le champ « " + stored.Name() + "." + field.name + " » ne peut pas contenir une valeur Null.");
+  }
+  Statement3 refused(rows.storage, rows.handle,
+                     "SELECT " + Quote(field.name) + " FROM " + rows.TableRef(stored.Name()) + " LIMIT 1 OFFSET " +
+                         std::to_string(check.row - 1));
+  if (const int rc = sqlite3_step(refused.get()); rc != SQLITE_ROW) rows.storage.Fail(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
+  RefuseStoredValue(refused.get(), 0, stored.Name(), field, check.row);
 }
+
+// A second reader of an engine database, holding the same state of it as
+// the target's connection, so that a table's values are checked on one core
+// while SQLite copies its records on the other. Opened only when that state
+// is known to be the same: no other connection committed to the file between
+// the moment before its read began and the moment after the target's did
+// (PRAGMA data_version of a third connection, unchanged); otherwise the
+// copy checks through the target's connection first.
+class ParallelChecker {
+ public:
+  // Opens the reader and begins its read; `beginTarget` then begins the
+  // target's transaction.
+  template <typename Begin>
+  ParallelChecker(const Storage& source, Begin beginTarget) {
+    const std::string uri = source.ReadUri();
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
+    sqlite3* probe = nullptr;
+    bool same = sqlite3_open_v2(uri.c_str(), &probe, flags, nullptr) == SQLITE_OK &&
+                sqlite3_open_v2(uri.c_str(), &reader_, flags, nullptr) == SQLITE_OK;
+    const long long before = same ? DataVersion(probe) : -1;
+    same = same && before >= 0 &&
+           sqlite3_exec(reader_, "PRAGMA mmap_size=2147418112; BEGIN; SELECT count(*) FROM sqlite_schema", nullptr,
+                        nullptr, nullptr) == SQLITE_OK;
+    beginTarget();
+    same = same && DataVersion(probe) == before;
+    sqlite3_close_v2(probe);
+    if (!same) {
+      sqlite3_close_v2(reader_);
+      reader_ = nullptr;
+    }
+  }
+  ParallelChecker(const ParallelChecker&) = delete;
+  ParallelChecker& operator=(const ParallelChecker&) = delete;
+  ~ParallelChecker() { sqlite3_close_v2(reader_); }
+
+  sqlite3* Reader() const { return reader_; }
+
+ private:
+  static long long DataVersion(sqlite3* db) {
+    sqlite3_stmt* statement = nullptr;
+    long long version = -1;
+    if (sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      version = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    return version;
+  }
+
+  sqlite3* reader_ = nullptr;
+};
 
 // Makes `stored`'s table in `target` through the statement dialect (so that
 // a name it cannot write is refused as a statement would be), copies every
 // row of the source's table as typed values, then makes its indexes.
-void CopyTable(const RowSource& from, Storage& target, const TableDef& stored, const CopyProgress& progress) {
+void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& target, const TableDef& stored,
+               const CopyProgress& progress) {
   Storage& source = from.storage;
   std::vector<FieldDef> fields;
   for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
@@ -415,9 +524,34 @@ void CopyTable(const RowSource& from, Storage& target, const TableDef& stored, c
     // them, then SQLite moves its records, and those of each index (made
     // first, as the source's), without decoding them. Both read the source
     // in the target's one transaction: the same state.
-    CheckRows(from, stored, progress);
-    makeIndexes();
-    target.ExecWrite("INSERT INTO main." + Quote(def.Name()) + " SELECT * FROM " + from.TableRef(stored.Name()));
+    const std::string copy =
+        "INSERT INTO main." + Quote(def.Name()) + " SELECT * FROM " + from.TableRef(stored.Name());
+    if (checker == nullptr || checker->Reader() == nullptr) {
+      CheckRows(from, stored, progress);
+      makeIndexes();
+      target.ExecWrite(copy);
+    } else {
+      // Both read the same state; a refused value is the copy's failure,
+      // whatever the other side did meanwhile.
+      std::exception_ptr refused;
+      std::thread check([&] {
+        try {
+          CheckRows(RowSource{source, checker->Reader(), "main", false}, stored, progress);
+        } catch (...) {
+          refused = std::current_exception();
+        }
+      });
+      std::exception_ptr failed;
+      try {
+        makeIndexes();
+        target.ExecWrite(copy);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+      check.join();
+      if (refused) std::rethrow_exception(refused);
+      if (failed) std::rethrow_exception(failed);
+    }
     source.CheckUnchanged();
     return;
   }
@@ -518,12 +652,27 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     if (attached) target->AttachSource(*source, kAttachedSource);
     const RowSource from{*source, attached ? target->Handle() : source->Handle(), attached ? kAttachedSource : "main",
                          attached};
-    target->BeginTrans();
+    // The transaction begins with a read of the attached source: its state
+    // is held from then on.
+    auto begin = [&] {
+      target->BeginTrans();
+      if (!attached) return;
+      const std::string read = "SELECT count(*) FROM " + Quote(kAttachedSource) + ".sqlite_schema";
+      if (const int rc = sqlite3_exec(target->Handle(), read.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+        source->Fail(rc);
+      }
+    };
+    std::unique_ptr<ParallelChecker> checker;
+    if (attached && std::thread::hardware_concurrency() > 1) {
+      checker = std::make_unique<ParallelChecker>(*source, begin);
+    } else {
+      begin();
+    }
     for (std::size_t position = 0; position < defs.size(); ++position) {
       const TableDef& def = defs[position];
       if (progress.table) progress.table(def.Name(), position + 1, defs.size());
       try {
-        CopyTable(from, *target, def, progress);
+        CopyTable(from, checker.get(), *target, def, progress);
       } catch (const Error&) {
         if (failedTable != nullptr) *failedTable = def.Name();
         throw;
