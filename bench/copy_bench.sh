@@ -12,13 +12,13 @@
 # median wall-clock and CPU (user + system) seconds of each are shown with the
 # ratios, and the targets' row counts are checked equal.
 #
-# usage: [COPY_BENCH_SOURCE=FILE] bench/copy_bench.sh [N] [R]
+# usage: [COPY_BENCH_SOURCE=FILE] [VIDANGE=PROGRAM] bench/copy_bench.sh [N] [R]
 # needs: a built build/ (vidange), sqlite3, python3, mdbtools (mdb-schema,
 #        mdb-export, mdb-tables), GNU time (/usr/bin/time)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-vidange=build/vidange
+vidange=${VIDANGE:-build/vidange}
 rows=${1:-100000}
 rounds=${2:-5}
 for tool in sqlite3 mdb-schema mdb-export mdb-tables /usr/bin/time; do
