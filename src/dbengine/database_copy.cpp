@@ -2,8 +2,7 @@
 // The copy of a database into a new engine database. The target is built
 // under a temporary name in its own folder, so that the final rename stays
 // on one file system; the build is one transaction on a file nobody else
-// knows, with its journal in memory and no flush until the end, and each
-// table's indexes are made once its rows are in. Only then is the file
+// knows, with its journal in memory and no flush until the end. Only then is the file
 // flushed, renamed without replacing anything, and the folder flushed. A
 // temporary left by a killed copy carries the host and process that made it,
 // so that the next copy into the folder can tell it is nobody's any more.
