@@ -46,9 +46,10 @@ bool Writable(const std::string& path) {
   return ::access(path.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
 }
 
-// The URI naming `path` as a file nobody can change while it is read.
-std::string ImmutableUri(const std::string& path) {
-  std::string uri = "file:";
+// The URI naming the file `path` (a path starting with two slashes keeps
+// them after an empty authority).
+std::string FileUri(const std::string& path) {
+  std::string uri = path.rfind("//", 0) == 0 ? "file://" : "file:";
   static const char kHex[] = "0123456789ABCDEF";
   for (unsigned char c : path) {
     if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_') {
@@ -57,8 +58,11 @@ std::string ImmutableUri(const std::string& path) {
       uri += {'%', kHex[c >> 4], kHex[c & 15]};
     }
   }
-  return uri + "?immutable=1";
+  return uri;
 }
+
+// The URI naming `path` as a file nobody can change while it is read.
+std::string ImmutableUri(const std::string& path) { return FileUri(path) + "?immutable=1"; }
 
 EngineError ChangedWhileRead(const std::string& path) {
   return EngineError(3197, "La base de données « " + path +
@@ -370,7 +374,9 @@ std::shared_ptr<Storage> Storage::CreatePrivate(const std::string& path, const s
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = shownPath;
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  // Named by its URI, so that a source attached to it may be named by one too.
+  const int rc = sqlite3_open_v2(FileUri(path).c_str(), &db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
   storage->db_ = db;
   if (rc != SQLITE_OK) storage->Fail(rc);
   sqlite3_extended_result_codes(db, 1);
@@ -441,6 +447,32 @@ void Storage::ExecSql(const std::string& sql) {
   const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
   sqlite3_free(error);
   if (rc != SQLITE_OK) Fail(rc);
+}
+
+std::string Storage::ReadUri() const {
+  const char* file = sqlite3_db_filename(db_, "main");
+  if (file == nullptr || file[0] == '\0') Fail(SQLITE_CANTOPEN);
+  // Read as this connection reads it: never written, without locks when
+  // this one reads it as an immutable file.
+  return FileUri(file) + "?mode=ro" + (sqlite3_uri_boolean(file, "immutable", 0) ? "&immutable=1" : "");
+}
+
+void Storage::AttachSource(const Storage& source, const std::string& schema) {
+  const std::string uri = source.ReadUri();
+  Statement3 attach(*this, db_, "ATTACH ?1 AS " + Quote(schema));
+  sqlite3_bind_text(attach.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
+  if (const int rc = sqlite3_step(attach.get()); rc != SQLITE_DONE) Fail(rc);
+  // Its pages are read twice (the check of its values, then the copy of its
+  // records): mapped, they are read from the system's cache without a copy.
+  ExecSql("PRAGMA " + Quote(schema) + ".mmap_size=2147418112");
+}
+
+void Storage::DetachSource(const std::string& schema) { ExecSql("DETACH " + Quote(schema)); }
+
+void Storage::ExecWrite(const std::string& sql) {
+  BeginWrite();
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) FailWrite(rc);
 }
 
 void Storage::RefuseIfReadOnly() const {

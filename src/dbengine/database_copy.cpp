@@ -2,8 +2,7 @@
 // The copy of a database into a new engine database. The target is built
 // under a temporary name in its own folder, so that the final rename stays
 // on one file system; the build is one transaction on a file nobody else
-// knows, with its journal in memory and no flush until the end, and each
-// table's indexes are made once its rows are in. Only then is the file
+// knows, with its journal in memory and no flush until the end. Only then is the file
 // flushed, renamed without replacing anything, and the folder flushed. A
 // temporary left by a killed copy carries the host and process that made it,
 // so that the next copy into the folder can tell it is nobody's any more.
@@ -24,7 +23,9 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <exception>
 #include <memory>
+#include <thread>
 
 #include "dbengine/storage.h"
 
@@ -200,7 +201,7 @@ constexpr int kBlobPart = 1 << 16;
 // binary field longer than kStreamedAbove as Null, then those fields' lengths
 // (Null when not streamed) and the row's rowid. Empty when no field is long
 // binary, or when a field's name hides the rowid.
-std::string StreamingSelect(const TableDef& def) {
+std::string StreamingSelect(const TableDef& def, const std::string& from) {
   std::string fields, lengths;
   for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
     const FieldDef& field = def.Fields(position);
@@ -219,14 +220,30 @@ std::string StreamingSelect(const TableDef& def) {
     }
   }
   if (lengths.empty()) return {};
-  return "SELECT " + fields + lengths + ", rowid FROM " + Quote(def.Name());
+  return "SELECT " + fields + lengths + ", rowid FROM " + from;
 }
+
+// Where a copy reads the source's rows: its own connection (an Access
+// file's working copy), or the target's, the source's file attached to it
+// for reading (an engine database), so that SQLite may move its records
+// without decoding them.
+struct RowSource {
+  Storage& storage;        // the source, for its errors and checks
+  sqlite3* handle;         // the connection that reads the rows
+  std::string schema;      // that connection's name of the source's file
+  bool attached = false;   // read through the target's connection
+
+  std::string TableRef(const std::string& name) const { return Quote(schema) + "." + Quote(name); }
+};
+
+constexpr char kAttachedSource[] = "vidange_source";
 
 // Copies `size` bytes of field `field` of the source's table `stored` from
 // row `from` to row `to` of the target's table `def` (the same field, in
 // position `position`), which holds an empty value there.
-void CopyStreamed(Storage& source, Storage& target, const TableDef& stored, const TableDef& def,
+void CopyStreamed(const RowSource& rows, Storage& target, const TableDef& stored, const TableDef& def,
                   std::int16_t position, sqlite3_int64 from, sqlite3_int64 to, sqlite3_int64 size) {
+  Storage& source = rows.storage;
   const std::string& field = def.Fields(position).name;
   {
     Statement3 zeros(target, target.Handle(),
@@ -237,7 +254,7 @@ void CopyStreamed(Storage& source, Storage& target, const TableDef& stored, cons
   }
   sqlite3_blob* in = nullptr;
   sqlite3_blob* out = nullptr;
-  int rc = sqlite3_blob_open(source.Handle(), "main", stored.Name().c_str(), stored.Fields(position).name.c_str(),
+  int rc = sqlite3_blob_open(rows.handle, rows.schema.c_str(), stored.Name().c_str(), stored.Fields(position).name.c_str(),
                              from, 0, &in);
   if (rc != SQLITE_OK) {
     sqlite3_blob_close(in);
@@ -272,10 +289,188 @@ std::string EngineName(const std::string& name) {
   return written;
 }
 
+// Whether a long binary field of the source's table `stored` holds a value
+// longer than kStreamedAbove, which a copy of whole records would hold in
+// memory at once.
+bool HoldsLongValues(const RowSource& rows, const TableDef& stored) {
+  std::string condition;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) {
+    if (stored.Fields(position).type != kLongBinary) continue;
+    const std::string quoted = Quote(stored.Fields(position).name);
+    condition += std::string(condition.empty() ? "" : " OR ") + "(typeof(" + quoted + ")='blob' AND length(" +
+                 quoted + ")>" + std::to_string(kStreamedAbove) + ")";
+  }
+  if (condition.empty()) return false;
+  Statement3 probe(rows.storage, rows.handle,
+                   "SELECT 1 FROM " + rows.TableRef(stored.Name()) + " WHERE " + condition + " LIMIT 1");
+  const int rc = sqlite3_step(probe.get());
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) rows.storage.Fail(rc);
+  return rc == SQLITE_ROW;
+}
+
+// What the check of a table's rows found: the first value that does not
+// fit, or Null where its field refuses it.
+struct RowCheck {
+  const TableDef* def = nullptr;
+  std::vector<const FieldDef*> fields;
+  std::vector<bool> primary;  // by field: part of the primary index
+  std::uint64_t rows = 0;     // rows seen
+  std::uint64_t row = 0;      // the refused row's rank, from 1 (0: none)
+  int field = -1;             // its refused field
+  int number = 0;             // 3421, 3058 or 3314
+  const CopyProgress* progress = nullptr;
+};
+
+// SQL function vidange_refuses(FIRST, fields from FIRST on...), called in
+// reading order once per row for each part of its fields (a function takes
+// at most 127 values): 1 for the first row it refuses, which it records.
+constexpr int kFieldsPerCall = 100;
+
+extern "C" void RowRefused(sqlite3_context* context, int count, sqlite3_value** values) {
+  auto& check = *static_cast<RowCheck*>(sqlite3_user_data(context));
+  const int first = sqlite3_value_int(values[0]);
+  if (first == 0) ++check.rows;
+  for (int position = first; position < first + count - 1; ++position) {
+    const FieldDef& field = *check.fields[static_cast<std::size_t>(position)];
+    sqlite3_value* value = values[position - first + 1];
+    int number = 0;
+    if (!StoredValueFits(value, field)) {
+      number = kErrStoredValue;
+    } else if (sqlite3_value_type(value) == SQLITE_NULL) {
+      number = check.primary[static_cast<std::size_t>(position)] ? 3058 : field.required ? 3314 : 0;
+    }
+    if (number != 0) {
+      check.row = check.rows;
+      check.field = position;
+      check.number = number;
+      sqlite3_result_int(context, 1);
+      return;
+    }
+  }
+  if (first == 0 && check.rows % 1000 == 0 && check.progress->rows) {
+    check.progress->rows(check.def->Name(), check.rows);
+  }
+  sqlite3_result_int(context, 0);
+}
+
+// Reads every row of the source's table `stored` as a read of the engine
+// does, and refuses the first value that does not fit its field (3421,
+// naming the row by its rank in reading order), a Null in a field of the
+// primary index (3058) or in a required field (3314): what the row by row
+// copy refuses as it reads and inserts. Long binary values are not read:
+// any blob fits such a field. The values are looked at inside SQLite's scan
+// (a function given every field), and only a refused row is read again.
+void CheckRows(const RowSource& rows, const TableDef& stored, const CopyProgress& progress) {
+  if (stored.FieldCount() == 0) return;
+  std::string refuses;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) {
+    if (position % kFieldsPerCall == 0) {
+      refuses += (position > 0 ? ") OR " : "") + std::string("vidange_refuses(") + std::to_string(position);
+    }
+    const std::string quoted = Quote(stored.Fields(position).name);
+    refuses += ", " + (stored.Fields(position).type == kLongBinary
+                           ? "CASE WHEN typeof(" + quoted + ")='blob' THEN X'' ELSE " + quoted + " END"
+                           : quoted);
+  }
+  refuses += ")";
+  RowCheck check;
+  check.def = &stored;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) check.fields.push_back(&stored.Fields(position));
+  check.progress = &progress;
+  check.primary.assign(static_cast<std::size_t>(stored.FieldCount()), false);
+  for (std::int16_t position = 0; position < stored.IndexCount(); ++position) {
+    const IndexDef& index = stored.Indexes(position);
+    if (!index.primary) continue;
+    for (const std::string& name : index.fields) {
+      const int field = stored.FieldPosition(name);
+      if (field >= 0) check.primary[static_cast<std::size_t>(field)] = true;
+    }
+  }
+  if (const int rc = sqlite3_create_function(rows.handle, "vidange_refuses", -1, SQLITE_UTF8, &check, RowRefused,
+                                             nullptr, nullptr);
+      rc != SQLITE_OK) {
+    rows.storage.Fail(rc);
+  }
+  {
+    Statement3 scan(rows.storage, rows.handle,
+                    "SELECT 1 FROM " + rows.TableRef(stored.Name()) + " WHERE " + refuses + " LIMIT 1");
+    const int rc = sqlite3_step(scan.get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) rows.storage.Fail(rc);
+  }
+  sqlite3_create_function(rows.handle, "vidange_refuses", -1, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr);
+  if (check.row == 0) return;
+  const FieldDef& field = stored.Fields(static_cast<std::int16_t>(check.field));
+  if (check.number == 3058) {
+    throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null (champ « " +
+                                field.name + " »).");
+  }
+  if (check.number == 3314) {
+    throw EngineError(3314, "Le champ « " + stored.Name() + "." + field.name + " » ne peut pas contenir une valeur Null.");
+  }
+  Statement3 refused(rows.storage, rows.handle,
+                     "SELECT " + Quote(field.name) + " FROM " + rows.TableRef(stored.Name()) + " LIMIT 1 OFFSET " +
+                         std::to_string(check.row - 1));
+  if (const int rc = sqlite3_step(refused.get()); rc != SQLITE_ROW) rows.storage.Fail(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
+  RefuseStoredValue(refused.get(), 0, stored.Name(), field, check.row);
+}
+
+// A second reader of an engine database, holding the same state of it as
+// the target's connection, so that a table's values are checked on one core
+// while SQLite copies its records on the other. Opened only when that state
+// is known to be the same: no other connection committed to the file between
+// the moment before its read began and the moment after the target's did
+// (PRAGMA data_version of a third connection, unchanged); otherwise the
+// copy checks through the target's connection first.
+class ParallelChecker {
+ public:
+  // Opens the reader and begins its read; `beginTarget` then begins the
+  // target's transaction.
+  template <typename Begin>
+  ParallelChecker(const Storage& source, Begin beginTarget) {
+    const std::string uri = source.ReadUri();
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
+    sqlite3* probe = nullptr;
+    bool same = sqlite3_open_v2(uri.c_str(), &probe, flags, nullptr) == SQLITE_OK &&
+                sqlite3_open_v2(uri.c_str(), &reader_, flags, nullptr) == SQLITE_OK;
+    const long long before = same ? DataVersion(probe) : -1;
+    same = same && before >= 0 &&
+           sqlite3_exec(reader_, "PRAGMA mmap_size=2147418112; BEGIN; SELECT count(*) FROM sqlite_schema", nullptr,
+                        nullptr, nullptr) == SQLITE_OK;
+    beginTarget();
+    same = same && DataVersion(probe) == before;
+    sqlite3_close_v2(probe);
+    if (!same) {
+      sqlite3_close_v2(reader_);
+      reader_ = nullptr;
+    }
+  }
+  ParallelChecker(const ParallelChecker&) = delete;
+  ParallelChecker& operator=(const ParallelChecker&) = delete;
+  ~ParallelChecker() { sqlite3_close_v2(reader_); }
+
+  sqlite3* Reader() const { return reader_; }
+
+ private:
+  static long long DataVersion(sqlite3* db) {
+    sqlite3_stmt* statement = nullptr;
+    long long version = -1;
+    if (sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      version = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    return version;
+  }
+
+  sqlite3* reader_ = nullptr;
+};
+
 // Makes `stored`'s table in `target` through the statement dialect (so that
 // a name it cannot write is refused as a statement would be), copies every
 // row of the source's table as typed values, then makes its indexes.
-void CopyTable(Storage& source, Storage& target, const TableDef& stored, const CopyProgress& progress) {
+void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& target, const TableDef& stored,
+               const CopyProgress& progress) {
+  Storage& source = from.storage;
   std::vector<FieldDef> fields;
   for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
   std::vector<IndexDef> indexes;
@@ -314,17 +509,62 @@ void CopyTable(Storage& source, Storage& target, const TableDef& stored, const C
               (field.required ? " NOT NULL" : "");
   }
   target.Execute(create + ")");
+  auto makeIndexes = [&] {
+    for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
+      const IndexDef& index = def.Indexes(position);
+      std::string fields;
+      for (const std::string& field : index.fields) fields += (fields.empty() ? "" : ", ") + Bracketed(field);
+      target.Execute(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Bracketed(index.name) +
+                     " ON " + Bracketed(def.Name()) + " (" + fields + ")" + (index.primary ? " WITH PRIMARY" : ""));
+    }
+  };
+  if (from.attached && !HoldsLongValues(from, stored)) {
+    // An engine database's table: its rows are checked as every read checks
+    // them, then SQLite moves its records, and those of each index (made
+    // first, as the source's), without decoding them. Both read the source
+    // in the target's one transaction: the same state.
+    const std::string copy =
+        "INSERT INTO main." + Quote(def.Name()) + " SELECT * FROM " + from.TableRef(stored.Name());
+    if (checker == nullptr || checker->Reader() == nullptr) {
+      CheckRows(from, stored, progress);
+      makeIndexes();
+      target.ExecWrite(copy);
+    } else {
+      // Both read the same state; a refused value is the copy's failure,
+      // whatever the other side did meanwhile.
+      std::exception_ptr refused;
+      std::thread check([&] {
+        try {
+          CheckRows(RowSource{source, checker->Reader(), "main", false}, stored, progress);
+        } catch (...) {
+          refused = std::current_exception();
+        }
+      });
+      std::exception_ptr failed;
+      try {
+        makeIndexes();
+        target.ExecWrite(copy);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+      check.join();
+      if (refused) std::rethrow_exception(refused);
+      if (failed) std::rethrow_exception(failed);
+    }
+    source.CheckUnchanged();
+    return;
+  }
   TableInfo& added = target.Table(def.Name(), 3078);
   // Long binary values are streamed when the source's table has rowids (a table made by another
   // program may have none: it is then read whole).
-  std::string select = StreamingSelect(stored);
+  std::string select = StreamingSelect(stored, from.TableRef(stored.Name()));
   if (!select.empty()) {
     sqlite3_stmt* probe = nullptr;
-    if (sqlite3_prepare_v2(source.Handle(), select.c_str(), -1, &probe, nullptr) != SQLITE_OK) select.clear();
+    if (sqlite3_prepare_v2(from.handle, select.c_str(), -1, &probe, nullptr) != SQLITE_OK) select.clear();
     sqlite3_finalize(probe);
   }
   const bool streaming = !select.empty();
-  Statement3 rows(source, source.Handle(), streaming ? select : "SELECT * FROM " + Quote(stored.Name()));
+  Statement3 rows(source, from.handle, streaming ? select : "SELECT * FROM " + from.TableRef(stored.Name()));
   std::vector<Value> row(static_cast<std::size_t>(def.FieldCount()));
   std::vector<std::pair<std::int16_t, sqlite3_int64>> streamed;  // field, size
   std::size_t count = 0;
@@ -346,23 +586,17 @@ void CopyTable(Storage& source, Storage& target, const TableDef& stored, const C
     }
     target.InsertRow(added, row);
     if (!streamed.empty()) {
-      const sqlite3_int64 from = sqlite3_column_int64(rows.get(), lengthColumn);
+      const sqlite3_int64 rowid = sqlite3_column_int64(rows.get(), lengthColumn);
       const sqlite3_int64 to = sqlite3_last_insert_rowid(target.Handle());
       for (const auto& [position, size] : streamed) {
-        CopyStreamed(source, target, stored, def, position, from, to, size);
+        CopyStreamed(from, target, stored, def, position, rowid, to, size);
       }
     }
     if (++count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
   }
   if (rc != SQLITE_DONE) source.Fail(rc);
   source.CheckUnchanged();
-  for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
-    const IndexDef& index = def.Indexes(position);
-    std::string fields;
-    for (const std::string& field : index.fields) fields += (fields.empty() ? "" : ", ") + Bracketed(field);
-    target.Execute(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Bracketed(index.name) +
-                   " ON " + Bracketed(def.Name()) + " (" + fields + ")" + (index.primary ? " WITH PRIMARY" : ""));
-  }
+  makeIndexes();
 }
 
 }  // namespace
@@ -411,18 +645,40 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   {
     RemovalOnSignal removal(temporary.Path());
     std::shared_ptr<Storage> target = Storage::CreatePrivate(temporary.Path(), targetPath);
-    target->BeginTrans();
+    // An engine database is read through the target's connection, in its
+    // transaction (an Access file's rows through its working copy's).
+    const bool attached = !source->IsAccessCopy();
+    if (attached) target->AttachSource(*source, kAttachedSource);
+    const RowSource from{*source, attached ? target->Handle() : source->Handle(), attached ? kAttachedSource : "main",
+                         attached};
+    // The transaction begins with a read of the attached source: its state
+    // is held from then on.
+    auto begin = [&] {
+      target->BeginTrans();
+      if (!attached) return;
+      const std::string read = "SELECT count(*) FROM " + Quote(kAttachedSource) + ".sqlite_schema";
+      if (const int rc = sqlite3_exec(target->Handle(), read.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+        source->Fail(rc);
+      }
+    };
+    std::unique_ptr<ParallelChecker> checker;
+    if (attached && std::thread::hardware_concurrency() > 1) {
+      checker = std::make_unique<ParallelChecker>(*source, begin);
+    } else {
+      begin();
+    }
     for (std::size_t position = 0; position < defs.size(); ++position) {
       const TableDef& def = defs[position];
       if (progress.table) progress.table(def.Name(), position + 1, defs.size());
       try {
-        CopyTable(*source, *target, def, progress);
+        CopyTable(from, checker.get(), *target, def, progress);
       } catch (const Error&) {
         if (failedTable != nullptr) *failedTable = def.Name();
         throw;
       }
     }
     target->CommitTrans();
+    if (attached) target->DetachSource(kAttachedSource);
     target->FinishPrivate();
     target->Close();
     source->Close();

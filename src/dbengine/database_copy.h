@@ -36,7 +36,7 @@ struct CopyProgress {
 //
 // The target is built in `targetPath`'s folder under the name
 // `TARGET.~vc.HOST.PID.N` (TARGET cut short when too long for a name), in
-// one transaction with each table's indexes made after its rows, then flushed, renamed to `targetPath` (never over a file
+// one transaction, then flushed, renamed to `targetPath` (never over a file
 // that appeared there meanwhile) and the folder flushed. A copy that fails
 // removes its temporary file, and so does one ended by SIGINT, SIGTERM or
 // SIGHUP where the process leaves those signals to their default action
@@ -49,6 +49,14 @@ struct CopyProgress {
 // the temporary file is removed. So `targetPath` is either absent or
 // complete, and a process ended by one of those signals has made none. One
 // copy at a time in a process.
+//
+// An Access table's rows are copied as typed values, its indexes made after
+// them. An engine database is attached to the target for reading in that
+// transaction: each table's values are checked in one scan as every read
+// checks them (on a second reader of the same state, on another core, when
+// there is one), then SQLite moves its records, and its indexes' entries in
+// key order, without decoding them (a table holding a long binary value over
+// 1 MiB is copied as typed values, that value streamed).
 //
 // Throws the EngineError of the failure: 3204 when something (a file, a
 // link, even a dangling one) is at `targetPath`, 3044 when its folder is

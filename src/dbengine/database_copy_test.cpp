@@ -215,4 +215,37 @@ TEST_F(DatabaseCopyTest, LongTargetNamesAreCopiedTo) {
   }
 }
 
+// Another tool's Null in a primary key field, or a misfit past the hundredth
+// field of a wide table, is refused naming its field and row.
+TEST_F(DatabaseCopyTest, NullKeyAndMisfitOfAWideTableAreRefused) {
+  std::string wide = "CREATE TABLE W (k LONG";
+  for (int field = 1; field < 130; ++field) wide += ", f" + std::to_string(field) + " SHORT";
+  const std::string cases[][3] = {{"UPDATE W SET k = NULL", "3058", "« k »"},
+                                  {"INSERT INTO W (k, f120) VALUES (2, 40000)", "3421", "« f120 » (Entier) de la ligne 2"}};
+  for (const auto& [change, number, named] : cases) {
+    SCOPED_TRACE(change);
+    const std::string source = (root_ / ("autre" + number + ".mdb")).string();
+    fs::copy_file(source_, source);
+    {
+      Database database;
+      database.Open(source);
+      database.Execute(wide + ", CONSTRAINT PrimaryKey PRIMARY KEY (k))");
+      database.Execute("INSERT INTO W (k) VALUES (1)");
+      database.Close();
+    }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(source.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, change.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    try {
+      dbengine::CopyDatabase(source, target_, {}, {}, nullptr);
+      ADD_FAILURE() << "copied";
+    } catch (const dbengine::EngineError& error) {
+      EXPECT_EQ(std::to_string(error.Number()), number);
+      EXPECT_NE(error.Description().find(named), std::string::npos) << error.Description();
+    }
+    EXPECT_TRUE(FolderNames().empty());
+  }
+}
+
 }  // namespace

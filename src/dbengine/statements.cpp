@@ -196,6 +196,57 @@ bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Valu
   }
 }
 
+bool StoredValueFits(sqlite3_value* value, const FieldDef& field) {
+  // ReadColumn's rules, without taking the value out.
+  const int stored = sqlite3_value_type(value);
+  if (stored == SQLITE_NULL) return true;
+  switch (field.type) {
+    case kBoolean: {
+      if (stored != SQLITE_INTEGER) return false;
+      const std::int64_t number = sqlite3_value_int64(value);
+      return number == 0 || number == 1;
+    }
+    case kByte:
+    case kInteger:
+    case kLong:
+      return stored == SQLITE_INTEGER && IntegerFits(field.type, sqlite3_value_int64(value));
+    case kCurrency:
+    case kBigInt:
+      return stored == SQLITE_INTEGER;
+    case kSingle:
+    case kDouble:
+    case kDate: {
+      if (stored == SQLITE_INTEGER) {
+        const std::int64_t whole = sqlite3_value_int64(value);
+        return whole >= -(std::int64_t{1} << 53) && whole <= (std::int64_t{1} << 53);
+      }
+      if (stored != SQLITE_FLOAT) return false;
+      const double real = sqlite3_value_double(value);
+      return std::isfinite(real) && (field.type != kSingle || static_cast<double>(static_cast<float>(real)) == real);
+    }
+    case kBinary:
+      return stored == SQLITE_BLOB && sqlite3_value_bytes(value) <= field.size;
+    case kLongBinary:
+      return stored == SQLITE_BLOB;
+    case kText: {
+      if (stored != SQLITE_TEXT) return false;
+      const int bytes = sqlite3_value_bytes(value);
+      if (bytes <= field.size) return true;
+      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      return Utf8Length(std::string_view(text, static_cast<std::size_t>(bytes))) <= static_cast<std::size_t>(field.size);
+    }
+    case kMemo:
+      return stored == SQLITE_TEXT;
+    default: {  // GUID, Decimal
+      if (stored != SQLITE_TEXT) return false;
+      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      const std::string_view whole(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
+      Value parsed;
+      return !whole.empty() && TextToValue(whole, field.type, parsed) == Conversion::kOk;
+    }
+  }
+}
+
 void RefuseStoredValue(sqlite3_stmt* statement, int column, const std::string& table, const FieldDef& field,
                        std::uint64_t row) {
   std::string stored;

@@ -175,6 +175,16 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // a table of the engine.
   std::vector<BrokenRule> BrokenRules(std::string_view name);
 
+  // Attaches the file `source`'s connection reads, for reading only (as an
+  // immutable file when that connection reads it so), under `schema`: a copy
+  // then moves its records without decoding them. Outside a transaction.
+  void AttachSource(const Storage& source, const std::string& schema);
+  // The URI reading this connection's file as it does, for reading only.
+  std::string ReadUri() const;
+  void DetachSource(const std::string& schema);
+  // Runs `sql`, a write of the engine's own making, as one write.
+  void ExecWrite(const std::string& sql);
+
   // Stores one whole row (values already of the fields' types) with every check.
   void InsertRow(TableInfo& table, const std::vector<Value>& row);
   // The engine's own checks of a whole row before it is stored: no Null in
@@ -372,6 +382,9 @@ bool IntegerFits(FieldType type, std::int64_t number);
 // (docs/database-format.md): another storage class, a number out of the
 // field's range or not exact in its type, a text longer than the field.
 bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Value& out);
+// Whether the stored `value` fits `field`, by ReadColumn's rules, without
+// taking it out (a check of every stored value).
+bool StoredValueFits(sqlite3_value* value, const FieldDef& field);
 // Throws kErrStoredValue (error.h) naming the table, the field, the row (its number in
 // reading order, from 1) and what is stored in `column`.
 [[noreturn]] void RefuseStoredValue(sqlite3_stmt* statement, int column, const std::string& table,
