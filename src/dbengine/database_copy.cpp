@@ -26,6 +26,7 @@
 #include <exception>
 #include <memory>
 #include <thread>
+#include <optional>
 
 #include "dbengine/storage.h"
 
@@ -465,6 +466,49 @@ class ParallelChecker {
   sqlite3* reader_ = nullptr;
 };
 
+// Makes the definition `name`, `fields`, `indexes` as the engine can hold
+// it: a bracket in a name becomes a parenthesis, each such name told in
+// `renamed`.
+TableDef EngineDef(const std::string& name, std::vector<FieldDef> fields, std::vector<IndexDef> indexes,
+                   std::vector<std::string>& renamed) {
+  auto rename = [&](std::string& written, const char* what) {
+    const std::string engine = EngineName(written);
+    if (engine == written) return;
+    renamed.push_back(std::string(what) + " « " + written + " » renommé « " + engine +
+                      " » : un nom du moteur ne contient pas de crochet");
+    written = engine;
+  };
+  std::string tableName = name;
+  rename(tableName, "table");
+  for (FieldDef& field : fields) rename(field.name, "champ");
+  for (IndexDef& index : indexes) {
+    rename(index.name, "index");
+    for (std::string& field : index.fields) field = EngineName(field);
+  }
+  return TableDef(tableName, std::move(fields), std::move(indexes));
+}
+
+// Makes `def`'s table (without its indexes) in `target` through the
+// statement dialect, so that a name it cannot write is refused as a
+// statement would be.
+void CreateTable(Storage& target, const TableDef& def) {
+  std::string create = "CREATE TABLE " + Bracketed(def.Name()) + " (";
+  for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
+    const FieldDef& field = def.Fields(position);
+    create += (position > 0 ? ", " : "") + Bracketed(field.name) + " " + DeclaredTypeOf(field.type, field.size) +
+              (field.required ? " NOT NULL" : "");
+  }
+  target.Execute(create + ")");
+}
+
+// Makes `index` of `def`'s table in `target`, unique or primary as told.
+void CreateIndex(Storage& target, const TableDef& def, const IndexDef& index, bool unique, bool primary) {
+  std::string fields;
+  for (const std::string& field : index.fields) fields += (fields.empty() ? "" : ", ") + Bracketed(field);
+  target.Execute(std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Bracketed(index.name) + " ON " +
+                 Bracketed(def.Name()) + " (" + fields + ")" + (primary ? " WITH PRIMARY" : ""));
+}
+
 // Makes `stored`'s table in `target` through the statement dialect (so that
 // a name it cannot write is refused as a statement would be), copies every
 // row of the source's table as typed values, then makes its indexes.
@@ -485,37 +529,16 @@ void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& t
     }
     if (progress.relaxed) progress.relaxed(stored.Name(), rule.description);
   }
-  auto rename = [&](std::string& name, const char* what) {
-    const std::string written = EngineName(name);
-    if (written == name) return;
-    if (progress.relaxed) {
-      progress.relaxed(stored.Name(), std::string(what) + " « " + name + " » renommé « " + written +
-                                          " » : un nom du moteur ne contient pas de crochet");
-    }
-    name = written;
-  };
-  std::string tableName = stored.Name();
-  rename(tableName, "table");
-  for (FieldDef& field : fields) rename(field.name, "champ");
-  for (IndexDef& index : indexes) {
-    rename(index.name, "index");
-    for (std::string& field : index.fields) field = EngineName(field);
+  std::vector<std::string> renamed;
+  const TableDef def = EngineDef(stored.Name(), std::move(fields), std::move(indexes), renamed);
+  for (const std::string& rule : renamed) {
+    if (progress.relaxed) progress.relaxed(stored.Name(), rule);
   }
-  const TableDef def(tableName, std::move(fields), std::move(indexes));
-  std::string create = "CREATE TABLE " + Bracketed(def.Name()) + " (";
-  for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
-    const FieldDef& field = def.Fields(position);
-    create += (position > 0 ? ", " : "") + Bracketed(field.name) + " " + DeclaredTypeOf(field.type, field.size) +
-              (field.required ? " NOT NULL" : "");
-  }
-  target.Execute(create + ")");
+  CreateTable(target, def);
   auto makeIndexes = [&] {
     for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
       const IndexDef& index = def.Indexes(position);
-      std::string fields;
-      for (const std::string& field : index.fields) fields += (fields.empty() ? "" : ", ") + Bracketed(field);
-      target.Execute(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Bracketed(index.name) +
-                     " ON " + Bracketed(def.Name()) + " (" + fields + ")" + (index.primary ? " WITH PRIMARY" : ""));
+      CreateIndex(target, def, index, index.unique, index.primary);
     }
   };
   if (from.attached && !HoldsLongValues(from, stored)) {
@@ -599,6 +622,103 @@ void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& t
   makeIndexes();
 }
 
+// Copies the Access table read by `rows` into `target` straight from the
+// reader, its rows by batches of one statement each, then its indexes; the
+// rules its rows break are found on the way and relaxed (a text field is
+// widened once its longest text is known, a unique index or primary key the
+// rows break is made plain), then told in the order the working copy finds
+// them (required fields, indexes, texts), before the names renamed.
+// `sourceFailed` is set when reading the file fails.
+void CopyJetRows(Storage& source, JetRows& rows, Storage& target, const CopyProgress& progress, bool& sourceFailed) {
+  const TableDef& stored = rows.def;
+  std::vector<FieldDef> fields;
+  for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
+  std::vector<IndexDef> indexes;
+  for (std::int16_t position = 0; position < stored.IndexCount(); ++position) indexes.push_back(stored.Indexes(position));
+  std::vector<std::string> renamed;
+  const TableDef def = EngineDef(stored.Name(), std::move(fields), std::move(indexes), renamed);
+  CreateTable(target, def);
+  std::vector<std::int16_t> texts;
+  for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
+    if (def.Fields(position).type == kText) texts.push_back(position);
+  }
+  std::vector<std::size_t> longest(static_cast<std::size_t>(def.FieldCount()), 0);
+  {
+    TableInfo& added = target.Table(def.Name(), 3078);
+    std::vector<std::vector<Value>> batch(kInsertBatchRows,
+                                          std::vector<Value>(static_cast<std::size_t>(def.FieldCount())));
+    std::size_t filled = 0;
+    std::size_t count = 0;
+    for (;;) {
+      std::vector<Value>& row = batch[filled];
+      try {
+        if (!source.NextJetRow(rows, row)) break;
+      } catch (const EngineError&) {
+        sourceFailed = true;
+        throw;
+      }
+      for (const std::int16_t position : texts) {
+        const Value& value = row[static_cast<std::size_t>(position)];
+        std::size_t& most = longest[static_cast<std::size_t>(position)];
+        if (!value.isNull && value.text.size() > std::max(static_cast<std::size_t>(def.Fields(position).size), most)) {
+          most = std::max(most, Utf8Length(value.text));
+        }
+      }
+      Storage::CheckRow(added, row);
+      if (++filled == kInsertBatchRows) {
+        target.InsertRows(added, batch, filled);
+        filled = 0;
+      }
+      if (++count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
+    }
+    target.InsertRows(added, batch, filled);
+  }
+  source.CheckUnchanged();
+  std::vector<std::string> told;
+  for (const std::string& field : rows.requiredWithNull) told.push_back(RequiredWithNullRule(field));
+  // A text field holding longer texts: the table is made again with the
+  // field widened, its rows moved there (it has no index yet).
+  std::vector<FieldDef> widened;
+  std::vector<std::string> widenings;
+  for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
+    FieldDef field = def.Fields(position);
+    const std::size_t most = longest[static_cast<std::size_t>(position)];
+    if (most > static_cast<std::size_t>(field.size)) {
+      widenings.push_back(WidenedTextRule(stored.Fields(position).name, field.size, most));
+      field.type = most <= 255 ? kText : kMemo;
+      field.size = most <= 255 ? static_cast<std::int32_t>(most) : 0;
+    }
+    widened.push_back(std::move(field));
+  }
+  if (!widenings.empty()) {
+    const std::string moved = def.Name() + ".~vc.widened";
+    auto run = [&](const std::string& sql) {
+      if (const int rc = sqlite3_exec(target.Handle(), sql.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+        target.Fail(rc);
+      }
+    };
+    run("ALTER TABLE " + Quote(def.Name()) + " RENAME TO " + Quote(moved));
+    CreateTable(target, TableDef(def.Name(), std::move(widened), {}));
+    run("INSERT INTO " + Quote(def.Name()) + " SELECT * FROM " + Quote(moved));
+    run("DROP TABLE " + Quote(moved));
+  }
+  for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
+    const IndexDef& index = def.Indexes(position);
+    try {
+      CreateIndex(target, def, index, index.unique, index.primary);
+    } catch (const EngineError& error) {
+      if (error.Number() != 3022 && error.Number() != 3058) throw;
+      CreateIndex(target, def, index, false, false);
+      told.push_back(PlainIndexRule(stored.Indexes(position).name, index.primary, error.Number()));
+    }
+  }
+  told.insert(told.end(), widenings.begin(), widenings.end());
+  told.insert(told.end(), renamed.begin(), renamed.end());
+  for (const std::string& rule : told) {
+    if (progress.relaxed) progress.relaxed(stored.Name(), rule);
+  }
+}
+
 }  // namespace
 
 void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, const std::vector<std::string>& tables,
@@ -608,17 +728,25 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   if (const int rc = sqlite3_exec(source->Handle(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
     source->Fail(rc);
   }
+  // An Access table's rows are read straight from the file, while they are
+  // copied (a damaged table then fails during the copy, and the temporary
+  // target goes); a table holding long binary values (OLE objects,
+  // attachments' files) goes through the working copy, which streams them.
   std::vector<TableDef> defs;
-  if (tables.empty()) {
-    for (const std::string& name : source->TableNames()) defs.push_back(source->Table(name, 3265).def);
-  } else {
-    for (const std::string& name : tables) defs.push_back(source->Table(name, 3265).def);
+  std::vector<std::optional<JetRows>> jetRows;
+  for (const std::string& name : tables.empty() ? source->TableNames() : tables) {
+    std::optional<JetRows> rows = source->IsJet() ? source->OpenJetRows(name, false) : std::nullopt;
+    for (std::int16_t position = 0; rows && position < rows->def.FieldCount(); ++position) {
+      if (rows->def.Fields(position).type == kLongBinary) rows.reset();
+    }
+    defs.push_back(rows ? rows->def : source->Table(name, 3265).def);
+    jetRows.push_back(std::move(rows));
   }
   // The target's tables are made through statements, where a name holding a
   // bracket would end early. An Access file's names are written with
   // parentheses instead (CopyTable); an engine database's such name, which
   // only another program can have made, is refused before anything is made.
-  for (const TableDef& def : source->IsAccessCopy() ? std::vector<TableDef>{} : defs) {
+  for (const TableDef& def : source->IsJet() ? std::vector<TableDef>{} : defs) {
     try {
       CheckName(def.Name());
       for (std::int16_t position = 0; position < def.FieldCount(); ++position) CheckName(def.Fields(position).name);
@@ -647,7 +775,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     std::shared_ptr<Storage> target = Storage::CreatePrivate(temporary.Path(), targetPath);
     // An engine database is read through the target's connection, in its
     // transaction (an Access file's rows through its working copy's).
-    const bool attached = !source->IsAccessCopy();
+    const bool attached = !source->IsJet();
     if (attached) target->AttachSource(*source, kAttachedSource);
     const RowSource from{*source, attached ? target->Handle() : source->Handle(), attached ? kAttachedSource : "main",
                          attached};
@@ -670,10 +798,16 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     for (std::size_t position = 0; position < defs.size(); ++position) {
       const TableDef& def = defs[position];
       if (progress.table) progress.table(def.Name(), position + 1, defs.size());
+      bool sourceFailed = false;
       try {
-        CopyTable(from, checker.get(), *target, def, progress);
+        if (jetRows[position]) {
+          CopyJetRows(*source, *jetRows[position], *target, progress, sourceFailed);
+        } else {
+          CopyTable(from, checker.get(), *target, def, progress);
+        }
       } catch (const Error&) {
-        if (failedTable != nullptr) *failedTable = def.Name();
+        // The Access file's own refusal (damage) names the file, as when it is opened.
+        if (failedTable != nullptr && !sourceFailed) *failedTable = def.Name();
         throw;
       }
     }

@@ -134,6 +134,22 @@ void WriteStreamed(const Storage& storage, const std::string& path, sqlite3* db,
 
 }  // namespace
 
+std::string RequiredWithNullRule(const std::string& field) {
+  return "champ requis « " + field + " » : des lignes y sont Null ; copié comme champ facultatif";
+}
+
+std::string PlainIndexRule(const std::string& index, bool primary, int number) {
+  return std::string(primary ? "clé primaire « " : "index unique « ") + index +
+         (number == 3058 ? " » : des lignes y sont Null" : " » : des lignes y sont en double") +
+         (primary ? " ; copiée" : " ; copié") + " comme index simple";
+}
+
+std::string WidenedTextRule(const std::string& field, std::int32_t size, std::size_t longest) {
+  return "champ « " + field + " » de " + std::to_string(size) + " caractères : des lignes y ont un texte de " +
+         std::to_string(longest) + " ; copié " +
+         (longest <= 255 ? "en " + std::to_string(longest) + " caractères" : "comme Mémo");
+}
+
 std::shared_ptr<Storage> Storage::OpenJet(const std::string& path, std::string_view password) {
   std::shared_ptr<Storage> storage(new Storage());
   storage->path_ = path;
@@ -229,6 +245,7 @@ std::optional<JetRows> Storage::OpenJetRows(std::string_view name, bool readFirs
     // The fields as the working copy's declared types give them back.
     std::vector<FieldDef> fields;
     for (const jet::Field& stored : jet.fields) {
+      if (stored.requiredWithNull) rows.requiredWithNull.push_back(stored.name);
       FieldDef field = EngineField(stored);
       std::int32_t size = 0;
       field.type = FieldTypeOfDeclared(DeclaredTypeOf(field.type, field.size), size);
@@ -288,8 +305,7 @@ void Storage::CopyJetTable(std::size_t position) {
     std::vector<std::size_t> longest(jet.fields.size(), 0);
     for (const jet::Field& field : jet.fields) {
       if (!field.requiredWithNull) continue;
-      broken.push_back({field.name, {}, 0,
-                        "champ requis « " + field.name + " » : des lignes y sont Null ; copié comme champ facultatif"});
+      broken.push_back({field.name, {}, 0, RequiredWithNullRule(field.name)});
     }
     std::string create = "CREATE TABLE " + Quote(jet.name) + " (";
     std::string insert = "INSERT INTO " + Quote(jet.name) + " VALUES(";
@@ -342,19 +358,13 @@ void Storage::CopyJetTable(std::size_t position) {
         if (error.Number() != 3022 && error.Number() != 3058) throw;
         ClearCaches();
         AddIndex(Table(jet.name, 3078), index.name, index.fields, false, false);
-        broken.push_back({{}, index.name, 0,
-                          std::string(index.primary ? "clé primaire « " : "index unique « ") + index.name +
-                              (error.Number() == 3058 ? " » : des lignes y sont Null" : " » : des lignes y sont en double") +
-                              (index.primary ? " ; copiée" : " ; copié") + " comme index simple"});
+        broken.push_back({{}, index.name, 0, PlainIndexRule(index.name, index.primary, error.Number())});
       }
     }
     for (std::size_t slot = 0; slot < longest.size(); ++slot) {
       const jet::Field& field = jet.fields[slot];
       if (longest[slot] <= static_cast<std::size_t>(field.size)) continue;
-      broken.push_back({field.name, {}, longest[slot],
-                        "champ « " + field.name + " » de " + std::to_string(field.size) +
-                            " caractères : des lignes y ont un texte de " + std::to_string(longest[slot]) + " ; copié " +
-                            (longest[slot] <= 255 ? "en " + std::to_string(longest[slot]) + " caractères" : "comme Mémo")});
+      broken.push_back({field.name, {}, longest[slot], WidenedTextRule(field.name, field.size, longest[slot])});
     }
     brokenRules_[jet.name] = std::move(broken);
   } catch (const jet::Error& error) {

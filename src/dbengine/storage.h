@@ -114,6 +114,14 @@ struct BrokenRule {
   std::string description;  // in French, naming the field or index
 };
 
+// How each rule of an Access table that its rows break is told, in French:
+// a required field holding a Null, a unique index or primary key (`primary`)
+// refused with error `number` (3058: a Null, 3022: duplicates), a text field
+// of `size` characters holding texts of up to `longest`.
+std::string RequiredWithNullRule(const std::string& field);
+std::string PlainIndexRule(const std::string& index, bool primary, int number);
+std::string WidenedTextRule(const std::string& field, std::int32_t size, std::size_t longest);
+
 // Where the rows of an Access table read straight from the file stand
 // (Storage::OpenJetRows): the table, its definition as the working copy
 // would give it, and how many rows were given.
@@ -121,6 +129,7 @@ struct JetRows {
   std::size_t position = 0;  // in the Access catalog
   TableDef def;
   std::vector<FieldType> types;  // of def's fields
+  std::vector<std::string> requiredWithNull;  // fields required in the file whose rows hold a Null
   std::uint64_t generation = 0;  // the reader's table opening these rows were read under
   std::uint64_t given = 0;
 };
@@ -145,8 +154,6 @@ class Storage : public std::enable_shared_from_this<Storage> {
   ~Storage();
 
   bool IsClosed() const { return db_ == nullptr; }
-  // True for the working copy of an Access file.
-  bool IsAccessCopy() const { return jet_ != nullptr; }
   // Throws EngineError 3027 when the database is read-only.
   void RefuseIfReadOnly() const;
   // Ends the connection. An explicit transaction still open is rolled back.
