@@ -821,7 +821,30 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
     wanted[0].push_back(row.second.first);
     wanted[1].push_back(row.second.second);
   }
-  const std::map<Digest, std::string> lines[2] = {LinesOf(sides[0], wanted[0]), LinesOf(sides[1], wanted[1])};
+  // The two tables read again at once too, when they are two handles.
+  std::map<Digest, std::string> lines[2];
+  if (&first != &second && !wanted[0].empty() && !wanted[1].empty()) {
+    std::exception_ptr otherError;
+    std::thread other([&] {
+      try {
+        lines[1] = LinesOf(sides[1], wanted[1]);
+      } catch (...) {
+        otherError = std::current_exception();
+      }
+    });
+    std::exception_ptr error;
+    try {
+      lines[0] = LinesOf(sides[0], wanted[0]);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    other.join();
+    if (error) std::rethrow_exception(error);
+    if (otherError) std::rethrow_exception(otherError);
+  } else {
+    lines[0] = LinesOf(sides[0], wanted[0]);
+    lines[1] = LinesOf(sides[1], wanted[1]);
+  }
   auto text = [&](int side, const Digest& digest) {
     const auto found = lines[side].find(digest);
     return found != lines[side].end() ? found->second : std::string();
