@@ -9,8 +9,8 @@
 // key digest (by the row digest without a key). A bucket whose sums come back
 // to zero holds the same rows on both sides; only the entries of the other
 // buckets are read back and sorted (in memory up to kEntriesInMemory per
-// table, beyond by SQLite's sorter, on disk), and the two sorted streams
-// merged. One pass over them counts, for each row, how many times each side
+// table, beyond by sorted runs in a temporary file, merged), and the two
+// sorted streams merged. One pass over them counts, for each row, how many times each side
 // holds it; within one key, the surplus rows of the first side and those of
 // the second pair up as different rows. The rows to show, the first of each
 // kind in table order, are then read again by their ordinals, each checked
@@ -19,8 +19,6 @@
 // sum, with a chance of about one in 2^128: far below any fault of the disk
 // that holds them.
 #include "transfer/table_compare.h"
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <array>
@@ -149,6 +147,7 @@ std::uint64_t GetBigEndian(const unsigned char* in) {
 // One entry: the key digest, the line digest, the side and the row's
 // ordinal in its table, as 33 bytes whose byte order is the order of the four.
 using Entry = std::array<unsigned char, kEntrySize>;
+static_assert(sizeof(Entry) == kEntrySize);
 Entry MakeEntry(std::uint64_t key, const Digest& line, int side, std::uint64_t ordinal) {
   Entry entry;
   PutBigEndian(key, entry.data());
@@ -206,61 +205,14 @@ class EntryFile {
     if (std::ferror(file_)) FailEntries(errno != 0 ? errno : EIO);
     return false;
   }
+  // `count` entries from entry number `first` on (a run being merged).
+  void Read(std::uint64_t first, Entry* out, std::size_t count) {
+    if (std::fseek(file_, static_cast<long>(first * kEntrySize), SEEK_SET) != 0) FailEntries(errno);
+    if (std::fread(out, kEntrySize, count, file_) != count) FailEntries(std::ferror(file_) && errno != 0 ? errno : EIO);
+  }
 
  private:
   std::FILE* file_ = nullptr;
-};
-
-// The scratch database: an SQLite temporary file, removed when it is closed.
-// Its page cache is bounded; what does not fit spills to the file.
-class Scratch {
- public:
-  Scratch() {
-    if (sqlite3_open_v2("", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) Fail();
-    Exec("PRAGMA journal_mode=OFF");
-    Exec("PRAGMA synchronous=OFF");
-    Exec("PRAGMA temp_store=FILE");
-    Exec("PRAGMA page_size=65536");
-    Exec("PRAGMA cache_size=-16384");
-    Exec("CREATE TABLE lines(entry BLOB)");
-  }
-  ~Scratch() {
-    sqlite3_finalize(insert_);
-    sqlite3_close_v2(db_);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
-  void Exec(const char* sql) {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
-  }
-
-  // One entry (MakeEntry).
-  void Add(const unsigned char* entry) {
-    if (insert_ == nullptr &&
-        sqlite3_prepare_v2(db_, "INSERT INTO lines VALUES(?)", -1, &insert_, nullptr) != SQLITE_OK) {
-      Fail();
-    }
-    sqlite3_bind_blob(insert_, 1, entry, kEntrySize, SQLITE_STATIC);
-    const int rc = sqlite3_step(insert_);
-    sqlite3_reset(insert_);
-    if (rc != SQLITE_DONE) Fail(rc);
-  }
-
-  sqlite3* Handle() const { return db_; }
-
-  [[noreturn]] void Fail(int rc = 0) const {
-    if (rc == 0) rc = db_ != nullptr ? sqlite3_errcode(db_) : SQLITE_CANTOPEN;
-    const std::string detail = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-    if ((rc & 0xff) == SQLITE_FULL) {
-      throw dbengine::EngineError(3026, "Espace disque insuffisant pour trier les lignes de la comparaison.");
-    }
-    throw dbengine::EngineError(3043, "Erreur de disque sur la base de tri de la comparaison : " + detail + ".");
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* insert_ = nullptr;
 };
 
 std::string Bracketed(const std::string& name) { return "[" + name + "]"; }
@@ -677,11 +629,14 @@ void Scan(const Side& side, int index, SideScan& scan, TransferProgress* progres
 }
 
 // Dirty entries held in memory at most, per table; beyond, they are sorted
-// on disk by a scratch database.
+// by runs of that many written to a temporary file, then merged.
 constexpr std::size_t kEntriesInMemory = std::size_t{1} << 19;
+// Entries read from a run at a time while merging.
+constexpr std::size_t kRunBuffer = 2048;
 
 // The entries of one table whose buckets differ, in byte order: read back
-// from its entry file, sorted in memory, or on disk when there are many.
+// from its entry file and sorted in memory, or when there are many, sorted by
+// runs on disk and merged.
 class SortedEntries {
  public:
   SortedEntries(EntryFile& entries, const std::vector<BucketSum>& sums) {
@@ -690,49 +645,68 @@ class SortedEntries {
     while (entries.Next(entry)) {
       const Digest line{GetBigEndian(entry.data() + 8), GetBigEndian(entry.data() + 16)};
       if (sums[BucketOf(GetBigEndian(entry.data()), line)].Zero()) continue;
-      if (scratch_ == nullptr && held_.size() < kEntriesInMemory) {
-        held_.push_back(entry);
-        continue;
-      }
-      if (scratch_ == nullptr) {
-        scratch_ = std::make_unique<Scratch>();
-        scratch_->Exec("BEGIN");
-        for (const Entry& kept : held_) scratch_->Add(kept.data());
-        held_.clear();
-        held_.shrink_to_fit();
-      }
-      scratch_->Add(entry.data());
+      if (held_.size() == kEntriesInMemory) WriteRun();
+      held_.push_back(entry);
     }
-    if (scratch_ == nullptr) {
+    if (runFile_ == nullptr) {
       std::sort(held_.begin(), held_.end());
       return;
     }
-    scratch_->Exec("COMMIT");
-    if (sqlite3_prepare_v2(scratch_->Handle(), "SELECT entry FROM lines ORDER BY entry", -1, &statement_,
-                           nullptr) != SQLITE_OK) {
-      scratch_->Fail();
-    }
+    WriteRun();
+    held_.clear();
+    held_.shrink_to_fit();
+    runFile_->Rewind();
+    for (Run& run : runs_) Refill(run);
   }
-  ~SortedEntries() { sqlite3_finalize(statement_); }
-  SortedEntries(const SortedEntries&) = delete;
-  SortedEntries& operator=(const SortedEntries&) = delete;
 
   // The next entry (valid until the next call), or nullptr after the last.
   const unsigned char* Next() {
-    if (scratch_ == nullptr) return next_ < held_.size() ? held_[next_++].data() : nullptr;
-    const int rc = sqlite3_step(statement_);
-    if (rc == SQLITE_DONE) return nullptr;
-    if (rc != SQLITE_ROW) scratch_->Fail(rc);
-    const auto* entry = static_cast<const unsigned char*>(sqlite3_column_blob(statement_, 0));
-    if (entry == nullptr || sqlite3_column_bytes(statement_, 0) != kEntrySize) scratch_->Fail(SQLITE_CORRUPT);
-    return entry;
+    if (runFile_ == nullptr) return next_ < held_.size() ? held_[next_++].data() : nullptr;
+    Run* least = nullptr;
+    for (Run& run : runs_) {
+      if (run.at < run.buffer.size() && (least == nullptr || run.buffer[run.at] < least->buffer[least->at])) {
+        least = &run;
+      }
+    }
+    if (least == nullptr) return nullptr;
+    current_ = least->buffer[least->at++];
+    if (least->at == least->buffer.size()) Refill(*least);
+    return current_.data();
   }
 
  private:
+  // A sorted run in the run file: its entries not yet buffered, and those buffered.
+  struct Run {
+    std::uint64_t first = 0;
+    std::uint64_t left = 0;
+    std::vector<Entry> buffer;
+    std::size_t at = 0;
+  };
+
+  void WriteRun() {
+    if (runFile_ == nullptr) runFile_ = std::make_unique<EntryFile>();
+    std::sort(held_.begin(), held_.end());
+    runs_.push_back({written_, held_.size(), {}, 0});
+    for (const Entry& kept : held_) runFile_->Add(kept);
+    written_ += held_.size();
+    held_.clear();
+  }
+
+  void Refill(Run& run) {
+    run.buffer.resize(static_cast<std::size_t>(std::min<std::uint64_t>(run.left, kRunBuffer)));
+    run.at = 0;
+    if (run.buffer.empty()) return;
+    runFile_->Read(run.first, run.buffer.data(), run.buffer.size());
+    run.first += run.buffer.size();
+    run.left -= run.buffer.size();
+  }
+
   std::vector<Entry> held_;
   std::size_t next_ = 0;
-  std::unique_ptr<Scratch> scratch_;
-  sqlite3_stmt* statement_ = nullptr;
+  std::unique_ptr<EntryFile> runFile_;
+  std::vector<Run> runs_;
+  std::uint64_t written_ = 0;
+  Entry current_{};
 };
 
 }  // namespace
@@ -768,7 +742,7 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
     sides[1].keyFields.push_back(place);
   }
 
-  // Each table is read into its own scratch database, the two at once in two
+  // Each table is read into its own entry file, the two at once in two
   // threads when they are two handles (one handle's connection serves one
   // thread at a time).
   SideScan scans[2];
