@@ -13,7 +13,8 @@
 # wall time and of the CPU time (user + system) are shown, with the peak
 # resident memory of our compare, then ours / theirs for each.
 #
-# usage: bench/compare_ratio.sh [N]        (default: 100000; ROUNDS=5 to change)
+# usage: bench/compare_ratio.sh [N]        (default: 100000; ROUNDS=5 to change,
+#        VIDANGE=path for another build)
 # needs: a built build/ (vidange), python3, sqlite3, sqldiff, /usr/bin/time
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +23,7 @@ if ! command -v sqldiff >/dev/null; then
   echo "sqldiff is missing: install Debian's sqlite3-tools for this benchmark (apt-get install sqlite3-tools)" >&2
   exit 2
 fi
-vidange=$PWD/build/vidange
+vidange=${VIDANGE:-$PWD/build/vidange}
 n=${1:-100000}
 rounds=${ROUNDS:-3}
 work=$(mktemp -d)
