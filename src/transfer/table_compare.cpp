@@ -10,8 +10,8 @@
 // to zero holds the same rows on both sides; only the entries of the other
 // buckets are read back and sorted (in memory up to kEntriesInMemory per
 // table, beyond by sorted runs in a temporary file, merged), and the two
-// sorted streams merged. One pass over them counts, for each row, how many times each side
-// holds it; within one key, the surplus rows of the first side and those of
+// sorted streams merged. One pass over them counts, for each row, how many
+// times each side holds it; within one key, the surplus rows of the first side and those of
 // the second pair up as different rows. The rows to show, the first of each
 // kind in table order, are then read again by their ordinals, each checked
 // against its digest.
@@ -22,13 +22,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <exception>
 #include <mutex>
 #include <thread>
