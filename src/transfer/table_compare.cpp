@@ -2,28 +2,33 @@
 // The table comparison. Each row's bytes (its values, each telling its
 // length) are reduced to a 128-bit digest (two 64-bit hashes of different
 // seeds), and the bytes of its key values to a 64-bit one; only the rows to
-// show are ever put into text. These numbers go into a scratch SQLite table
-// for each table (one 33-byte blob per row: key digest, row digest, side and
+// show are ever put into text. These numbers go into a temporary file for
+// each table (one 33-byte entry per row: key digest, row digest, side and
 // ordinal, in that byte order), and, added for the first table and
 // subtracted for the second, into one of 65,536 running sums chosen by the
 // key digest (by the row digest without a key). A bucket whose sums come back
-// to zero holds the same rows on both sides; only the rows of the other
-// buckets are sorted, by SQLite's sorter, on disk, and the two sorted streams
-// merged. One pass over them counts, for each row, how many times each side
-// holds it; within one key, the surplus rows of the first side and those of
+// to zero holds the same rows on both sides; only the entries of the other
+// buckets are read back and sorted (in memory up to kEntriesInMemory per
+// table, beyond by sorted runs in a temporary file, merged), and the two
+// sorted streams merged. One pass over them counts, for each row, how many
+// times each side holds it; within one key, the surplus rows of the first side and those of
 // the second pair up as different rows. The rows to show, the first of each
-// kind in table order, are then found by reading the tables again up to them.
+// kind in table order, are then read again by their ordinals, each checked
+// against its digest.
 // Two different rows share a digest, or two different buckets' contents a
 // sum, with a chance of about one in 2^128: far below any fault of the disk
 // that holds them.
 #include "transfer/table_compare.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -31,6 +36,9 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <system_error>
+
+#include <unistd.h>
 
 namespace {
 
@@ -73,8 +81,38 @@ std::uint64_t Murmur64(std::string_view text, std::uint64_t seed) {
   return hash;
 }
 
+// Murmur64(line, seed) for the two seeds, in one pass over the bytes (the
+// mixing of each eight bytes does not depend on the seed).
 Digest DigestOf(std::string_view line) {
-  return {Murmur64(line, 0x9e3779b97f4a7c15ULL), Murmur64(line, 0x2545f4914f6cdd1dULL)};
+  constexpr std::uint64_t m = 0xc6a4a7935bd1e995ULL;
+  constexpr int r = 47;
+  std::uint64_t high = 0x9e3779b97f4a7c15ULL ^ (line.size() * m);
+  std::uint64_t low = 0x2545f4914f6cdd1dULL ^ (line.size() * m);
+  const char* at = line.data();
+  const char* const end = at + (line.size() & ~std::size_t{7});
+  for (; at != end; at += 8) {
+    std::uint64_t k;
+    std::memcpy(&k, at, 8);
+    k *= m;
+    k ^= k >> r;
+    k *= m;
+    high = (high ^ k) * m;
+    low = (low ^ k) * m;
+  }
+  std::uint64_t tail = 0;
+  for (std::size_t byte = line.size() & 7; byte > 0; --byte) {
+    tail = (tail << 8) | static_cast<unsigned char>(end[byte - 1]);
+  }
+  if ((line.size() & 7) != 0) {
+    high = (high ^ tail) * m;
+    low = (low ^ tail) * m;
+  }
+  auto finish = [](std::uint64_t hash) {
+    hash ^= hash >> r;
+    hash *= m;
+    return hash ^ (hash >> r);
+  };
+  return {finish(high), finish(low)};
 }
 
 constexpr int kEntrySize = 33;
@@ -93,92 +131,88 @@ std::size_t BucketOf(std::uint64_t key, const Digest& line) {
   return static_cast<std::size_t>((key != 0 ? key : line.high) >> (64 - kBucketBits));
 }
 
+// Eight bytes, most significant first, written and read as one word.
 void PutBigEndian(std::uint64_t value, unsigned char* out) {
-  for (int byte = 7; byte >= 0; --byte, value >>= 8) out[byte] = static_cast<unsigned char>(value);
+  if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap64(value);
+  std::memcpy(out, &value, 8);
 }
 
 std::uint64_t GetBigEndian(const unsigned char* in) {
-  std::uint64_t value = 0;
-  for (int byte = 0; byte < 8; ++byte) value = (value << 8) | in[byte];
+  std::uint64_t value;
+  std::memcpy(&value, in, 8);
+  if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap64(value);
   return value;
 }
 
-// The scratch database: an SQLite temporary file, removed when it is closed.
-// Its page cache is bounded; what does not fit spills to the file.
-class Scratch {
+// One entry: the key digest, the line digest, the side and the row's
+// ordinal in its table, as 33 bytes whose byte order is the order of the four.
+using Entry = std::array<unsigned char, kEntrySize>;
+static_assert(sizeof(Entry) == kEntrySize);
+Entry MakeEntry(std::uint64_t key, const Digest& line, int side, std::uint64_t ordinal) {
+  Entry entry;
+  PutBigEndian(key, entry.data());
+  PutBigEndian(line.high, entry.data() + 8);
+  PutBigEndian(line.low, entry.data() + 16);
+  entry[24] = static_cast<unsigned char>(side);
+  PutBigEndian(ordinal, entry.data() + 25);
+  return entry;
+}
+
+[[noreturn]] void FailEntries(int error) {
+  if (error == ENOSPC || error == EDQUOT) {
+    throw dbengine::EngineError(3026, "Espace disque insuffisant pour trier les lignes de la comparaison.");
+  }
+  throw dbengine::EngineError(3043, std::string("Erreur de disque sur le fichier de tri de la comparaison : ") +
+                                        std::strerror(error) + ".");
+}
+
+// The entries of one table in reading order: a temporary file without a
+// name (removed from its folder as soon as it is made), written through a
+// buffer, then read back once.
+class EntryFile {
  public:
-  Scratch() {
-    if (sqlite3_open_v2("", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) Fail();
-    Exec("PRAGMA journal_mode=OFF");
-    Exec("PRAGMA synchronous=OFF");
-    Exec("PRAGMA temp_store=FILE");
-    Exec("PRAGMA page_size=65536");
-    Exec("PRAGMA cache_size=-16384");
-    Exec("CREATE TABLE lines(entry BLOB)");
-  }
-  ~Scratch() {
-    sqlite3_finalize(insert_);
-    sqlite3_close_v2(db_);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
-  void Exec(const char* sql) {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
-  }
-
-  // One entry: the key digest, the line digest, the side and the row's
-  // ordinal in its table, as 33 bytes whose byte order is the order of the four.
-  void Add(std::uint64_t key, const Digest& line, int side, std::uint64_t ordinal) {
-    if (insert_ == nullptr &&
-        sqlite3_prepare_v2(db_, "INSERT INTO lines VALUES(?)", -1, &insert_, nullptr) != SQLITE_OK) {
-      Fail();
+  EntryFile() {
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    std::string path = ((error ? std::filesystem::path("/tmp") : folder) / "vidange-comparaison-XXXXXX").string();
+    const int fd = mkstemp(path.data());
+    if (fd < 0) FailEntries(errno);
+    unlink(path.c_str());
+    file_ = fdopen(fd, "w+b");
+    if (file_ == nullptr) {
+      const int saved = errno;
+      close(fd);
+      FailEntries(saved);
     }
-    unsigned char entry[kEntrySize];
-    PutBigEndian(key, entry);
-    PutBigEndian(line.high, entry + 8);
-    PutBigEndian(line.low, entry + 16);
-    entry[24] = static_cast<unsigned char>(side);
-    PutBigEndian(ordinal, entry + 25);
-    sqlite3_bind_blob(insert_, 1, entry, kEntrySize, SQLITE_STATIC);
-    const int rc = sqlite3_step(insert_);
-    sqlite3_reset(insert_);
-    if (rc != SQLITE_DONE) Fail(rc);
+    std::setvbuf(file_, nullptr, _IOFBF, std::size_t{1} << 20);
   }
-
-  sqlite3* Handle() const { return db_; }
-
-  // Makes dirty(entry) true for the entries whose bucket has non-zero sums.
-  void DefineDirty(const std::vector<BucketSum>& buckets) {
-    auto dirty = [](sqlite3_context* context, int, sqlite3_value** arguments) {
-      const auto* sums = static_cast<const std::vector<BucketSum>*>(sqlite3_user_data(context));
-      const auto* entry = static_cast<const unsigned char*>(sqlite3_value_blob(arguments[0]));
-      if (entry == nullptr || sqlite3_value_bytes(arguments[0]) != kEntrySize) {
-        sqlite3_result_int(context, 1);
-        return;
-      }
-      const Digest line{GetBigEndian(entry + 8), GetBigEndian(entry + 16)};
-      sqlite3_result_int(context, (*sums)[BucketOf(GetBigEndian(entry), line)].Zero() ? 0 : 1);
-    };
-    if (sqlite3_create_function(db_, "dirty", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                const_cast<std::vector<BucketSum>*>(&buckets), dirty, nullptr,
-                                nullptr) != SQLITE_OK) {
-      Fail();
-    }
+  ~EntryFile() {
+    if (file_ != nullptr) std::fclose(file_);
   }
+  EntryFile(const EntryFile&) = delete;
+  EntryFile& operator=(const EntryFile&) = delete;
 
-  [[noreturn]] void Fail(int rc = 0) const {
-    if (rc == 0) rc = db_ != nullptr ? sqlite3_errcode(db_) : SQLITE_CANTOPEN;
-    const std::string detail = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-    if ((rc & 0xff) == SQLITE_FULL) {
-      throw dbengine::EngineError(3026, "Espace disque insuffisant pour trier les lignes de la comparaison.");
-    }
-    throw dbengine::EngineError(3043, "Erreur de disque sur la base de tri de la comparaison : " + detail + ".");
+  void Add(const Entry& entry) {
+    if (std::fwrite(entry.data(), kEntrySize, 1, file_) != 1) FailEntries(errno);
+  }
+  // Back to the first entry, for reading.
+  void Rewind() {
+    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) FailEntries(errno);
+  }
+  // The next entry; false after the last.
+  bool Next(Entry& entry) {
+    if (std::fread(entry.data(), kEntrySize, 1, file_) == 1) return true;
+    if (std::ferror(file_)) FailEntries(errno != 0 ? errno : EIO);
+    return false;
+  }
+  // `count` entries from entry number `first` on (a run being merged).
+  void Read(std::uint64_t first, Entry* out, std::size_t count) {
+    if (std::fseek(file_, static_cast<long>(first * kEntrySize), SEEK_SET) != 0) FailEntries(errno);
+    if (std::fread(out, kEntrySize, count, file_) != count) FailEntries(std::ferror(file_) && errno != 0 ? errno : EIO);
   }
 
  private:
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* insert_ = nullptr;
+  std::FILE* file_ = nullptr;
 };
 
 std::string Bracketed(const std::string& name) { return "[" + name + "]"; }
@@ -203,15 +237,11 @@ std::vector<std::int16_t> MatchFields(const dbengine::TableDef& reference, const
   return positions;
 }
 
-void AppendBigEndian(std::uint64_t value, std::string& out) {
-  unsigned char bytes[8];
-  PutBigEndian(value, bytes);
-  out.append(reinterpret_cast<const char*>(bytes), 8);
-}
-
 void AppendTagged(char tag, std::uint64_t value, std::string& out) {
-  out.push_back(tag);
-  AppendBigEndian(value, out);
+  unsigned char bytes[9];
+  bytes[0] = static_cast<unsigned char>(tag);
+  PutBigEndian(value, bytes + 1);
+  out.append(reinterpret_cast<const char*>(bytes), 9);
 }
 
 void AppendTagged(char tag, std::string_view bytes, std::string& out) {
@@ -454,9 +484,9 @@ class Tally {
 
   void End() { EndKey(); }
 
-  FirstRows<Digest> missing;
-  FirstRows<Digest> extra;
-  FirstRows<std::pair<Digest, Digest>> different;
+  FirstRows<Surplus> missing;
+  FirstRows<Surplus> extra;
+  FirstRows<std::pair<Surplus, Surplus>> different;
 
  private:
   void EndLine() {
@@ -465,7 +495,7 @@ class Tally {
       const std::uint64_t surplus = count_[side] - count_[1 - side];
       surplus_[side] += surplus;
       if (!keyed_) {
-        (side == 0 ? missing : extra).Offer(first_[side], line_);
+        (side == 0 ? missing : extra).Offer(first_[side], {first_[side], line_});
       } else if (shown_[side].size() < 2 * kShownRows) {
         shown_[side].push_back({first_[side], line_});
       }
@@ -483,13 +513,13 @@ class Tally {
     const std::size_t shownPairs = static_cast<std::size_t>(
         std::min<std::uint64_t>(std::min(shown_[0].size(), shown_[1].size()), paired));
     for (std::size_t pair = 0; pair < shownPairs; ++pair) {
-      different.Offer(shown_[0][pair].ordinal, {shown_[0][pair].line, shown_[1][pair].line});
+      different.Offer(shown_[0][pair].ordinal, {shown_[0][pair], shown_[1][pair]});
     }
     for (std::size_t row = shownPairs; row < shown_[0].size(); ++row) {
-      missing.Offer(shown_[0][row].ordinal, shown_[0][row].line);
+      missing.Offer(shown_[0][row].ordinal, shown_[0][row]);
     }
     for (std::size_t row = shownPairs; row < shown_[1].size(); ++row) {
-      extra.Offer(shown_[1][row].ordinal, shown_[1][row].line);
+      extra.Offer(shown_[1][row].ordinal, shown_[1][row]);
     }
     surplus_[0] = surplus_[1] = 0;
     shown_[0].clear();
@@ -507,16 +537,42 @@ class Tally {
   std::vector<Surplus> shown_[2];  // a few surplus lines of the current key
 };
 
-// The rows of `side` whose digests are wanted, read again from the table, as shown.
-std::map<Digest, std::string> LinesOf(const Side& side, std::vector<Digest> wanted) {
+// The rows of `side` wanted, read again from the table, as shown, by their
+// digests. Each row is found by its ordinal, reading the table up to the
+// last one without putting the others into bytes; should a row there not
+// have the wanted digest, the table is searched for the digests instead.
+std::map<Digest, std::string> LinesOf(const Side& side, std::vector<Surplus> wanted) {
   std::map<Digest, std::string> found;
   if (wanted.empty()) return found;
-  std::sort(wanted.begin(), wanted.end());
-  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  std::sort(wanted.begin(), wanted.end(),
+            [](const Surplus& a, const Surplus& b) { return a.ordinal < b.ordinal; });
+  {
+    dbengine::Recordset rows = side.database.OpenRecordset("SELECT * FROM " + Bracketed(side.table));
+    std::string serial;
+    std::uint64_t ordinal = 0;
+    auto next = wanted.begin();
+    while (!rows.IsEOF()) {
+      if (ordinal == next->ordinal) {
+        serial.clear();
+        for (const std::int16_t field : side.fields) AppendSerial(rows.FieldValue(field), side.mode, serial);
+        if (DigestOf(serial) != next->line) break;
+        found.emplace(next->line, ShownRow(side, rows));
+        while (next != wanted.end() && next->ordinal == ordinal) ++next;
+        if (next == wanted.end()) return found;
+      }
+      rows.MoveNext();
+      ++ordinal;
+    }
+  }
+  found.clear();
+  std::vector<Digest> digests;
+  for (const Surplus& row : wanted) digests.push_back(row.line);
+  std::sort(digests.begin(), digests.end());
+  digests.erase(std::unique(digests.begin(), digests.end()), digests.end());
   ForEachRow(side, nullptr, [&](const std::string& serial, const std::string&, const dbengine::Recordset& rows) {
     const Digest digest = DigestOf(serial);
-    if (std::binary_search(wanted.begin(), wanted.end(), digest)) found.emplace(digest, ShownRow(side, rows));
-    return found.size() < wanted.size();
+    if (std::binary_search(digests.begin(), digests.end(), digest)) found.emplace(digest, ShownRow(side, rows));
+    return found.size() < digests.size();
   });
   return found;
 }
@@ -541,7 +597,7 @@ class SharedProgress : public TransferProgress {
 
 // One table's entries and bucket sums, or the error that stopped its reading.
 struct SideScan {
-  Scratch scratch;
+  EntryFile entries;
   std::vector<BucketSum> sums = std::vector<BucketSum>(std::size_t{1} << kBucketBits);
   std::exception_ptr error;
 };
@@ -549,13 +605,12 @@ struct SideScan {
 // Reads `side` (number `index`: 0 adds to the sums, 1 subtracts) into `scan`.
 void Scan(const Side& side, int index, SideScan& scan, TransferProgress* progress) {
   try {
-    scan.scratch.Exec("BEGIN");
     std::uint64_t ordinal = 0;
     ForEachRow(side, progress, [&](const std::string& serial, const std::string& keyBytes, const dbengine::Recordset&) {
       // A key whose digest is 0 stands for no key; moving it to 1 keeps its rows apart.
       const std::uint64_t keyDigest = keyBytes.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyBytes, 0), 1);
       const Digest digest = DigestOf(serial);
-      scan.scratch.Add(keyDigest, digest, index, ordinal++);
+      scan.entries.Add(MakeEntry(keyDigest, digest, index, ordinal++));
       BucketSum& sum = scan.sums[BucketOf(keyDigest, digest)];
       if (index == 0) {
         sum.high += digest.high;
@@ -568,39 +623,90 @@ void Scan(const Side& side, int index, SideScan& scan, TransferProgress* progres
       }
       return true;
     });
-    scan.scratch.Exec("COMMIT");
   } catch (...) {
     scan.error = std::current_exception();
   }
 }
 
-// The entries of one scratch database whose buckets differ, in byte order.
+// Dirty entries held in memory at most, per table; beyond, they are sorted
+// by runs of that many written to a temporary file, then merged.
+constexpr std::size_t kEntriesInMemory = std::size_t{1} << 19;
+// Entries read from a run at a time while merging.
+constexpr std::size_t kRunBuffer = 2048;
+
+// The entries of one table whose buckets differ, in byte order: read back
+// from its entry file and sorted in memory, or when there are many, sorted by
+// runs on disk and merged.
 class SortedEntries {
  public:
-  SortedEntries(Scratch& scratch, const std::vector<BucketSum>& sums) : scratch_(scratch) {
-    scratch.DefineDirty(sums);
-    if (sqlite3_prepare_v2(scratch.Handle(), "SELECT entry FROM lines WHERE dirty(entry) ORDER BY entry", -1,
-                           &statement_, nullptr) != SQLITE_OK) {
-      scratch.Fail();
+  SortedEntries(EntryFile& entries, const std::vector<BucketSum>& sums) {
+    entries.Rewind();
+    Entry entry;
+    while (entries.Next(entry)) {
+      const Digest line{GetBigEndian(entry.data() + 8), GetBigEndian(entry.data() + 16)};
+      if (sums[BucketOf(GetBigEndian(entry.data()), line)].Zero()) continue;
+      if (held_.size() == kEntriesInMemory) WriteRun();
+      held_.push_back(entry);
     }
+    if (runFile_ == nullptr) {
+      std::sort(held_.begin(), held_.end());
+      return;
+    }
+    WriteRun();
+    held_.clear();
+    held_.shrink_to_fit();
+    runFile_->Rewind();
+    for (Run& run : runs_) Refill(run);
   }
-  ~SortedEntries() { sqlite3_finalize(statement_); }
-  SortedEntries(const SortedEntries&) = delete;
-  SortedEntries& operator=(const SortedEntries&) = delete;
 
   // The next entry (valid until the next call), or nullptr after the last.
   const unsigned char* Next() {
-    const int rc = sqlite3_step(statement_);
-    if (rc == SQLITE_DONE) return nullptr;
-    if (rc != SQLITE_ROW) scratch_.Fail(rc);
-    const auto* entry = static_cast<const unsigned char*>(sqlite3_column_blob(statement_, 0));
-    if (entry == nullptr || sqlite3_column_bytes(statement_, 0) != kEntrySize) scratch_.Fail(SQLITE_CORRUPT);
-    return entry;
+    if (runFile_ == nullptr) return next_ < held_.size() ? held_[next_++].data() : nullptr;
+    Run* least = nullptr;
+    for (Run& run : runs_) {
+      if (run.at < run.buffer.size() && (least == nullptr || run.buffer[run.at] < least->buffer[least->at])) {
+        least = &run;
+      }
+    }
+    if (least == nullptr) return nullptr;
+    current_ = least->buffer[least->at++];
+    if (least->at == least->buffer.size()) Refill(*least);
+    return current_.data();
   }
 
  private:
-  Scratch& scratch_;
-  sqlite3_stmt* statement_ = nullptr;
+  // A sorted run in the run file: its entries not yet buffered, and those buffered.
+  struct Run {
+    std::uint64_t first = 0;
+    std::uint64_t left = 0;
+    std::vector<Entry> buffer;
+    std::size_t at = 0;
+  };
+
+  void WriteRun() {
+    if (runFile_ == nullptr) runFile_ = std::make_unique<EntryFile>();
+    std::sort(held_.begin(), held_.end());
+    runs_.push_back({written_, held_.size(), {}, 0});
+    for (const Entry& kept : held_) runFile_->Add(kept);
+    written_ += held_.size();
+    held_.clear();
+  }
+
+  void Refill(Run& run) {
+    run.buffer.resize(static_cast<std::size_t>(std::min<std::uint64_t>(run.left, kRunBuffer)));
+    run.at = 0;
+    if (run.buffer.empty()) return;
+    runFile_->Read(run.first, run.buffer.data(), run.buffer.size());
+    run.first += run.buffer.size();
+    run.left -= run.buffer.size();
+  }
+
+  std::vector<Entry> held_;
+  std::size_t next_ = 0;
+  std::unique_ptr<EntryFile> runFile_;
+  std::vector<Run> runs_;
+  std::uint64_t written_ = 0;
+  Entry current_{};
 };
 
 }  // namespace
@@ -636,7 +742,7 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
     sides[1].keyFields.push_back(place);
   }
 
-  // Each table is read into its own scratch database, the two at once in two
+  // Each table is read into its own entry file, the two at once in two
   // threads when they are two handles (one handle's connection serves one
   // thread at a time).
   SideScan scans[2];
@@ -661,38 +767,66 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
     sum.rows += other.rows;
   }
   scans[1].sums.clear();
+  const bool anyDirty = std::any_of(scans[0].sums.begin(), scans[0].sums.end(),
+                                    [](const BucketSum& sum) { return !sum.Zero(); });
 
-  // The entries of the buckets that differ, from the two sorted streams merged.
-  SortedEntries streams[2] = {SortedEntries(scans[0].scratch, scans[0].sums),
-                              SortedEntries(scans[1].scratch, scans[0].sums)};
+  // The entries of the buckets that differ, from the two sorted streams
+  // merged; with every bucket alike, the entry files are not read back.
   Tally tally(!key.empty(), differences);
-  const unsigned char* heads[2] = {streams[0].Next(), streams[1].Next()};
-  while (heads[0] != nullptr || heads[1] != nullptr) {
-    const int from =
-        heads[1] == nullptr || (heads[0] != nullptr && std::memcmp(heads[0], heads[1], kEntrySize) < 0) ? 0 : 1;
-    const unsigned char* entry = heads[from];
-    tally.Line(GetBigEndian(entry), {GetBigEndian(entry + 8), GetBigEndian(entry + 16)}, entry[24],
-               GetBigEndian(entry + 25));
-    heads[from] = streams[from].Next();
+  if (anyDirty) {
+    SortedEntries streams[2] = {SortedEntries(scans[0].entries, scans[0].sums),
+                                SortedEntries(scans[1].entries, scans[0].sums)};
+    const unsigned char* heads[2] = {streams[0].Next(), streams[1].Next()};
+    while (heads[0] != nullptr || heads[1] != nullptr) {
+      const int from =
+          heads[1] == nullptr || (heads[0] != nullptr && std::memcmp(heads[0], heads[1], kEntrySize) < 0) ? 0 : 1;
+      const unsigned char* entry = heads[from];
+      tally.Line(GetBigEndian(entry), {GetBigEndian(entry + 8), GetBigEndian(entry + 16)}, entry[24],
+                 GetBigEndian(entry + 25));
+      heads[from] = streams[from].Next();
+    }
   }
   tally.End();
 
-  std::vector<Digest> wanted[2];
+  std::vector<Surplus> wanted[2];
   for (const auto& row : tally.missing.Rows()) wanted[0].push_back(row.second);
   for (const auto& row : tally.extra.Rows()) wanted[1].push_back(row.second);
   for (const auto& row : tally.different.Rows()) {
     wanted[0].push_back(row.second.first);
     wanted[1].push_back(row.second.second);
   }
-  const std::map<Digest, std::string> lines[2] = {LinesOf(sides[0], wanted[0]), LinesOf(sides[1], wanted[1])};
+  // The two tables read again at once too, when they are two handles.
+  std::map<Digest, std::string> lines[2];
+  if (&first != &second && !wanted[0].empty() && !wanted[1].empty()) {
+    std::exception_ptr otherError;
+    std::thread other([&] {
+      try {
+        lines[1] = LinesOf(sides[1], wanted[1]);
+      } catch (...) {
+        otherError = std::current_exception();
+      }
+    });
+    std::exception_ptr error;
+    try {
+      lines[0] = LinesOf(sides[0], wanted[0]);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    other.join();
+    if (error) std::rethrow_exception(error);
+    if (otherError) std::rethrow_exception(otherError);
+  } else {
+    lines[0] = LinesOf(sides[0], wanted[0]);
+    lines[1] = LinesOf(sides[1], wanted[1]);
+  }
   auto text = [&](int side, const Digest& digest) {
     const auto found = lines[side].find(digest);
     return found != lines[side].end() ? found->second : std::string();
   };
-  for (const auto& row : tally.missing.Rows()) differences.missingRows.push_back(text(0, row.second));
-  for (const auto& row : tally.extra.Rows()) differences.extraRows.push_back(text(1, row.second));
+  for (const auto& row : tally.missing.Rows()) differences.missingRows.push_back(text(0, row.second.line));
+  for (const auto& row : tally.extra.Rows()) differences.extraRows.push_back(text(1, row.second.line));
   for (const auto& row : tally.different.Rows()) {
-    differences.differentRows.emplace_back(text(0, row.second.first), text(1, row.second.second));
+    differences.differentRows.emplace_back(text(0, row.second.first.line), text(1, row.second.second.line));
   }
   return differences;
 }

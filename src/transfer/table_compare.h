@@ -13,12 +13,13 @@
 // primary key, a missing and an extra row with the same key values are one
 // different row instead.
 //
-// The rows are sorted on disk through a scratch SQLite database (as digests of
-// their bytes), never held together in memory, so two tables of millions of
-// rows are compared in bounded memory. Nothing is written to either database;
-// the tables are read twice when there are rows to show (only those are put
-// into text), so the caller keeps each database in one reading transaction
-// for the two to agree.
+// The rows go to a temporary file as digests of their bytes, never held
+// together in memory; only those that differ are sorted (in memory, or on
+// disk by sorted runs merged when there are many), so two tables
+// of millions of rows are compared in bounded memory. Nothing is written to
+// either database; the tables are read again up to the last row to show when
+// there are some (only those are put into text), so the caller keeps each
+// database in one reading transaction for the two readings to agree.
 #ifndef TRANSFER_TABLE_COMPARE_H_
 #define TRANSFER_TABLE_COMPARE_H_
 
@@ -65,7 +66,7 @@ struct RowDifferences {
 // order. Throws dbengine::Error: 3265 when the two tables do not have the same
 // fields (naming a field one of them lacks), the engines' errors on reading
 // (3421 for a stored value that does not fit its field), 3026 / 3043 when the
-// scratch database cannot be written. `progress`, when given, is told the
+// temporary files cannot be written. `progress`, when given, is told the
 // rows read of each table.
 RowDifferences CompareTables(dbengine::Database& first, const std::string& firstTable, dbengine::Database& second,
                              const std::string& secondTable, TransferProgress* progress = nullptr,
