@@ -155,41 +155,52 @@ void AppendFloating(Float number, int significant, std::string& out) {
     out.push_back('0');
     return;
   }
-  // "d.ddddde+XX" (or "-d.ddd..."): correctly rounded, locale-free.
-  char buffer[64];
-  std::to_chars_result result{};
-  bool rounded = false;
-  if constexpr (std::is_same_v<Float, double>) {
-    // The shortest digits that read back as the number, far quicker to find:
-    // when there are at most `significant` (15) of them they are also the
-    // number rounded to 15 digits (a double's half unit in the last place is
-    // under a tenth of half a unit in its 15th digit), trailing zeros aside.
-    result = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific);
-    int shortestDigits = 0;
-    for (const char* at = buffer; *at != 'e'; ++at) shortestDigits += *at >= '0' && *at <= '9';
-    rounded = shortestDigits <= significant;
-  }
-  if (!rounded) {
-    result = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific, significant - 1);
-  }
-  const char* cursor = buffer;
   // The text is built in `text` (at most a sign, 17 digits, a comma, the
   // zeros of an exponent down to -4 or up to 15, or "E+308"), then appended.
   char text[48];
   char* at = text;
-  if (*cursor == '-') {
-    *at++ = '-';
-    ++cursor;
-  }
+  if (number < 0) *at++ = '-';
+  // The digits rounded to `significant`, and the decimal exponent of the first.
   char digits[24];
   int digitCount = 0;
-  while (*cursor != 'e') {
-    if (*cursor != '.') digits[digitCount++] = *cursor;
-    ++cursor;
-  }
-  ++cursor;  // 'e'
   int exponent = 0;
-  std::from_chars(*cursor == '+' ? cursor + 1 : cursor, result.ptr, exponent);
+  bool found = false;
+  if constexpr (std::is_same_v<Float, double>) {
+    // Any decimal of at most 15 digits that reads back as the number is
+    // also the number rounded to 15 digits (a double's half unit in the last
+    // place is under a fourth of half a unit in its 15th digit), trailing
+    // zeros aside: most stored amounts and rates have a few decimals, found
+    // without the general conversion.
+    constexpr int kDecimals = 6;
+    constexpr double kScale = 1e6;
+    const double magnitude = std::fabs(number);
+    if (significant == 15 && magnitude < 1e9 && magnitude >= 1e-4) {
+      const double scaled = std::nearbyint(magnitude * kScale);
+      if (scaled >= 1 && scaled / kScale == magnitude) {
+        char whole[24];
+        char* const end = whole + sizeof whole;
+        const char* start = WriteDigits(static_cast<std::uint64_t>(scaled), end);
+        digitCount = static_cast<int>(end - start);
+        std::copy(start, static_cast<const char*>(end), digits);
+        exponent = digitCount - 1 - kDecimals;
+        found = true;
+      }
+    }
+  }
+  if (!found) {
+    // "d.ddddde+XX" (or "-d.ddd..."): correctly rounded, locale-free.
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific, significant - 1);
+    const char* cursor = buffer;
+    if (*cursor == '-') ++cursor;
+    while (*cursor != 'e') {
+      if (*cursor != '.') digits[digitCount++] = *cursor;
+      ++cursor;
+    }
+    ++cursor;  // 'e'
+    std::from_chars(*cursor == '+' ? cursor + 1 : cursor, result.ptr, exponent);
+  }
   while (digitCount > 1 && digits[digitCount - 1] == '0') --digitCount;
 
   if (exponent < -4 || exponent >= significant) {
