@@ -5,40 +5,51 @@
 # program holds a read transaction on the target; and into a table whose fields
 # carry CHECK constraints refusing values of the wrong kind), side by side with the
 # sqlite3 shell's list-mode export and its `.import` of the same rows, in one run.
-# Each command runs three times, alternating; the best time of each is shown,
-# with rows per second and peak resident memory (KiB).
+# The shell is tuned as a SQLite user would: a 32 MiB page cache, as the
+# engine's transactions have. Each command runs three times (ROUNDS), alternating;
+# the best time of each is shown, with its CPU seconds (user + system), rows
+# per second and peak resident memory (KiB); then the ratios of vidange's
+# export and import to the shell's, in wall-clock and CPU time.
 #
-# usage: bench/transfer_bench.sh [N ...]     (default: 100000 1000000)
+# usage: [VIDANGE=path] [ROUNDS=n] [QUICK=1] bench/transfer_bench.sh [N ...]   (default: 100000 1000000)
+#   QUICK=1: only the export and the clear-first import, beside the shell (for 3M rows)
 # needs: a built build/ (vidange), sqlite3, python3, /usr/bin/time
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-vidange=build/vidange
+vidange=${VIDANGE:-build/vidange}
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(100000 1000000)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Runs a command, prints "<seconds> <peak KiB>".
+# Runs a command, prints "<seconds> <peak KiB> <CPU seconds>".
 measure() {
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
-  cat "$work/time"
+  /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$@" >/dev/null
+  awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$work/time"
 }
 
 rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%9.0f", (s > 0 ? n / s : 0) }'; }
 
 # Keeps the best time (and its peak) of each command over the rounds.
-declare -A best_seconds best_peak
-keep() {  # keep LABEL SECONDS PEAK
+declare -A best_seconds best_peak best_cpu
+keep() {  # keep LABEL SECONDS PEAK CPU
   if [ -z "${best_seconds[$1]:-}" ] || awk -v a="$2" -v b="${best_seconds[$1]}" 'BEGIN { exit !(a < b) }'; then
     best_seconds[$1]=$2
     best_peak[$1]=$3
   fi
+  if [ -z "${best_cpu[$1]:-}" ] || awk -v a="$4" -v b="${best_cpu[$1]}" 'BEGIN { exit !(a < b) }'; then
+    best_cpu[$1]=$4
+  fi
 }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
-readonly rounds=3
+readonly rounds=${ROUNDS:-3}
+readonly quick=${QUICK:-0}
+readonly tuned=(-cmd "PRAGMA cache_size = -32768")
 readonly labels=("vidange export" "vidange import (clear)" "vidange import, CHECK constraints"
   "vidange import, reader held" "sqlite3 shell list export" "sqlite3 shell .import")
+readonly quick_labels=("vidange export" "vidange import (clear)" "sqlite3 shell list export" "sqlite3 shell .import")
 
 # Gives table $2 of database $1 a CHECK constraint per field, refusing what
 # the engine's reads refuse (a value of another kind, out of range, too long),
@@ -77,25 +88,37 @@ assert db.execute("PRAGMA integrity_check").fetchone()[0] == "ok"
 PYTHON
 }
 
-printf "%-10s %-34s %10s %9s %10s\n" rows command seconds rows/s "peak KiB"
+printf "%-10s %-34s %10s %8s %9s %10s\n" rows command seconds "CPU s" rows/s "peak KiB"
 for n in "${sizes[@]}"; do
   best_seconds=()
   best_peak=()
+  best_cpu=()
   source="$work/source-$n.mdb"
   bench/make-conventions-source.py "$source" "$n" --vidange "$vidange" >/dev/null
   target="$work/target-$n.mdb"
   "$vidange" sql "$target" --create < data/schema-patbase.sql
   checked="$work/checked-$n.mdb"
-  "$vidange" sql "$checked" --create < data/schema-patbase.sql
-  add_checks "$checked" Conventions
+  if [ "$quick" != 1 ]; then
+    "$vidange" sql "$checked" --create < data/schema-patbase.sql
+    add_checks "$checked" Conventions
+  fi
 
   for ((round = 0; round < rounds; ++round)); do
-    read -r seconds peak < <(measure "$vidange" export "$source" Conventions "$work/conventions.txt")
-    keep "vidange export" "$seconds" "$peak"
-    read -r seconds peak < <(measure "$vidange" import "$target" Conventions "$work/conventions.txt" --mode clear)
-    keep "vidange import (clear)" "$seconds" "$peak"
-    read -r seconds peak < <(measure "$vidange" import "$checked" Conventions "$work/conventions.txt" --mode clear)
-    keep "vidange import, CHECK constraints" "$seconds" "$peak"
+    read -r seconds peak cpu < <(measure "$vidange" export "$source" Conventions "$work/conventions.txt")
+    keep "vidange export" "$seconds" "$peak" "$cpu"
+    read -r seconds peak cpu < <(measure sh -c "sqlite3 -list -separator '|' ${tuned[*]@Q} '$source' 'SELECT * FROM Conventions' > '$work/shell.txt'")
+    keep "sqlite3 shell list export" "$seconds" "$peak" "$cpu"
+    read -r seconds peak cpu < <(measure "$vidange" import "$target" Conventions "$work/conventions.txt" --mode clear)
+    keep "vidange import (clear)" "$seconds" "$peak" "$cpu"
+    # A new table each round, with the same unique index over its 6-field key.
+    shell_target="$work/shell-target-$n.db"
+    rm -f "$shell_target"
+    sqlite3 "$shell_target" "$(sqlite3 "$source" ".schema Conventions")"
+    read -r seconds peak cpu < <(measure sqlite3 "$shell_target" "${tuned[@]}" -cmd ".mode list" -cmd ".separator |" ".import '$work/shell.txt' Conventions")
+    keep "sqlite3 shell .import" "$seconds" "$peak" "$cpu"
+    [ "$quick" != 1 ] || continue
+    read -r seconds peak cpu < <(measure "$vidange" import "$checked" Conventions "$work/conventions.txt" --mode clear)
+    keep "vidange import, CHECK constraints" "$seconds" "$peak" "$cpu"
 
     # The same import while another program holds a read transaction on the
     # target: the sqlite3 shell, fed its statements through a pipe.
@@ -105,26 +128,25 @@ for n in "${sizes[@]}"; do
     exec 3>"$work/reader"
     echo "BEGIN; SELECT count(*) FROM Conventions;" >&3
     sleep 0.5
-    read -r seconds peak < <(measure "$vidange" import "$target" Conventions "$work/conventions.txt" --mode clear)
-    keep "vidange import, reader held" "$seconds" "$peak"
+    read -r seconds peak cpu < <(measure "$vidange" import "$target" Conventions "$work/conventions.txt" --mode clear)
+    keep "vidange import, reader held" "$seconds" "$peak" "$cpu"
     echo "COMMIT;" >&3
     exec 3>&-
     wait "$reader"
     rm -f "$work/reader"
-
-    read -r seconds peak < <(measure sh -c "sqlite3 -list -separator '|' '$source' 'SELECT * FROM Conventions' > '$work/shell.txt'")
-    keep "sqlite3 shell list export" "$seconds" "$peak"
-    # A new table each round, with the same unique index over its 6-field key.
-    shell_target="$work/shell-target-$n.db"
-    rm -f "$shell_target"
-    sqlite3 "$shell_target" "$(sqlite3 "$source" ".schema Conventions")"
-    read -r seconds peak < <(measure sqlite3 "$shell_target" -cmd ".mode list" -cmd ".separator |" ".import '$work/shell.txt' Conventions")
-    keep "sqlite3 shell .import" "$seconds" "$peak"
   done
-  for label in "${labels[@]}"; do
-    printf "%-10s %-34s %10s %9s %10s\n" "$n" "$label" "${best_seconds[$label]}" \
+  shown=("${labels[@]}")
+  [ "$quick" != 1 ] || shown=("${quick_labels[@]}")
+  for label in "${shown[@]}"; do
+    printf "%-10s %-34s %10s %8s %9s %10s\n" "$n" "$label" "${best_seconds[$label]}" "${best_cpu[$label]}" \
       "$(rate "$n" "${best_seconds[$label]}")" "${best_peak[$label]}"
   done
+  printf "%-10s %-34s %10s %8s\n" "$n" "ratio export / shell" \
+    "$(ratio "${best_seconds["vidange export"]}" "${best_seconds["sqlite3 shell list export"]}")" \
+    "$(ratio "${best_cpu["vidange export"]}" "${best_cpu["sqlite3 shell list export"]}")"
+  printf "%-10s %-34s %10s %8s\n" "$n" "ratio import / shell .import" \
+    "$(ratio "${best_seconds["vidange import (clear)"]}" "${best_seconds["sqlite3 shell .import"]}")" \
+    "$(ratio "${best_cpu["vidange import (clear)"]}" "${best_cpu["sqlite3 shell .import"]}")"
 
   rm -f "$source" "$target" "$checked" "$shell_target" "$work"/*.txt
 done

@@ -127,6 +127,12 @@ const Value& Cursor::FieldValue(std::int16_t position) const {
   return current_[static_cast<std::size_t>(position)];
 }
 
+const std::vector<Value>& Cursor::Row() const {
+  CheckLive();
+  if (eof_) throw EngineError(3021, "Aucun enregistrement en cours.");
+  return current_;
+}
+
 void Cursor::CheckWritable() const {
   if (type_ != RecordsetType::kTable) {
     throw EngineError(3251, "Opération non prise en charge pour ce type d'objet : ce recordset est en lecture seule.");

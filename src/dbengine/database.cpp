@@ -67,6 +67,7 @@ void Recordset::MoveNext() { cursor_->MoveNext(); }
 std::int16_t Recordset::FieldCount() const { return cursor_->FieldCount(); }
 const FieldDef& Recordset::Field(std::int16_t position) const { return cursor_->Field(position); }
 const Value& Recordset::FieldValue(std::int16_t position) const { return cursor_->FieldValue(position); }
+const std::vector<Value>& Recordset::Row() const { return cursor_->Row(); }
 void Recordset::AddNew() { cursor_->AddNew(); }
 void Recordset::SetFieldValue(std::int16_t position, std::string_view text) {
   if (!IsValidUtf8(text)) {

@@ -85,6 +85,9 @@ class Recordset {
   const FieldDef& Field(std::int16_t position) const;  // 3265 out of range
   // Value of field `position` of the current row (3021 without one).
   const Value& FieldValue(std::int16_t position) const;
+  // Values of every field of the current row, in field order (3021 without
+  // one): what FieldValue gives, for a reader of whole rows.
+  const std::vector<Value>& Row() const;
 
   // Table-type recordsets only (3251 otherwise). AddNew starts a new row of
   // Nulls; SetFieldValue converts a string to the field's type (3421 when it

@@ -133,38 +133,38 @@ bool IntegerFits(FieldType type, std::int64_t number) {
 }
 
 bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Value& out) {
-  // Read through the column's value: each sqlite3_column_ call would take and
-  // leave the connection's mutex again.
-  sqlite3_value* const stored_value = sqlite3_column_value(statement, column);
   out.type = field.type;
   out.text.clear();
   out.integer = 0;
   out.real = 0.0;
-  const int stored = sqlite3_value_type(stored_value);
-  out.isNull = stored == SQLITE_NULL;
+  // One call for the column; the value's own accessors then neither lock nor
+  // check the statement again (the connection is used by one thread at a time).
+  sqlite3_value* const stored = sqlite3_column_value(statement, column);
+  const int kind = sqlite3_value_type(stored);
+  out.isNull = kind == SQLITE_NULL;
   if (out.isNull) return true;
   switch (field.type) {
     case kBoolean:
-      out.integer = sqlite3_value_int64(stored_value);
-      return stored == SQLITE_INTEGER && (out.integer == 0 || out.integer == 1);
+      out.integer = sqlite3_value_int64(stored);
+      return kind == SQLITE_INTEGER && (out.integer == 0 || out.integer == 1);
     case kByte:
     case kInteger:
     case kLong:
     case kCurrency:
     case kBigInt:
-      out.integer = sqlite3_value_int64(stored_value);
-      return stored == SQLITE_INTEGER && IntegerFits(field.type, out.integer);
+      out.integer = sqlite3_value_int64(stored);
+      return kind == SQLITE_INTEGER && IntegerFits(field.type, out.integer);
     case kSingle:
     case kDouble:
     case kDate: {
-      if (stored == SQLITE_INTEGER) {
+      if (kind == SQLITE_INTEGER) {
         // A whole number SQLite keeps as an integer (numeric affinity): exact
         // as a double only within 2^53.
-        const std::int64_t whole = sqlite3_value_int64(stored_value);
+        const std::int64_t whole = sqlite3_value_int64(stored);
         out.real = static_cast<double>(whole);
         if (whole < -(std::int64_t{1} << 53) || whole > (std::int64_t{1} << 53)) return false;
-      } else if (stored == SQLITE_FLOAT) {
-        out.real = sqlite3_value_double(stored_value);
+      } else if (kind == SQLITE_FLOAT) {
+        out.real = sqlite3_value_double(stored);
       } else {
         return false;
       }
@@ -173,15 +173,15 @@ bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Valu
     }
     case kBinary:
     case kLongBinary: {
-      if (stored != SQLITE_BLOB) return false;
-      const void* bytes = sqlite3_value_blob(stored_value);
-      out.text.assign(static_cast<const char*>(bytes), sqlite3_value_bytes(stored_value));
+      if (kind != SQLITE_BLOB) return false;
+      const void* bytes = sqlite3_value_blob(stored);
+      out.text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(sqlite3_value_bytes(stored)));
       return field.type != kBinary || out.text.size() <= static_cast<std::size_t>(field.size);
     }
     default: {  // Text, Memo, GUID, Decimal
-      if (stored != SQLITE_TEXT) return false;
-      const unsigned char* text = sqlite3_value_text(stored_value);
-      out.text.assign(reinterpret_cast<const char*>(text), sqlite3_value_bytes(stored_value));
+      if (kind != SQLITE_TEXT) return false;
+      const unsigned char* text = sqlite3_value_text(stored);
+      out.text.assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_value_bytes(stored)));
       switch (field.type) {
         case kText:
           return out.text.size() <= static_cast<std::size_t>(field.size) ||

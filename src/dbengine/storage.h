@@ -327,6 +327,7 @@ class Cursor {
   std::int16_t FieldCount() const;
   const FieldDef& Field(std::int16_t position) const;
   const Value& FieldValue(std::int16_t position) const;
+  const std::vector<Value>& Row() const;
   void AddNew();
   void SetFieldValue(std::int16_t position, std::string_view text);
   void Update();

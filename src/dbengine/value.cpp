@@ -6,6 +6,7 @@
 // which the Qt application object switches to the user's locale.
 #include "dbengine/value.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
 
 namespace dbengine {
 namespace {
@@ -66,44 +68,74 @@ int DaysInMonth(int year, int month) {
 // ---------------------------------------------------------------------------
 // Writing.
 
-void AppendUnsigned(std::uint64_t number, std::string& out) {
-  char buffer[24];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
-  out.append(buffer, result.ptr);
+// The two digits of each number below 100, for the digit loops below: a
+// value's text is built in a small buffer and appended to the line at once.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the decimal digits of `number` so that they end just before `end`;
+// returns where they start.
+char* WriteDigits(std::uint64_t number, char* end) {
+  while (number >= 100) {
+    const std::size_t pair = static_cast<std::size_t>(number % 100) * 2;
+    number /= 100;
+    end -= 2;
+    end[0] = kDigitPairs[pair];
+    end[1] = kDigitPairs[pair + 1];
+  }
+  if (number >= 10) {
+    end -= 2;
+    end[0] = kDigitPairs[number * 2];
+    end[1] = kDigitPairs[number * 2 + 1];
+  } else {
+    *--end = static_cast<char>('0' + number);
+  }
+  return end;
+}
+
+// Writes `number` (below 100) as two digits at `at`; returns the position after them.
+char* WriteTwoDigits(unsigned number, char* at) {
+  at[0] = kDigitPairs[number * 2];
+  at[1] = kDigitPairs[number * 2 + 1];
+  return at + 2;
 }
 
 void AppendSigned(std::int64_t number, std::string& out) {
   char buffer[24];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
-  out.append(buffer, result.ptr);
-}
-
-void AppendPadded(std::int64_t number, int width, std::string& out) {
-  char buffer[24];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
-  for (auto length = result.ptr - buffer; length < width; ++length) out.push_back('0');
-  out.append(buffer, result.ptr);
+  char* const end = buffer + sizeof buffer;
+  // Through the unsigned magnitude so that the most negative number works too.
+  std::uint64_t magnitude = static_cast<std::uint64_t>(number);
+  if (number < 0) magnitude = 0 - magnitude;
+  char* start = WriteDigits(magnitude, end);
+  if (number < 0) *--start = '-';
+  out.append(start, static_cast<std::size_t>(end - start));
 }
 
 void AppendCurrency(std::int64_t tenThousandths, std::string& out) {
+  char buffer[32];
+  char* const end = buffer + sizeof buffer;
   // Through the unsigned magnitude so that the most negative amount works too.
   std::uint64_t magnitude = static_cast<std::uint64_t>(tenThousandths);
-  if (tenThousandths < 0) {
-    out.push_back('-');
-    magnitude = 0 - magnitude;
+  if (tenThousandths < 0) magnitude = 0 - magnitude;
+  // The fraction first, right to left, its trailing zeros dropped.
+  char* start = end;
+  if (auto fraction = static_cast<unsigned>(magnitude % 10000); fraction != 0) {
+    int length = 4;
+    while (fraction % 10 == 0) {
+      fraction /= 10;
+      --length;
+    }
+    for (int digit = 0; digit < length; ++digit) {
+      *--start = static_cast<char>('0' + fraction % 10);
+      fraction /= 10;
+    }
+    *--start = ',';
   }
-  AppendUnsigned(magnitude / 10000, out);
-  auto fraction = static_cast<unsigned>(magnitude % 10000);
-  if (fraction == 0) return;
-  char digits[4];
-  for (int position = 3; position >= 0; --position) {
-    digits[position] = static_cast<char>('0' + fraction % 10);
-    fraction /= 10;
-  }
-  int length = 4;
-  while (digits[length - 1] == '0') --length;
-  out.push_back(',');
-  out.append(digits, static_cast<std::size_t>(length));
+  start = WriteDigits(magnitude / 10000, start);
+  if (tenThousandths < 0) *--start = '-';
+  out.append(start, static_cast<std::size_t>(end - start));
 }
 
 // Writes a floating-point number rounded to `significant` digits, in fixed form
@@ -123,50 +155,87 @@ void AppendFloating(Float number, int significant, std::string& out) {
     out.push_back('0');
     return;
   }
-  // "d.ddddde+XX" (or "-d.ddd..."): correctly rounded, locale-free.
-  char buffer[64];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific, significant - 1);
-  const char* cursor = buffer;
-  if (*cursor == '-') {
-    out.push_back('-');
-    ++cursor;
-  }
+  // The text is built in `text` (at most a sign, 17 digits, a comma, the
+  // zeros of an exponent down to -4 or up to 15, or "E+308"), then appended.
+  char text[48];
+  char* at = text;
+  if (number < 0) *at++ = '-';
+  // The digits rounded to `significant`, and the decimal exponent of the first.
   char digits[24];
   int digitCount = 0;
-  while (*cursor != 'e') {
-    if (*cursor != '.') digits[digitCount++] = *cursor;
-    ++cursor;
-  }
-  ++cursor;  // 'e'
   int exponent = 0;
-  std::from_chars(*cursor == '+' ? cursor + 1 : cursor, result.ptr, exponent);
+  bool found = false;
+  if constexpr (std::is_same_v<Float, double>) {
+    // Any decimal of at most 15 digits that reads back as the number is
+    // also the number rounded to 15 digits (a double's half unit in the last
+    // place is under a fourth of half a unit in its 15th digit), trailing
+    // zeros aside: most stored amounts and rates have a few decimals, found
+    // without the general conversion.
+    constexpr int kDecimals = 6;
+    constexpr double kScale = 1e6;
+    const double magnitude = std::fabs(number);
+    if (significant == 15 && magnitude < 1e9 && magnitude >= 1e-4) {
+      const double scaled = std::nearbyint(magnitude * kScale);
+      if (scaled >= 1 && scaled / kScale == magnitude) {
+        char whole[24];
+        char* const end = whole + sizeof whole;
+        const char* start = WriteDigits(static_cast<std::uint64_t>(scaled), end);
+        digitCount = static_cast<int>(end - start);
+        std::copy(start, static_cast<const char*>(end), digits);
+        exponent = digitCount - 1 - kDecimals;
+        found = true;
+      }
+    }
+  }
+  if (!found) {
+    // "d.ddddde+XX" (or "-d.ddd..."): correctly rounded, locale-free.
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific, significant - 1);
+    const char* cursor = buffer;
+    if (*cursor == '-') ++cursor;
+    while (*cursor != 'e') {
+      if (*cursor != '.') digits[digitCount++] = *cursor;
+      ++cursor;
+    }
+    ++cursor;  // 'e'
+    std::from_chars(*cursor == '+' ? cursor + 1 : cursor, result.ptr, exponent);
+  }
   while (digitCount > 1 && digits[digitCount - 1] == '0') --digitCount;
 
   if (exponent < -4 || exponent >= significant) {
-    out.push_back(digits[0]);
+    *at++ = digits[0];
     if (digitCount > 1) {
-      out.push_back(',');
-      out.append(digits + 1, static_cast<std::size_t>(digitCount - 1));
+      *at++ = ',';
+      at = std::copy(digits + 1, digits + digitCount, at);
     }
-    out.push_back('E');
-    out.push_back(exponent < 0 ? '-' : '+');
-    AppendPadded(exponent < 0 ? -exponent : exponent, 2, out);
+    *at++ = 'E';
+    *at++ = exponent < 0 ? '-' : '+';
+    const unsigned magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
+    if (magnitude < 100) {
+      at = WriteTwoDigits(magnitude, at);
+    } else {
+      char exponentDigits[8];
+      const char* start = WriteDigits(magnitude, exponentDigits + sizeof exponentDigits);
+      at = std::copy(start, static_cast<const char*>(exponentDigits + sizeof exponentDigits), at);
+    }
   } else if (exponent < 0) {
-    out += "0,";
-    out.append(static_cast<std::size_t>(-exponent - 1), '0');
-    out.append(digits, static_cast<std::size_t>(digitCount));
+    *at++ = '0';
+    *at++ = ',';
+    at = std::fill_n(at, -exponent - 1, '0');
+    at = std::copy(digits, digits + digitCount, at);
   } else {
     const int integerDigits = exponent + 1;
     if (digitCount <= integerDigits) {
-      out.append(digits, static_cast<std::size_t>(digitCount));
-      out.append(static_cast<std::size_t>(integerDigits - digitCount), '0');
+      at = std::copy(digits, digits + digitCount, at);
+      at = std::fill_n(at, integerDigits - digitCount, '0');
     } else {
-      out.append(digits, static_cast<std::size_t>(integerDigits));
-      out.push_back(',');
-      out.append(digits + integerDigits, static_cast<std::size_t>(digitCount - integerDigits));
+      at = std::copy(digits, digits + integerDigits, at);
+      *at++ = ',';
+      at = std::copy(digits + integerDigits, digits + digitCount, at);
     }
   }
+  out.append(text, static_cast<std::size_t>(at - text));
 }
 
 // A date value is days since 30/12/1899 with the time of day as the fraction;
@@ -194,21 +263,29 @@ void AppendDate(double serial, std::string& out) {
     AppendFloating(serial, 15, out);
     return;
   }
+  // "dd/mm/yyyy hh:nn:ss" at most, built here and appended at once.
+  char text[20];
+  char* at = text;
   if (day != 0) {
     const CivilDate date = CivilFromDays(day + kDateEpoch);
-    AppendPadded(date.day, 2, out);
-    out.push_back('/');
-    AppendPadded(date.month, 2, out);
-    out.push_back('/');
-    AppendPadded(date.year, 4, out);
-    if (seconds == 0) return;
-    out.push_back(' ');
+    const auto year = static_cast<unsigned>(date.year);  // 100 to 9999: four digits
+    at = WriteTwoDigits(date.day, at);
+    *at++ = '/';
+    at = WriteTwoDigits(date.month, at);
+    *at++ = '/';
+    at = WriteTwoDigits(year / 100, at);
+    at = WriteTwoDigits(year % 100, at);
+    if (seconds != 0) *at++ = ' ';
   }
-  AppendPadded(seconds / 3600, 2, out);
-  out.push_back(':');
-  AppendPadded(seconds / 60 % 60, 2, out);
-  out.push_back(':');
-  AppendPadded(seconds % 60, 2, out);
+  if (day == 0 || seconds != 0) {
+    const auto time = static_cast<unsigned>(seconds);
+    at = WriteTwoDigits(time / 3600, at);
+    *at++ = ':';
+    at = WriteTwoDigits(time / 60 % 60, at);
+    *at++ = ':';
+    at = WriteTwoDigits(time % 60, at);
+  }
+  out.append(text, static_cast<std::size_t>(at - text));
 }
 
 void AppendHex(std::string_view bytes, std::string& out) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <ostream>
@@ -232,6 +234,30 @@ TEST(ValueText, WrittenTextsReadBackExactly) {
     ASSERT_EQ(TextToValue(text, value.type, back), Conversion::kOk) << text;
     EXPECT_EQ(back, value) << text;
     EXPECT_EQ(ValueToText(back), text);
+  }
+}
+
+TEST(ValueText, DoublesAreWrittenRoundedToFifteenDigits) {
+  // Amounts with a few decimals, their neighbours one unit in the last place
+  // away and numbers of 16 or 17 digits: each text reads back as the number
+  // rounded to 15 significant digits.
+  std::vector<double> numbers;
+  std::uint64_t seed = 12345;
+  for (int index = 0; index < 20000; ++index) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    const double power[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7};
+    const double number = static_cast<double>(seed >> (20 + index % 30)) / power[index % 8];
+    numbers.insert(numbers.end(), {number, -number, std::nextafter(number, 0.0), std::nextafter(number, 1e300)});
+  }
+  for (const double number : numbers) {
+    char digits[64];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number, std::chars_format::scientific, 14).ptr;
+    double rounded = 0;
+    std::from_chars(digits, end, rounded);
+    Value back;
+    const std::string text = ValueToText(Value::Real(kDouble, number));
+    ASSERT_EQ(TextToValue(text, kDouble, back), Conversion::kOk) << text;
+    ASSERT_EQ(back.real, rounded) << text << " for " << std::string(digits, end);
   }
 }
 

@@ -260,18 +260,33 @@ bool Cp1252Converter::ToCp1252(std::string_view utf8, char* out, std::size_t& wr
   std::size_t position = 0;
   std::size_t outPosition = 0;
   while (position < size) {
-    const unsigned char lead = text[position];
-    if (lead < 0x80) {
-      // A run of ASCII, copied as it is; scanned eight bytes at a time.
-      std::size_t end = position + 1;
-      for (std::uint64_t word; end + 8 <= size; end += 8) {
-        std::memcpy(&word, text + end, 8);
-        if (word & 0x8080808080808080ULL) break;
+    if (size - position >= 8) {
+      // ASCII eight bytes at a time: the word is stored whole (the output is
+      // never ahead of the input, so the eight bytes fit) and counted up to
+      // its first byte that is not ASCII.
+      std::uint64_t word;
+      std::memcpy(&word, text + position, 8);
+      std::memcpy(out + outPosition, &word, 8);
+      const std::uint64_t high = word & 0x8080808080808080ULL;
+      if (high == 0) {
+        position += 8;
+        outPosition += 8;
+        continue;
       }
-      while (end < size && text[end] < 0x80) ++end;
-      std::memcpy(out + outPosition, text + position, end - position);
-      outPosition += end - position;
-      position = end;
+      const auto ascii = static_cast<std::size_t>(__builtin_ctzll(high) / 8);
+      position += ascii;
+      outPosition += ascii;
+    } else if (text[position] < 0x80) {
+      out[outPosition++] = static_cast<char>(text[position++]);
+      continue;
+    }
+    const unsigned char lead = text[position];
+    if ((lead == 0xC2 || lead == 0xC3) && size - position >= 2 && (text[position + 1] & 0xC0) == 0x80 &&
+        (lead == 0xC3 || text[position + 1] >= 0xA0)) {
+      // U+00A0 to U+00FF, the accented letters of French texts, have the
+      // byte of their own number.
+      out[outPosition++] = static_cast<char>(((lead & 0x03) << 6) | (text[position + 1] & 0x3F));
+      position += 2;
       continue;
     }
     char32_t codePoint = 0;
