@@ -37,6 +37,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include <unistd.h>
 
@@ -51,11 +52,15 @@ struct Digest {
   auto operator<=>(const Digest&) const = default;
 };
 
-// MurmurHash64A (Austin Appleby's public-domain design), eight bytes at a time.
-std::uint64_t Murmur64(std::string_view text, std::uint64_t seed) {
+// MurmurHash64A (Austin Appleby's public-domain design), eight bytes at a
+// time, for two seeds in one pass over the bytes (the mixing of each eight
+// bytes does not depend on the seed).
+std::pair<std::uint64_t, std::uint64_t> Murmur64Pair(std::string_view text, std::uint64_t firstSeed,
+                                                     std::uint64_t secondSeed) {
   constexpr std::uint64_t m = 0xc6a4a7935bd1e995ULL;
   constexpr int r = 47;
-  std::uint64_t hash = seed ^ (text.size() * m);
+  std::uint64_t first = firstSeed ^ (text.size() * m);
+  std::uint64_t second = secondSeed ^ (text.size() * m);
   const char* at = text.data();
   const char* const end = at + (text.size() & ~std::size_t{7});
   for (; at != end; at += 8) {
@@ -64,55 +69,31 @@ std::uint64_t Murmur64(std::string_view text, std::uint64_t seed) {
     k *= m;
     k ^= k >> r;
     k *= m;
-    hash ^= k;
-    hash *= m;
+    first = (first ^ k) * m;
+    second = (second ^ k) * m;
   }
   std::uint64_t tail = 0;
   for (std::size_t byte = text.size() & 7; byte > 0; --byte) {
     tail = (tail << 8) | static_cast<unsigned char>(end[byte - 1]);
   }
   if ((text.size() & 7) != 0) {
-    hash ^= tail;
-    hash *= m;
-  }
-  hash ^= hash >> r;
-  hash *= m;
-  hash ^= hash >> r;
-  return hash;
-}
-
-// Murmur64(line, seed) for the two seeds, in one pass over the bytes (the
-// mixing of each eight bytes does not depend on the seed).
-Digest DigestOf(std::string_view line) {
-  constexpr std::uint64_t m = 0xc6a4a7935bd1e995ULL;
-  constexpr int r = 47;
-  std::uint64_t high = 0x9e3779b97f4a7c15ULL ^ (line.size() * m);
-  std::uint64_t low = 0x2545f4914f6cdd1dULL ^ (line.size() * m);
-  const char* at = line.data();
-  const char* const end = at + (line.size() & ~std::size_t{7});
-  for (; at != end; at += 8) {
-    std::uint64_t k;
-    std::memcpy(&k, at, 8);
-    k *= m;
-    k ^= k >> r;
-    k *= m;
-    high = (high ^ k) * m;
-    low = (low ^ k) * m;
-  }
-  std::uint64_t tail = 0;
-  for (std::size_t byte = line.size() & 7; byte > 0; --byte) {
-    tail = (tail << 8) | static_cast<unsigned char>(end[byte - 1]);
-  }
-  if ((line.size() & 7) != 0) {
-    high = (high ^ tail) * m;
-    low = (low ^ tail) * m;
+    first = (first ^ tail) * m;
+    second = (second ^ tail) * m;
   }
   auto finish = [](std::uint64_t hash) {
     hash ^= hash >> r;
     hash *= m;
     return hash ^ (hash >> r);
   };
-  return {finish(high), finish(low)};
+  return {finish(first), finish(second)};
+}
+
+std::uint64_t Murmur64(std::string_view text, std::uint64_t seed) { return Murmur64Pair(text, seed, seed).first; }
+
+// A line's digest: its hashes under two seeds.
+Digest DigestOf(std::string_view line) {
+  const auto [high, low] = Murmur64Pair(line, 0x9e3779b97f4a7c15ULL, 0x2545f4914f6cdd1dULL);
+  return {high, low};
 }
 
 constexpr int kEntrySize = 33;
