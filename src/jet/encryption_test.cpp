@@ -72,7 +72,7 @@ const std::vector<Case>& Cases() {
       {"wrong password", kAgile, "Password", CipherRefusal::kWrongPassword, false},
       {"no password", kV2010, "", CipherRefusal::kNoPassword, false},
       {"accdb in clear", "ace/jackcess_empty2016.accdb", "password", CipherRefusal::kNone, false},
-      {"Jet 4 in clear", "DateTestDatabase.mdb", "", CipherRefusal::kNone, false},
+      {"Jet 4 in clear", "corpus/V2000_test2V2000.mdb", "", CipherRefusal::kNone, false},
       {"Jet 3 in clear", "corpus/V1997_testV1997.mdb", "", CipherRefusal::kNone, false},
       {"length past the page", kAgile, "password", CipherRefusal::kDamaged, false, SetLength(0xFFFF)},
       {"length shorter than the version", kAgile, "password", CipherRefusal::kDamaged, false, SetLength(4)},

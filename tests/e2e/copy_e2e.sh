@@ -31,7 +31,12 @@ same_content() {  # same_content DESCRIPTION SOURCE TARGET
 # over the "e" of its name in the catalog's row).
 cp "$data/corpus/V1997_testV1997.mdb" "$work/accent.mdb"
 printf '\xe9' | dd of="$work/accent.mdb" bs=1 seek=$((0x9399 + 4)) conv=notrunc status=none
-for source in "$work/accent.mdb" "$data/DateTestDatabase.mdb" "$data/corpus/V1997_test2V1997.mdb" \
+# A Jet 4 row whose dates reach the ends of the calendar: 01/01/9999 and 01/01/0632 written over
+# two of its stored dates.
+cp "$data/corpus/V2000_test2V2000.mdb" "$work/dates.mdb"
+printf '\x00\x00\x00\x80\x8a\x91\x46\x41' | dd of="$work/dates.mdb" bs=1 seek=$((0x3ceae)) conv=notrunc status=none
+printf '\x00\x00\x00\x00\x58\x44\x1c\xc1' | dd of="$work/dates.mdb" bs=1 seek=$((0x3ceec)) conv=notrunc status=none
+for source in "$work/accent.mdb" "$work/dates.mdb" "$data/corpus/V1997_test2V1997.mdb" \
   "$data/corpus/V2000_testIndexPropertiesV2000.mdb" "$data/corpus/V2000_fixedTextTestV2000.mdb"; do
   target="$work/$(basename "$source" .mdb).copy"
   "$vidange" copy "$source" "$target" 2>"$work/err"
