@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/error.h"
 #include "dbengine/statement.h"
 #include "dbengine/storage.h"
 #include "jet/jet.h"
@@ -126,9 +127,8 @@ void WriteStreamed(const Storage& storage, const std::string& path, sqlite3* db,
   sqlite3_blob_close(blob);
   if (rc != SQLITE_OK) storage.Fail(rc);
   if (written != size) {
-    throw EngineError(3049, "Impossible d'ouvrir la base de données « " + path + " » : le fichier est endommagé "
-                            "(valeur du champ « " + column + " » de la table « " + table + " » d'une autre longueur que "
-                            "celle annoncée).");
+    throw EngineError(core::DamagedFile(path, "valeur du champ « " + column + " » de la table « " + table +
+                                                " » d'une autre longueur que celle annoncée"));
   }
 }
 

@@ -327,7 +327,7 @@ class JetDamageTest : public ::testing::Test {
         for (const jet::Index& index : def.indexes) all += index.name + "\n";
         while (reader.NextRow(row)) {
           for (const jet::Value& stored : row) {
-            const Value value{static_cast<FieldType>(stored.type), stored.isNull, stored.integer, stored.real, stored.text};
+            const Value value{static_cast<FieldType>(stored.type), stored.isNull, stored.streamed, stored.integer, stored.real, stored.text};
             AppendValueText(value, all);
             all += value.isNull ? "\x01" : "\x02";
           }
