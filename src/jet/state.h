@@ -23,6 +23,11 @@
 
 namespace jet {
 
+using core::FieldType;
+using enum core::FieldType;
+using core::IndexDef;
+using core::Value;
+
 inline std::uint16_t Le16(const unsigned char* bytes) { return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8); }
 
 inline std::uint32_t Le32(const unsigned char* bytes) {
@@ -118,7 +123,7 @@ struct StoredTable {
   std::uint16_t maxColumns = 0;  // columns a row may hold, deleted ones included
   std::uint32_t usedPages = 0;  // page << 8 | row of the usage map
   std::vector<Column> columns;  // in column number order
-  std::vector<Index> indexes;
+  std::vector<IndexDef> indexes;
 };
 
 // One field of a row as stored: Null, or its bytes on the page.
