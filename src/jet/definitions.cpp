@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <set>
 
-#include "jet/state.h"
+#include "state.h"
 
 namespace jet {
 

@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "jet/state.h"
+#include "state.h"
 
 namespace jet {
 namespace {

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "jet/encryption.h"
+#include "encryption.h"
 #include "jet/jet.h"
 
 namespace jet {
