@@ -3,27 +3,32 @@
 #include "core/error.h"
 
 namespace core {
+namespace {
 
-Error UnrecognizedFormat(std::string_view path, std::string_view detail) {
-  std::string text = "Format de base de données « ";
-  text.append(path).append(" » non reconnu");
+// HEAD « PATH »TAIL, then " : DETAIL" when there is a detail, and a full stop.
+Error AboutPath(std::int32_t number, std::string_view head, std::string_view path, std::string_view tail,
+                std::string_view detail) {
+  std::string text(head);
+  text.append("« ").append(path).append(" »").append(tail);
   if (!detail.empty()) text.append(" : ").append(detail);
   text += '.';
-  return Error(3343, std::move(text));
+  return Error(number, std::move(text));
+}
+
+}  // namespace
+
+Error UnrecognizedFormat(std::string_view path, std::string_view detail) {
+  return AboutPath(3343, "Format de base de données ", path, " non reconnu", detail);
 }
 
 Error DamagedFile(std::string_view path, std::string_view detail) {
-  std::string text = "Impossible d'ouvrir la base de données « ";
-  text.append(path).append(" » : le fichier est endommagé (").append(detail).append(").");
-  return Error(3049, std::move(text));
+  std::string tail = " : le fichier est endommagé (";
+  tail.append(detail).append(")");
+  return AboutPath(3049, "Impossible d'ouvrir la base de données ", path, tail, {});
 }
 
 Error CannotOpenFile(std::string_view path, std::string_view detail) {
-  std::string text = "Le moteur de base de données ne peut pas ouvrir le fichier « ";
-  text.append(path).append(" »");
-  if (!detail.empty()) text.append(" : ").append(detail);
-  text += '.';
-  return Error(3051, std::move(text));
+  return AboutPath(3051, "Le moteur de base de données ne peut pas ouvrir le fichier ", path, {}, detail);
 }
 
 }  // namespace core

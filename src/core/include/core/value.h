@@ -9,30 +9,28 @@
 
 namespace core {
 
-// Field type codes, as reported by field definitions.
+// Field type codes, as reported by field definitions, and the member of a
+// Value that holds a value of each type.
 enum FieldType : std::int16_t {
-  kBoolean = 1,
-  kByte = 2,
-  kInteger = 3,
-  kLong = 4,
-  kCurrency = 5,
-  kSingle = 6,
-  kDouble = 7,
-  kDate = 8,
-  kBinary = 9,
-  kText = 10,
-  kLongBinary = 11,
-  kMemo = 12,
-  kGuid = 15,
-  kBigInt = 16,   // 64-bit integer
-  kDecimal = 20,  // exact decimal number of up to 28 digits
+  kBoolean = 1,      // integer: 0 or 1
+  kByte = 2,         // integer: 0 to 255
+  kInteger = 3,      // integer: 16 bits
+  kLong = 4,         // integer: 32 bits
+  kCurrency = 5,     // integer: ten-thousandths
+  kSingle = 6,       // real: a float's value
+  kDouble = 7,       // real
+  kDate = 8,         // real: days since 30/12/1899, time as the fraction
+  kBinary = 9,       // text: the bytes
+  kText = 10,        // text: UTF-8
+  kLongBinary = 11,  // text: the bytes
+  kMemo = 12,        // text: UTF-8
+  kGuid = 15,        // text: UTF-8
+  kBigInt = 16,      // integer: 64 bits
+  kDecimal = 20,     // text: an exact number of up to 28 digits, a comma before the fraction ("-1110,554")
 };
 
-// A field value. Which member holds the value depends on the type:
-//   integer  Boolean (0 or 1), Byte, Integer, Long, BigInt, Currency (ten-thousandths)
-//   real     Single, Double, Date (days since 30/12/1899, time as the fraction)
-//   text     Text, Memo, GUID (UTF-8), Binary, Long binary (raw bytes), Decimal
-//            (its text form: digits with a comma before the fraction, "-1110,554")
+// A field value: its type, Null or not, and the value in the member its type
+// names above.
 // A streamed value is a long binary value the Access reader gives by its size
 // alone (in `integer`), its bytes read apart (jet::Reader::ReadStreamed); no
 // other value is streamed.
