@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/error.h"
 #include "jet/jet.h"
 #include "dbengine/storage.h"
 
@@ -187,7 +188,7 @@ void Storage::Fail(int rc, std::string_view context) const {
                               "opération en cours.");
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-      throw EngineError(3343, "Format de base de données « " + path_ + " » non reconnu.");
+      throw EngineError(core::UnrecognizedFormat(path_));
     case SQLITE_FULL:
       if (jet_ != nullptr) {
         // The Access file is only read: what is full is the working copy's folder.
@@ -208,7 +209,7 @@ void Storage::Fail(int rc, std::string_view context) const {
       throw EngineError(3035, "Ressources système dépassées : mémoire insuffisante.");
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
-      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path_ + " ».");
+      throw EngineError(core::CannotOpenFile(path_));
     default:
       throw EngineError(3000, "Erreur du moteur de base de données : " + message);
   }
@@ -224,7 +225,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
   }
   if (::stat(path.c_str(), &attributes) != 0) {
     if (errno == EACCES) {
-      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path + " ».");
+      throw EngineError(core::CannotOpenFile(path));
     }
     std::error_code ignored;
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
@@ -234,7 +235,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
     throw EngineError(3024, "Le fichier « " + path + " » est introuvable.");
   }
   if (!S_ISREG(attributes.st_mode)) {
-    throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
+    throw EngineError(core::UnrecognizedFormat(path));
   }
   // Memory statistics cost a global mutex on every allocation; the engine
   // never reads them. Set before SQLite first runs (an Access file's working
@@ -245,7 +246,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
   {
     std::ifstream probe(path, std::ios::binary);
     if (!probe) {
-      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path + " ».");
+      throw EngineError(core::CannotOpenFile(path));
     }
     char header[32] = {};
     probe.read(header, sizeof header);
@@ -259,7 +260,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
         probe.close();
         return OpenJet(path, password);
       case jet::FileFormat::kOther:
-        throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
+        throw EngineError(core::UnrecognizedFormat(path));
     }
   }
   std::shared_ptr<Storage> storage(new Storage());
@@ -286,15 +287,13 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
     storage->watch_ = std::make_unique<ChangeWatch>(std::vector<std::string>{path, path + "-wal"});
     std::string folder = (std::filesystem::temp_directory_path(ignored) / "vidange-lecture-XXXXXX").string();
     if (::mkdtemp(folder.data()) == nullptr) {
-      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path +
-                                  " » : pas de dossier temporaire où en lire une copie.");
+      throw EngineError(core::CannotOpenFile(path, "pas de dossier temporaire où en lire une copie"));
     }
     storage->snapshotFolder_ = folder;
     openedPath = folder + "/base";
     if (!CopyFile(path, openedPath) || !CopyFile(path + "-wal", openedPath + "-wal")) {
       std::filesystem::remove_all(folder, ignored);
-      throw EngineError(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path +
-                                  " » : sa copie de lecture n'a pas pu être faite dans « " + folder + " ».");
+      throw EngineError(core::CannotOpenFile(path, "sa copie de lecture n'a pas pu être faite dans « " + folder + " »"));
     }
     if (storage->watch_->Changed()) {
       std::filesystem::remove_all(folder, ignored);

@@ -16,24 +16,15 @@
 #include <string_view>
 #include <vector>
 
+#include "core/definitions.h"
 #include "error.h"
 #include "value.h"
 
 namespace dbengine {
 
-struct FieldDef {
-  std::string name;
-  FieldType type = kText;
-  std::int32_t size = 0;  // characters for Text, bytes for the fixed-size types
-  bool required = false;  // NOT NULL
-};
-
-struct IndexDef {
-  std::string name;
-  bool primary = false;
-  bool unique = false;
-  std::vector<std::string> fields;  // in index order
-};
+// A field's and an index's definition (core/definitions.h).
+using core::FieldDef;
+using core::IndexDef;
 
 // A table's definition as it stood when it was read; a copy that stays valid
 // after the database is closed.

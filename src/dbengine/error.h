@@ -7,28 +7,21 @@
 #define DBENGINE_ERROR_H_
 
 #include <cstdint>
-#include <stdexcept>
-#include <string>
+#include <utility>
+
+#include "core/error.h"
 
 namespace dbengine {
 
 // Common base: a number and a French description (possibly empty).
-class Error : public std::runtime_error {
- public:
-  Error(std::int32_t number, std::string description)
-      : std::runtime_error(description), number_(number), description_(std::move(description)) {}
-  std::int32_t Number() const { return number_; }
-  const std::string& Description() const { return description_; }
-
- private:
-  std::int32_t number_;
-  std::string description_;
-};
+using core::Error;
 
 // A failure of the database engine (numbers 3000 and up).
 class EngineError : public Error {
  public:
   using Error::Error;
+  // `error` (a text of core/error.h, a refusal of the Access reader) as the engine's.
+  explicit EngineError(Error error) : Error(std::move(error)) {}
 };
 
 // A failure of a runtime service: files (53, 75, 76, 70), overflow (6),

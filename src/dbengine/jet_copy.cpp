@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/error.h"
 #include "dbengine/statement.h"
 #include "dbengine/storage.h"
 #include "jet/jet.h"
@@ -21,58 +22,52 @@ namespace dbengine {
 namespace {
 
 // The reader's refusal as the engine's error: same number, same description.
-[[noreturn]] void Rethrow(const jet::Error& error) { throw EngineError(error.Number(), error.Description()); }
+[[noreturn]] void Rethrow(const jet::Error& error) { throw EngineError(error); }
 
-FieldDef EngineField(const jet::Field& field) {
-  return FieldDef{field.name, static_cast<FieldType>(field.type), field.size, field.required};
-}
-
-IndexDef EngineIndex(const jet::Index& index) { return IndexDef{index.name, index.primary, index.unique, index.fields}; }
-
-// A value read from the file as the working copy gives it back: of the
+// A value read from the file made as the working copy gives it back: of the
 // field's type, a Single as a float, and as SQLite keeps numbers (no number
 // is stored for a NaN, which reads as Null, and a negative zero reads as
 // zero).
-void ToCopiedValue(jet::Value& from, FieldType type, Value& to) {
-  to.type = type;
-  to.isNull = from.isNull;
-  to.integer = 0;
-  to.real = 0.0;
-  to.text.clear();
-  if (to.isNull) return;
+void AsCopied(FieldType type, Value& value) {
+  value.type = type;
+  if (value.isNull) {
+    value.integer = 0;
+    value.real = 0.0;
+    value.text.clear();
+    return;
+  }
   switch (type) {
     case kBoolean:
-      to.integer = from.integer != 0;
+      value.integer = value.integer != 0;
+      value.real = 0.0;
+      value.text.clear();
       break;
     case kByte:
     case kInteger:
     case kLong:
     case kCurrency:
     case kBigInt:
-      to.integer = from.integer;
+      value.real = 0.0;
+      value.text.clear();
       break;
     case kSingle:
     case kDouble:
     case kDate:
-      if (std::isnan(from.real)) {
-        to.isNull = true;
+      value.integer = 0;
+      value.text.clear();
+      if (std::isnan(value.real)) {
+        value.isNull = true;
+        value.real = 0.0;
         break;
       }
-      to.real = type == kSingle ? static_cast<float>(from.real) : from.real;
-      if (to.real == 0.0) to.real = 0.0;
+      if (type == kSingle) value.real = static_cast<float>(value.real);
+      if (value.real == 0.0) value.real = 0.0;
       break;
     default:
-      to.text.swap(from.text);
+      value.integer = 0;
+      value.real = 0.0;
       break;
   }
-}
-
-void ToEngineValue(jet::Value& from, Value& to) {
-  to.type = static_cast<FieldType>(from.type);
-  to.isNull = from.isNull;
-  to.integer = from.integer;
-  to.real = from.real;
-  to.text.swap(from.text);
 }
 
 bool WritableFolder(const char* folder) {
@@ -126,9 +121,8 @@ void WriteStreamed(const Storage& storage, const std::string& path, sqlite3* db,
   sqlite3_blob_close(blob);
   if (rc != SQLITE_OK) storage.Fail(rc);
   if (written != size) {
-    throw EngineError(3049, "Impossible d'ouvrir la base de données « " + path + " » : le fichier est endommagé "
-                            "(valeur du champ « " + column + " » de la table « " + table + " » d'une autre longueur que "
-                            "celle annoncée).");
+    throw EngineError(core::DamagedFile(path, "valeur du champ « " + column + " » de la table « " + table +
+                                                " » d'une autre longueur que celle annoncée"));
   }
 }
 
@@ -246,16 +240,14 @@ std::optional<JetRows> Storage::OpenJetRows(std::string_view name, bool readFirs
     std::vector<FieldDef> fields;
     for (const jet::Field& stored : jet.fields) {
       if (stored.requiredWithNull) rows.requiredWithNull.push_back(stored.name);
-      FieldDef field = EngineField(stored);
+      FieldDef field = stored;
       std::int32_t size = 0;
       field.type = FieldTypeOfDeclared(DeclaredTypeOf(field.type, field.size), size);
       field.size = size;
       rows.types.push_back(field.type);
       fields.push_back(std::move(field));
     }
-    std::vector<IndexDef> indexes;
-    for (const jet::Index& stored : jet.indexes) indexes.push_back(EngineIndex(stored));
-    rows.def = TableDef(jet.name, std::move(fields), std::move(indexes));
+    rows.def = TableDef(jet.name, std::move(fields), jet.indexes);
     // Every row once, as a copy would read them: a damaged table fails here,
     // before any row is given.
     while (readFirst && jet_->SkipRow()) {
@@ -275,21 +267,17 @@ bool Storage::NextJetRow(JetRows& rows, std::vector<Value>& row) {
       rows.generation = jetGeneration_;
       for (std::uint64_t passed = 0; passed < rows.given; ++passed) jet_->SkipRow();
     }
-    if (!jet_->NextRow(jetRow_)) return false;
+    if (!jet_->NextRow(row)) return false;
   } catch (const jet::Error& error) {
     Rethrow(error);
   }
   ++rows.given;
-  row.resize(jetRow_.size());
-  for (std::size_t slot = 0; slot < jetRow_.size(); ++slot) {
-    ToCopiedValue(jetRow_[slot], rows.types[slot], row[slot]);
-  }
+  for (std::size_t slot = 0; slot < row.size(); ++slot) AsCopied(rows.types[slot], row[slot]);
   return true;
 }
 
 void Storage::CopyJetTable(std::size_t position) {
-  std::vector<jet::Value> row;
-  Value value;
+  std::vector<Value> row;
   // Long values are streamed for this copy only: other readers of the file get them whole.
   struct Streaming {
     jet::Reader& reader;
@@ -309,9 +297,8 @@ void Storage::CopyJetTable(std::size_t position) {
     }
     std::string create = "CREATE TABLE " + Quote(jet.name) + " (";
     std::string insert = "INSERT INTO " + Quote(jet.name) + " VALUES(";
-    for (const jet::Field& stored : jet.fields) {
-      const FieldDef field = EngineField(stored);
-      const bool first = &stored == &jet.fields.front();
+    for (const jet::Field& field : jet.fields) {
+      const bool first = &field == &jet.fields.front();
       create += (first ? "" : ", ") + Quote(field.name) + " " + DeclaredTypeOf(field.type, field.size) +
                 (field.required ? " NOT NULL" : "");
       insert += first ? "?" : ",?";
@@ -328,7 +315,7 @@ void Storage::CopyJetTable(std::size_t position) {
                                     static_cast<sqlite3_uint64>(row[slot].integer));
             continue;
           }
-          ToEngineValue(row[slot], value);
+          const Value& value = row[slot];
           const std::size_t size = static_cast<std::size_t>(jet.fields[slot].size);
           if (value.type == kText && !value.isNull && value.text.size() > std::max(size, longest[slot])) {
             longest[slot] = std::max(longest[slot], Utf8Length(value.text));
@@ -349,8 +336,7 @@ void Storage::CopyJetTable(std::size_t position) {
       }
     }
     // Indexes go through the catalog, after the rows (faster than keeping them up).
-    for (const jet::Index& stored : jet.indexes) {
-      const IndexDef index = EngineIndex(stored);
+    for (const IndexDef& index : jet.indexes) {
       ClearCaches();
       try {
         AddIndex(Table(jet.name, 3078), index.name, index.fields, index.primary, index.unique);
@@ -388,11 +374,7 @@ TableDef Storage::Definition(std::string_view name) {
       // Read from the Access file's definition, without copying the rows.
       try {
         const jet::TableDef& jet = OpenJetTable(position);
-        std::vector<FieldDef> fields;
-        for (const jet::Field& field : jet.fields) fields.push_back(EngineField(field));
-        std::vector<IndexDef> indexes;
-        for (const jet::Index& index : jet.indexes) indexes.push_back(EngineIndex(index));
-        return TableDef(jet.name, std::move(fields), std::move(indexes));
+        return TableDef(jet.name, std::vector<FieldDef>(jet.fields.begin(), jet.fields.end()), jet.indexes);
       } catch (const jet::Error& error) {
         Rethrow(error);
       }

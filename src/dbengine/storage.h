@@ -288,7 +288,6 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::unique_ptr<ChangeWatch> watch_;  // writes by others to a file read without locks
   std::string snapshotFolder_;          // a private copy read instead of the file, removed at Close
   std::uint64_t jetGeneration_ = 0;   // tables opened in the reader so far
-  std::vector<jet::Value> jetRow_;
   bool readOnly_ = false;
   bool wal_ = false;  // the file is in WAL mode
   bool private_ = false;  // a file being built, no journal on disk (CreatePrivate)

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // Typed field values and their fixed French text forms.
 //
-// One value type carries a field type and a Null flag. The text conversions
-// never consult the process locale (the Qt application object changes
-// LC_NUMERIC), so what the export writes the engine always reads back.
+// One value type (core::Value) carries a field type and a Null flag. The text
+// conversions never consult the process locale (the Qt application object
+// changes LC_NUMERIC), so what the export writes the engine always reads back.
 //
 // Text forms written (ValueToText):
 //   Boolean          "Vrai" | "Faux"
@@ -38,51 +38,14 @@
 #include <string>
 #include <string_view>
 
+#include "core/value.h"
+
 namespace dbengine {
 
-// Field type codes, as reported by field definitions.
-enum FieldType : std::int16_t {
-  kBoolean = 1,
-  kByte = 2,
-  kInteger = 3,
-  kLong = 4,
-  kCurrency = 5,
-  kSingle = 6,
-  kDouble = 7,
-  kDate = 8,
-  kBinary = 9,
-  kText = 10,
-  kLongBinary = 11,
-  kMemo = 12,
-  kGuid = 15,
-  kBigInt = 16,   // 64-bit integer
-  kDecimal = 20,  // exact decimal number of up to 28 digits
-};
-
-// A field value. Which member holds the value depends on the type:
-//   integer  Boolean (0 or 1), Byte, Integer, Long, BigInt, Currency (ten-thousandths)
-//   real     Single, Double, Date (days since 30/12/1899, time as the fraction)
-//   text     Text, Memo, GUID (UTF-8), Binary, Long binary (raw bytes), Decimal
-//            (its text form)
-struct Value {
-  FieldType type = kText;
-  bool isNull = true;
-  std::int64_t integer = 0;
-  double real = 0.0;
-  std::string text;
-
-  static Value Null(FieldType type) { Value value; value.type = type; return value; }
-  static Value Integer(FieldType type, std::int64_t number) {
-    Value value; value.type = type; value.isNull = false; value.integer = number; return value;
-  }
-  static Value Real(FieldType type, double number) {
-    Value value; value.type = type; value.isNull = false; value.real = number; return value;
-  }
-  static Value Text(FieldType type, std::string content) {
-    Value value; value.type = type; value.isNull = false; value.text = std::move(content); return value;
-  }
-  bool operator==(const Value& other) const = default;
-};
+// The field types and the value (core/value.h), under the engine's names.
+using core::FieldType;
+using enum core::FieldType;
+using core::Value;
 
 enum class Conversion { kOk, kMismatch, kOverflow };
 

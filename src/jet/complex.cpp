@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <map>
 
-#include "jet/state.h"
+#include "state.h"
 
 namespace jet {
 namespace {

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <set>
 
-#include "jet/state.h"
+#include "state.h"
 
 namespace jet {
 
@@ -147,7 +147,7 @@ StoredTable Reader::State::ReadDefinition(std::uint32_t number, const std::strin
     cursor += l.logicalIndexEntry;
   }
   for (const LogicalIndex& logical : logicals) {
-    Index index;
+    IndexDef index;
     index.name = readName("index");
     if (logical.real >= reals.size()) {
       Damaged("index « " + index.name + " » de la table « " + name + " » sans définition");

@@ -12,9 +12,9 @@
 // (below, SetUpStandard). All
 // hashing and ciphering goes through OpenSSL's libcrypto; key material is wiped after use and
 // never enters a message.
-#include "jet/encryption.h"
+#include "encryption.h"
 
-#include "jet/libcrypto.h"
+#include "libcrypto.h"
 
 #include <algorithm>
 #include <array>

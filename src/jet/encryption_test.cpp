@@ -2,7 +2,7 @@
 // Tests of the page decryption over real encrypted Access files: the right password yields
 // pages that read as Jet 4 pages, a wrong or missing one is refused, files in clear get no
 // decryptor, and damaged or unknown encryption headers are refused by name without a crash.
-#include "jet/encryption.h"
+#include "encryption.h"
 
 #include <gtest/gtest.h>
 

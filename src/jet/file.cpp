@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "jet/state.h"
+#include "state.h"
 
 namespace jet {
 namespace {
@@ -57,19 +57,17 @@ Reader::State::~State() {
 }
 
 void Reader::State::Unrecognized(const std::string& detail) const {
-  throw Error(3343, "Format de base de données « " + path + " » non reconnu" +
-                        (detail.empty() ? "." : " : " + detail + "."));
+  throw Error(core::UnrecognizedFormat(path, detail));
 }
 
 void Reader::State::Damaged(const std::string& detail) const {
-  throw Error(3049, "Impossible d'ouvrir la base de données « " + path +
-                        " » : le fichier est endommagé (" + detail + ").");
+  throw Error(core::DamagedFile(path, detail));
 }
 
 void Reader::State::Open(std::string_view password) {
   file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (file < 0) {
-    throw Error(3051, "Le moteur de base de données ne peut pas ouvrir le fichier « " + path + " ».");
+    throw Error(core::CannotOpenFile(path));
   }
   ReadHeader(password);
   ReadCatalog();

@@ -319,15 +319,14 @@ class JetDamageTest : public ::testing::Test {
     std::string all;
     try {
       jet::Reader reader(path.string());
-      std::vector<jet::Value> row;
+      std::vector<core::Value> row;
       for (std::size_t table = 0; table < reader.TableCount(); ++table) {
         const jet::TableDef& def = reader.OpenTable(table);
         all += def.name + "\n";
         for (const jet::Field& field : def.fields) all += field.name + " " + std::to_string(field.type) + "\n";
-        for (const jet::Index& index : def.indexes) all += index.name + "\n";
+        for (const core::IndexDef& index : def.indexes) all += index.name + "\n";
         while (reader.NextRow(row)) {
-          for (const jet::Value& stored : row) {
-            const Value value{static_cast<FieldType>(stored.type), stored.isNull, stored.integer, stored.real, stored.text};
+          for (const Value& value : row) {
             AppendValueText(value, all);
             all += value.isNull ? "\x01" : "\x02";
           }

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   try {
     jet::Reader reader(path);
-    std::vector<jet::Value> row;
+    std::vector<core::Value> row;
     for (std::size_t table = 0; table < reader.TableCount(); ++table) {
       reader.OpenTable(table);
       while (reader.NextRow(row)) {

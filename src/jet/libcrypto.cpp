@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Loading OpenSSL's libcrypto on first need (libcrypto.h).
 #define JET_LIBCRYPTO_LOADER
-#include "jet/libcrypto.h"
+#include "libcrypto.h"
 
 #include <dlfcn.h>
 

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <set>
 
-#include "jet/state.h"
+#include "state.h"
 
 namespace jet {
 namespace {

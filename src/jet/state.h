@@ -18,10 +18,15 @@
 #include <utility>
 #include <vector>
 
-#include "jet/encryption.h"
+#include "encryption.h"
 #include "jet/jet.h"
 
 namespace jet {
+
+using core::FieldType;
+using enum core::FieldType;
+using core::IndexDef;
+using core::Value;
 
 inline std::uint16_t Le16(const unsigned char* bytes) { return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8); }
 
@@ -34,25 +39,25 @@ inline std::uint64_t Le64(const unsigned char* bytes) {
   return static_cast<std::uint64_t>(Le32(bytes)) | static_cast<std::uint64_t>(Le32(bytes + 4)) << 32;
 }
 
-// Column types as stored.
+// Column types as stored, and what a row holds of a value of each.
 enum StoredType : std::uint8_t {
-  kJetBoolean = 0x01,
-  kJetByte = 0x02,
-  kJetInteger = 0x03,
-  kJetLong = 0x04,
-  kJetCurrency = 0x05,
-  kJetSingle = 0x06,
-  kJetDouble = 0x07,
-  kJetDate = 0x08,
-  kJetBinary = 0x09,
-  kJetText = 0x0A,
-  kJetOle = 0x0B,
-  kJetMemo = 0x0C,
-  kJetGuid = 0x0F,
-  kJetDecimal = 0x10,
-  kJetComplex = 0x12,
-  kJetBigInt = 0x13,
-  kJetExtendedDate = 0x14,
+  kJetBoolean = 0x01,       // nothing: the row's null mask holds it, set for Yes
+  kJetByte = 0x02,          // 1 byte
+  kJetInteger = 0x03,       // 2 bytes, signed
+  kJetLong = 0x04,          // 4 bytes, signed
+  kJetCurrency = 0x05,      // 8 bytes, signed ten-thousandths
+  kJetSingle = 0x06,        // 4-byte float
+  kJetDouble = 0x07,        // 8-byte double
+  kJetDate = 0x08,          // 8-byte double, days since 30/12/1899
+  kJetBinary = 0x09,        // bytes, up to the column's length
+  kJetText = 0x0A,          // text, up to the column's length
+  kJetOle = 0x0B,           // a long value's reference: bytes
+  kJetMemo = 0x0C,          // a long value's reference: text
+  kJetGuid = 0x0F,          // 16 bytes
+  kJetDecimal = 0x10,       // 17 bytes: a sign byte, then four 32-bit words
+  kJetComplex = 0x12,       // 4 bytes: the key of its values in a child table
+  kJetBigInt = 0x13,        // 8 bytes, signed
+  kJetExtendedDate = 0x14,  // digits: days since 01/01/0001, then 100 ns of the day
 };
 
 // Text of stored bytes (text.cpp).
@@ -118,7 +123,7 @@ struct StoredTable {
   std::uint16_t maxColumns = 0;  // columns a row may hold, deleted ones included
   std::uint32_t usedPages = 0;  // page << 8 | row of the usage map
   std::vector<Column> columns;  // in column number order
-  std::vector<Index> indexes;
+  std::vector<IndexDef> indexes;
 };
 
 // One field of a row as stored: Null, or its bytes on the page.

@@ -5,7 +5,7 @@
 // braced form. Everything comes out as UTF-8.
 #include <cerrno>
 
-#include "jet/state.h"
+#include "state.h"
 
 namespace jet {
 

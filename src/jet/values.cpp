@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "jet/state.h"
+#include "state.h"
 
 namespace jet {
 namespace {

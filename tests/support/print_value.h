@@ -6,13 +6,13 @@
 
 #include <ostream>
 
-#include "dbengine/value.h"
+#include "core/value.h"
 
-namespace dbengine {
+namespace core {
 inline void PrintTo(const Value& value, std::ostream* out) {
   *out << "{type " << value.type << (value.isNull ? ", Null" : "") << ", integer " << value.integer << ", real "
        << value.real << ", text '" << value.text << "'}";
 }
-}  // namespace dbengine
+}  // namespace core
 
 #endif  // TESTS_SUPPORT_PRINT_VALUE_H_

@@ -7,112 +7,57 @@
 // offset and length against the file before following it, so a damaged file
 // fails with a jet::Error and never hangs or yields some of a table's rows as
 // success; it prints nothing. It knows nothing of the database engine that
-// uses it: its field types carry the same codes as the engine's, and its
-// errors the engine's numbers and French descriptions. What is read and what
-// is refused is written in docs/jet-sources.md.
+// uses it, but the words both share (src/core/): field types, values,
+// fields' and indexes' definitions, and numbered errors with their French
+// descriptions. What is read and what is refused is written in
+// docs/jet-sources.md.
 #ifndef JET_JET_H_
 #define JET_JET_H_
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "core/definitions.h"
+#include "core/error.h"
+#include "core/value.h"
 
 namespace jet {
 
 // A refusal of the reader: the number the original engine gives to it
 // (3049 damaged, 3343 not readable, 3031 password, 3051 cannot open) and a
 // French description naming the file.
-class Error : public std::runtime_error {
+class Error : public core::Error {
  public:
-  Error(std::int32_t number, std::string description)
-      : std::runtime_error(description), number_(number), description_(std::move(description)) {}
-  std::int32_t Number() const { return number_; }
-  const std::string& Description() const { return description_; }
-
- private:
-  std::int32_t number_;
-  std::string description_;
+  using core::Error::Error;
+  explicit Error(core::Error error) : core::Error(std::move(error)) {}
 };
 
-// Field types, with the codes the engine's field definitions report.
-enum FieldType : std::int16_t {
-  kBoolean = 1,
-  kByte = 2,
-  kInteger = 3,
-  kLong = 4,
-  kCurrency = 5,
-  kSingle = 6,
-  kDouble = 7,
-  kDate = 8,
-  kBinary = 9,
-  kText = 10,
-  kLongBinary = 11,
-  kMemo = 12,
-  kGuid = 15,
-  kBigInt = 16,
-  kDecimal = 20,
-};
-
-struct Field {
-  std::string name;
-  FieldType type = kText;
-  std::int32_t size = 0;   // characters for Text, bytes for the fixed-size types
-  bool required = false;
+// A field as read from a table's definition: the engine's definition, and
+// what the file says beyond it.
+struct Field : core::FieldDef {
   bool requiredWithNull = false;  // Required in the file, yet a row holds a Null: read as not required
   std::uint8_t precision = 0;  // Decimal only
   std::uint8_t scale = 0;      // Decimal only
 };
 
-struct Index {
-  std::string name;
-  bool primary = false;
-  bool unique = false;
-  std::vector<std::string> fields;  // in index order
-};
-
-// A value read from a row. Which member holds it depends on the type:
-//   integer  Boolean (0 or 1), Byte, Integer, Long, BigInt, Currency (ten-thousandths)
-//   real     Single, Double, Date (days since 30/12/1899)
-//   text     Text, Memo, GUID (UTF-8), Binary, Long binary (bytes), Decimal
-//            (digits with a comma before the fraction, "-1110,554")
 // The largest long value (Memo, OLE object, attachment's file) the engine
 // carries, in bytes as stored, and the most a row may hold of them together:
-// more is refused as damage (3049 naming the table and the field). SQLite builds a row whole in memory, and
-// a command holds a value up to four times over (the row, the value, its
-// text), so that this bound keeps every command under 256 MiB whatever the
-// file; a value inflated from an attachment is checked before inflating.
+// more is refused as damage (3049 naming the table and the field). SQLite
+// builds a row whole in memory, and a command holds a value up to four times
+// over (the row, the value, its text), so that this bound keeps every command
+// under 256 MiB whatever the file; a value inflated from an attachment is
+// checked before inflating.
 constexpr std::uint64_t kLargestValue = std::uint64_t{32} << 20;  // 32 MiB
-
-struct Value {
-  FieldType type = kText;
-  bool isNull = true;
-  // A long binary value given by its size alone (in `integer`), its bytes
-  // read through Reader::ReadStreamed (see Reader::StreamLongValues).
-  bool streamed = false;
-  std::int64_t integer = 0;
-  double real = 0.0;
-  std::string text;
-
-  static Value Null(FieldType type) { Value value; value.type = type; return value; }
-  static Value Integer(FieldType type, std::int64_t number) {
-    Value value; value.type = type; value.isNull = false; value.integer = number; return value;
-  }
-  static Value Real(FieldType type, double number) {
-    Value value; value.type = type; value.isNull = false; value.real = number; return value;
-  }
-  static Value Text(FieldType type, std::string content) {
-    Value value; value.type = type; value.isNull = false; value.text = std::move(content); return value;
-  }
-};
 
 struct TableDef {
   std::string name;
-  std::vector<Field> fields;       // definition order
-  std::vector<Index> indexes;      // real indexes; relationship references left out
+  std::vector<Field> fields;             // definition order
+  std::vector<core::IndexDef> indexes;  // real indexes; relationship references left out
   std::uint32_t storedRowCount = 0;  // the row count kept in the table's definition
 };
 
@@ -148,9 +93,9 @@ class Reader {
   // definition. The reference stays valid as long as the reader.
   const TableDef& OpenTable(std::size_t position);
   // Reads the next row of the open table into `row` (one value per field, of
-  // the field's type); false after the last row. Throws 3049 when a row or a
-  // page of the table is damaged.
-  bool NextRow(std::vector<Value>& row);
+  // the field's type; a Decimal as its text, "-1110,554"); false after the
+  // last row. Throws 3049 when a row or a page of the table is damaged.
+  bool NextRow(std::vector<core::Value>& row);
   // Reads the next row of the open table as NextRow does, with every check
   // and the same errors, without giving its values; false after the last row.
   bool SkipRow();
