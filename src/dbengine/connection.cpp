@@ -151,7 +151,7 @@ std::size_t Utf8Length(std::string_view text) {
   return count;
 }
 
-Statement3::Statement3(const Storage& storage, sqlite3* db, const std::string& sql) {
+PreparedStatement::PreparedStatement(const Storage& storage, sqlite3* db, const std::string& sql) {
   const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
   if (rc != SQLITE_OK) storage.Fail(rc);
 }
@@ -459,7 +459,7 @@ std::string Storage::ReadUri() const {
 
 void Storage::AttachSource(const Storage& source, const std::string& schema) {
   const std::string uri = source.ReadUri();
-  Statement3 attach(*this, db_, "ATTACH ?1 AS " + Quote(schema));
+  PreparedStatement attach(*this, db_, "ATTACH ?1 AS " + Quote(schema));
   sqlite3_bind_text(attach.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
   if (const int rc = sqlite3_step(attach.get()); rc != SQLITE_DONE) Fail(rc);
   // Its pages are read twice (the check of its values, then the copy of its

@@ -247,7 +247,7 @@ void CopyStreamed(const RowSource& rows, Storage& target, const TableDef& stored
   Storage& source = rows.storage;
   const std::string& field = def.Fields(position).name;
   {
-    Statement3 zeros(target, target.Handle(),
+    PreparedStatement zeros(target, target.Handle(),
                      "UPDATE " + Quote(def.Name()) + " SET " + Quote(field) + " = zeroblob(?1) WHERE rowid = ?2");
     sqlite3_bind_int64(zeros.get(), 1, size);
     sqlite3_bind_int64(zeros.get(), 2, to);
@@ -302,7 +302,7 @@ bool HoldsLongValues(const RowSource& rows, const TableDef& stored) {
                  quoted + ")>" + std::to_string(kStreamedAbove) + ")";
   }
   if (condition.empty()) return false;
-  Statement3 probe(rows.storage, rows.handle,
+  PreparedStatement probe(rows.storage, rows.handle,
                    "SELECT 1 FROM " + rows.TableRef(stored.Name()) + " WHERE " + condition + " LIMIT 1");
   const int rc = sqlite3_step(probe.get());
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) rows.storage.Fail(rc);
@@ -393,7 +393,7 @@ void CheckRows(const RowSource& rows, const TableDef& stored, const CopyProgress
     rows.storage.Fail(rc);
   }
   {
-    Statement3 scan(rows.storage, rows.handle,
+    PreparedStatement scan(rows.storage, rows.handle,
                     "SELECT 1 FROM " + rows.TableRef(stored.Name()) + " WHERE " + refuses + " LIMIT 1");
     const int rc = sqlite3_step(scan.get());
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) rows.storage.Fail(rc);
@@ -408,7 +408,7 @@ void CheckRows(const RowSource& rows, const TableDef& stored, const CopyProgress
   if (check.number == 3314) {
     throw EngineError(3314, "Le champ « " + stored.Name() + "." + field.name + " » ne peut pas contenir une valeur Null.");
   }
-  Statement3 refused(rows.storage, rows.handle,
+  PreparedStatement refused(rows.storage, rows.handle,
                      "SELECT " + Quote(field.name) + " FROM " + rows.TableRef(stored.Name()) + " LIMIT 1 OFFSET " +
                          std::to_string(check.row - 1));
   if (const int rc = sqlite3_step(refused.get()); rc != SQLITE_ROW) rows.storage.Fail(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
@@ -587,7 +587,7 @@ void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& t
     sqlite3_finalize(probe);
   }
   const bool streaming = !select.empty();
-  Statement3 rows(source, from.handle, streaming ? select : "SELECT * FROM " + from.TableRef(stored.Name()));
+  PreparedStatement rows(source, from.handle, streaming ? select : "SELECT * FROM " + from.TableRef(stored.Name()));
   std::vector<Value> row(static_cast<std::size_t>(def.FieldCount()));
   std::vector<std::pair<std::int16_t, sqlite3_int64>> streamed;  // field, size
   std::size_t count = 0;

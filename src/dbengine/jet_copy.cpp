@@ -13,7 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "dbengine/statement.h"
+#include "dbengine/sql_parser.h"
 #include "dbengine/storage.h"
 #include "jet/jet.h"
 
@@ -202,7 +202,7 @@ bool Storage::LoadJetTable(std::string_view name) {
   if (position == jet_->TableCount()) return false;
   {
     // Already in the copy (the lookup that called here may have been told otherwise by a cache).
-    Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1");
+    PreparedStatement exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1");
     sqlite3_bind_text(exists.get(), 1, jet_->TableName(position).c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(exists.get()) == SQLITE_ROW) return true;
   }
@@ -234,7 +234,7 @@ std::optional<JetRows> Storage::OpenJetRows(std::string_view name, bool readFirs
   const std::size_t position = JetTablePosition(name);
   if (position == jet_->TableCount()) return std::nullopt;
   {
-    Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1");
+    PreparedStatement exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1");
     sqlite3_bind_text(exists.get(), 1, jet_->TableName(position).c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(exists.get()) == SQLITE_ROW) return std::nullopt;
   }
@@ -318,7 +318,7 @@ void Storage::CopyJetTable(std::size_t position) {
     }
     ExecSql(create + ")");
     {
-      Statement3 statement(*this, db_, insert + ")");
+      PreparedStatement statement(*this, db_, insert + ")");
       while (jet_->NextRow(row)) {
         bool streamed = false;
         for (std::size_t slot = 0; slot < row.size(); ++slot) {

@@ -3,7 +3,7 @@
 // its transactions, the cache of table definitions and prepared statements,
 // and the cursors of open recordsets. The code is split by concern:
 // connection.cpp (opening, closing, transactions, errors), catalog.cpp (tables,
-// indexes, definition statements), statements.cpp (values, INSERT, DELETE,
+// indexes, definition statements), row_statements.cpp (values, INSERT, DELETE,
 // SELECT), cursor.cpp (recordsets' rows) and jet_copy.cpp (Access files).
 #ifndef DBENGINE_STORAGE_H_
 #define DBENGINE_STORAGE_H_
@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/statement.h"
+#include "dbengine/sql_parser.h"
 #include "jet/jet.h"
 
 
@@ -79,12 +79,12 @@ class ChangeWatch {
 };
 
 // A prepared statement finalized on scope exit.
-class Statement3 {
+class PreparedStatement {
  public:
-  Statement3(const Storage& storage, sqlite3* db, const std::string& sql);
-  ~Statement3() { sqlite3_finalize(statement_); }
-  Statement3(const Statement3&) = delete;
-  Statement3& operator=(const Statement3&) = delete;
+  PreparedStatement(const Storage& storage, sqlite3* db, const std::string& sql);
+  ~PreparedStatement() { sqlite3_finalize(statement_); }
+  PreparedStatement(const PreparedStatement&) = delete;
+  PreparedStatement& operator=(const PreparedStatement&) = delete;
   sqlite3_stmt* get() const { return statement_; }
 
  private:

@@ -17,8 +17,8 @@
 // Every statement may end with one ';'. A fault in a value gives 3075, a fault
 // in the structure the verb's own number (3134 INSERT, 3290 CREATE/ALTER,
 // 3000-range otherwise), text after the end 3142, an unknown verb 3129.
-#ifndef DBENGINE_STATEMENT_H_
-#define DBENGINE_STATEMENT_H_
+#ifndef DBENGINE_SQL_PARSER_H_
+#define DBENGINE_SQL_PARSER_H_
 
 #include <cstdint>
 #include <string>
@@ -93,4 +93,4 @@ FieldType FieldTypeOfDeclared(std::string_view declared, std::int32_t& size);
 
 }  // namespace dbengine
 
-#endif  // DBENGINE_STATEMENT_H_
+#endif  // DBENGINE_SQL_PARSER_H_

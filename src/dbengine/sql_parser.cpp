@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Tokenizer and recursive-descent parser of the engine's statement dialect.
 // The parser only fills a Statement; the storage layer executes it.
-#include "dbengine/statement.h"
+#include "dbengine/sql_parser.h"
 
 #include <algorithm>
 #include <cctype>
