@@ -7,8 +7,9 @@
 // temporary left by a killed copy carries the host and process that made it,
 // so that the next copy into the folder can tell it is nobody's any more.
 #include "dbengine/database_copy.h"
-#include "dbengine/durable.h"
-#include "dbengine/leftovers.h"
+#include "dbengine/errors.h"
+#include "support/durable.h"
+#include "support/leftovers.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -46,7 +47,7 @@ class TemporaryTarget {
  public:
   explicit TemporaryTarget(const std::string& targetPath) : target_(targetPath) {
     for (unsigned attempt = 0;; ++attempt) {
-      path_ = TemporaryNameFor(targetPath, kTemporaryMark, attempt);
+      path_ = support::TemporaryNameFor(targetPath, kTemporaryMark, attempt);
       const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd >= 0) {
         ::close(fd);
@@ -55,7 +56,7 @@ class TemporaryTarget {
       const int error = errno;
       if (error != EEXIST || attempt >= 100) {
         path_.clear();
-        if (error == ENOSPC || error == EDQUOT) throw DiskWriteError(error, targetPath);
+        if (error == ENOSPC || error == EDQUOT) throw errors::DiskWrite(error, targetPath);
         throw EngineError(3051, "Impossible de créer la base de données « " + targetPath + " ».");
       }
     }
@@ -76,7 +77,7 @@ class TemporaryTarget {
   // Flushes the complete file, gives it the target's name (never replacing
   // a file that appeared there) and flushes the folder that records it.
   void Publish() {
-    if (const int error = SyncPath(path_)) throw DiskWriteError(error, target_);
+    if (const int error = support::SyncPath(path_)) throw errors::DiskWrite(error, target_);
     if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
       int error = errno;
       if (error == EINVAL || error == ENOSYS) {
@@ -86,13 +87,13 @@ class TemporaryTarget {
         if (error == 0) ::unlink(path_.c_str());
       }
       if (error == EEXIST) throw EngineError(3204, "La base de données « " + target_ + " » existe déjà.");
-      if (error != 0) throw DiskWriteError(error, target_);
+      if (error != 0) throw errors::DiskWrite(error, target_);
     }
     path_.clear();
-    if (const int error = SyncFolderOf(target_)) {
+    if (const int error = support::SyncFolderOf(target_)) {
       // Its name may not survive a power cut: the copy is not done.
       ::unlink(target_.c_str());
-      throw DiskWriteError(error, target_);
+      throw errors::DiskWrite(error, target_);
     }
   }
 
@@ -767,7 +768,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   if (targetPath.empty() || !std::filesystem::is_directory(folder, ignored)) {
     throw EngineError(3044, "« " + folder + " » n'est pas un chemin d'accès valide.");
   }
-  RemoveTemporariesOfEndedProcesses(folder, kTemporaryMark);
+  support::RemoveTemporariesOfEndedProcesses(folder, kTemporaryMark);
 
   TemporaryTarget temporary(targetPath);
   {
