@@ -8,6 +8,7 @@
 #include <cstring>
 #include <set>
 
+#include "dbengine/errors.h"
 #include "dbengine/storage.h"
 
 namespace dbengine {
@@ -64,11 +65,9 @@ TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
   if (realName.empty() && jet_ != nullptr && LoadJetTable(name)) return Table(name, missingError);
   if (realName.empty()) {
     if (missingError == 3265) {
-      throw EngineError(3265, "Élément non trouvé dans cette collection : la table « " + std::string(name) +
-                                  " » n'existe pas.");
+      throw errors::NoSuchTable(name);
     }
-    throw EngineError(missingError, "Le moteur de base de données ne peut pas trouver la table ou la "
-                                    "requête source « " + std::string(name) + " ».");
+    throw errors::SourceNotFound(missingError, name);
   }
   auto info = std::make_unique<TableInfo>();
   LoadTable(realName, *info);
@@ -179,18 +178,18 @@ void Storage::AddIndex(TableInfo& table, const std::string& name, const std::vec
   const TableDef& def = table.def;
   for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
     if (SameName(def.Indexes(position).name, name)) {
-      throw EngineError(3375, "La table « " + def.Name() + " » a déjà un index nommé « " + name + " ».");
+      throw errors::IndexExists(def.Name(), name);
     }
   }
   if (primary && def.PrimaryIndex() != nullptr) {
-    throw EngineError(3283, "La table « " + def.Name() + " » a déjà une clé primaire.");
+    throw errors::PrimaryKeyExists(def.Name());
   }
   std::string columnList;
   std::string anyNull;
   for (const std::string& column : columns) {
     const int position = def.FieldPosition(column);
     if (position < 0) {
-      throw EngineError(3264, "Le champ « " + column + " » n'existe pas dans la table « " + def.Name() + " ».");
+      throw errors::NoSuchFieldInTable(column, def.Name());
     }
     const std::string quoted = Quote(def.Fields(static_cast<std::int16_t>(position)).name);
     columnList += columnList.empty() ? quoted : "," + quoted;
@@ -200,7 +199,7 @@ void Storage::AddIndex(TableInfo& table, const std::string& name, const std::vec
     PreparedStatement check(*this, db_, "SELECT 1 FROM " + table.quotedName + " WHERE " + anyNull + " LIMIT 1");
     const int rc = sqlite3_step(check.get());
     if (rc == SQLITE_ROW) {
-      throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null.");
+      throw errors::NullInIndex();
     }
     if (rc != SQLITE_DONE) Fail(rc);
   }
@@ -236,7 +235,7 @@ void Storage::DropIndex(TableInfo& table, const std::string& name) {
     if (rc != SQLITE_DONE && (rc & 0xFF) != SQLITE_ERROR) Fail(rc);
     return;
   }
-  throw EngineError(3371, "Impossible de trouver la table ou la contrainte « " + name + " ».");
+  throw errors::NoSuchConstraint(name);
 }
 
 void Storage::RunDefinition(const Statement& statement) {
@@ -249,16 +248,16 @@ void Storage::RunDefinition(const Statement& statement) {
         PreparedStatement exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name=?1 COLLATE NOCASE");
         sqlite3_bind_text(exists.get(), 1, statement.table.c_str(), -1, SQLITE_TRANSIENT);
         if (sqlite3_step(exists.get()) == SQLITE_ROW || Upper(statement.table).rfind("SQLITE_", 0) == 0) {
-          throw EngineError(3010, "La table « " + statement.table + " » existe déjà.");
+          throw errors::TableExists(statement.table);
         }
         if (statement.columnSpecs.size() > 255) {
-          throw EngineError(3190, "Trop de champs définis : une table a au plus 255 champs.");
+          throw errors::TooManyFields();
         }
         std::string sql = "CREATE TABLE " + Quote(statement.table) + " (";
         std::set<std::string> seen;
         for (const ColumnSpec& spec : statement.columnSpecs) {
           if (!seen.insert(Upper(spec.name)).second) {
-            throw EngineError(3191, "Impossible de définir le champ « " + spec.name + " » plus d'une fois.");
+            throw errors::FieldDefinedTwice(spec.name);
           }
           if (&spec != &statement.columnSpecs.front()) sql += ", ";
           sql += Quote(spec.name) + " " + spec.declaredType + (spec.required ? " NOT NULL" : "");

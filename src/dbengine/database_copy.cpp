@@ -57,7 +57,7 @@ class TemporaryTarget {
       if (error != EEXIST || attempt >= 100) {
         path_.clear();
         if (error == ENOSPC || error == EDQUOT) throw errors::DiskWrite(error, targetPath);
-        throw EngineError(3051, "Impossible de créer la base de données « " + targetPath + " ».");
+        throw errors::CannotCreate(targetPath);
       }
     }
   }
@@ -86,7 +86,7 @@ class TemporaryTarget {
         error = ::link(path_.c_str(), target_.c_str()) == 0 ? 0 : errno;
         if (error == 0) ::unlink(path_.c_str());
       }
-      if (error == EEXIST) throw EngineError(3204, "La base de données « " + target_ + " » existe déjà.");
+      if (error == EEXIST) throw errors::DatabaseExists(target_);
       if (error != 0) throw errors::DiskWrite(error, target_);
     }
     path_.clear();
@@ -403,11 +403,10 @@ void CheckRows(const RowSource& rows, const TableDef& stored, const CopyProgress
   if (check.row == 0) return;
   const FieldDef& field = stored.Fields(static_cast<std::int16_t>(check.field));
   if (check.number == 3058) {
-    throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null (champ « " +
-                                field.name + " »).");
+    throw errors::NullInIndexField(field.name);
   }
   if (check.number == 3314) {
-    throw EngineError(3314, "Le champ « " + stored.Name() + "." + field.name + " » ne peut pas contenir une valeur Null.");
+    throw errors::RequiredFieldNull(stored.Name() + "." + field.name);
   }
   PreparedStatement refused(rows.storage, rows.handle,
                      "SELECT " + Quote(field.name) + " FROM " + rows.TableRef(stored.Name()) + " LIMIT 1 OFFSET " +
@@ -761,12 +760,12 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   struct stat status {};
   if (::lstat(targetPath.c_str(), &status) == 0) {
     // A link too, dangling or not: the copy never writes through one.
-    throw EngineError(3204, "La base de données « " + targetPath + " » existe déjà.");
+    throw errors::DatabaseExists(targetPath);
   }
   const std::string folder = FolderOf(targetPath);
   std::error_code ignored;
   if (targetPath.empty() || !std::filesystem::is_directory(folder, ignored)) {
-    throw EngineError(3044, "« " + folder + " » n'est pas un chemin d'accès valide.");
+    throw errors::InvalidPath(folder);
   }
   support::RemoveTemporariesOfEndedProcesses(folder, kTemporaryMark);
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include "dbengine/sql_parser.h"
+#include "dbengine/errors.h"
 #include "dbengine/storage.h"
 #include "jet/jet.h"
 
@@ -126,9 +127,7 @@ void WriteStreamed(const Storage& storage, const std::string& path, sqlite3* db,
   sqlite3_blob_close(blob);
   if (rc != SQLITE_OK) storage.Fail(rc);
   if (written != size) {
-    throw EngineError(3049, "Impossible d'ouvrir la base de données « " + path + " » : le fichier est endommagé "
-                            "(valeur du champ « " + column + " » de la table « " + table + " » d'une autre longueur que "
-                            "celle annoncée).");
+    throw errors::StreamedValueLength(path, table, column);
   }
 }
 
