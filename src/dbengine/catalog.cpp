@@ -37,16 +37,16 @@ void Storage::ForgetStaleDefinitions() {
   }
 }
 
-TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
+TableInfo* Storage::FindTable(std::string_view name) {
   CheckUnchanged();
   ForgetStaleDefinitions();
   // Statements of a row-by-row import name the same table each time.
-  if (lastTable_ != nullptr && name == lastName_) return *lastTable_;
+  if (lastTable_ != nullptr && name == lastName_) return lastTable_;
   std::string key = Upper(name);
   if (auto found = tables_.find(key); found != tables_.end()) {
     lastName_.assign(name);
     lastTable_ = found->second.get();
-    return *lastTable_;
+    return lastTable_;
   }
   std::string realName;
   {
@@ -61,17 +61,16 @@ TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
       Fail(rc);
     }
   }
-  // An Access table is copied into the working copy the first time it is used.
-  if (realName.empty() && jet_ != nullptr && LoadJetTable(name)) return Table(name, missingError);
-  if (realName.empty()) {
-    if (missingError == 3265) {
-      throw errors::NoSuchTable(name);
-    }
-    throw errors::SourceNotFound(missingError, name);
-  }
+  if (realName.empty()) return nullptr;
   auto info = std::make_unique<TableInfo>();
   LoadTable(realName, *info);
-  return *tables_.emplace(std::move(key), std::move(info)).first->second;
+  return tables_.emplace(std::move(key), std::move(info)).first->second.get();
+}
+
+TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
+  if (TableInfo* found = FindTable(name)) return *found;
+  if (missingError == 3265) throw errors::NoSuchTable(name);
+  throw errors::SourceNotFound(missingError, name);
 }
 
 void Storage::LoadTable(const std::string& realName, TableInfo& info) {
@@ -157,7 +156,7 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
 }
 
 std::vector<std::string> Storage::TableNames() {
-  if (jet_ != nullptr) return JetTableNames();  // the Access catalog's order
+  if (access_ != nullptr) return access_->TableNames();  // the Access catalog's order
   std::vector<std::string> names;
   PreparedStatement list(*this, db_,
                   "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
@@ -265,13 +264,13 @@ void Storage::RunDefinition(const Statement& statement) {
         sql += ")";
         ExecSql(sql);
         if (statement.hasConstraint) {
-          AddIndex(Table(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
+          AddIndex(TableCopyingFromAccess(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
                    statement.unique);
         }
         break;
       }
       case Statement::kDropTable: {
-        TableInfo& table = Table(statement.table, 3078);
+        TableInfo& table = TableCopyingFromAccess(statement.table, 3078);
         const std::string name = table.def.Name();
         ExecSql("DROP TABLE " + table.quotedName);
         PreparedStatement exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name='MSysIndexes'");
@@ -284,12 +283,12 @@ void Storage::RunDefinition(const Statement& statement) {
       }
       case Statement::kAddConstraint:
       case Statement::kCreateIndex:
-        AddIndex(Table(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
+        AddIndex(TableCopyingFromAccess(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
                  statement.unique);
         break;
       case Statement::kDropConstraint:
       case Statement::kDropIndex:
-        DropIndex(Table(statement.table, 3078), statement.indexName);
+        DropIndex(TableCopyingFromAccess(statement.table, 3078), statement.indexName);
         break;
       default:
         break;

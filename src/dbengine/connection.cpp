@@ -177,17 +177,17 @@ void Storage::Fail(int rc, std::string_view context) const {
     case SQLITE_CORRUPT:
       throw EngineError(3343, "Format de base de données « " + path_ + " » non reconnu.");
     case SQLITE_FULL:
-      if (jet_ != nullptr) {
+      if (access_ != nullptr) {
         // The Access file is only read: what is full is the working copy's folder.
-        throw errors::WorkingCopyFull(workingFolder_);
+        throw errors::WorkingCopyFull(access_->WorkingFolder());
       }
       throw errors::DiskFull(path_);
     case SQLITE_IOERR:
-      if (jet_ != nullptr) {
+      if (access_ != nullptr) {
         // A write refused for the file's size (EFBIG) is a full folder too.
         const int error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
         if (error == ENOSPC || error == EFBIG || error == EDQUOT) Fail(SQLITE_FULL);
-        throw errors::WorkingCopyDiskError(workingFolder_);
+        throw errors::WorkingCopyDiskError(access_->WorkingFolder());
       }
       throw errors::DiskError(path_);
     case SQLITE_NOMEM:
@@ -243,7 +243,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
         break;
       case jet::FileFormat::kJet:
         probe.close();
-        return OpenJet(path, password);
+        return OpenAccess(path, password);
       case jet::FileFormat::kOther:
         throw EngineError(3343, "Format de base de données « " + path + " » non reconnu.");
     }
@@ -387,7 +387,7 @@ Storage::~Storage() {
 
 void Storage::Close() {
   if (db_ == nullptr) {
-    jet_.reset();
+    access_.reset();
     RemoveSnapshot();
     return;
   }
@@ -402,7 +402,7 @@ void Storage::Close() {
   // The last connection to close checkpoints the WAL and removes -wal and -shm.
   sqlite3_close_v2(db_);
   db_ = nullptr;
-  jet_.reset();
+  access_.reset();
   RemoveSnapshot();
 }
 

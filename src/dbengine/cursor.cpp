@@ -168,7 +168,7 @@ void Cursor::Update() {
   storage_->RefuseIfReadOnly();
   if (!adding_) throw errors::UpdateWithoutAddNew();
   adding_ = false;
-  TableInfo& table = storage_->Table(tableName_, 3078);
+  TableInfo& table = storage_->TableCopyingFromAccess(tableName_, 3078);
   // The table may have been dropped and made again since the recordset opened:
   // the row built on the old fields cannot go into other ones.
   bool sameFields = table.def.FieldCount() == def_.FieldCount();

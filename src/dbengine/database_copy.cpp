@@ -739,7 +739,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     for (std::int16_t position = 0; rows && position < rows->def.FieldCount(); ++position) {
       if (rows->def.Fields(position).type == kLongBinary) rows.reset();
     }
-    defs.push_back(rows ? rows->def : source->Table(name, 3265).def);
+    defs.push_back(rows ? rows->def : source->TableCopyingFromAccess(name, 3265).def);
     jetRows.push_back(std::move(rows));
   }
   // The target's tables are made through statements, where a name holding a

@@ -381,7 +381,7 @@ void Storage::Execute(std::string_view text) {
     case Statement::kSelect:
       throw errors::SelectNotExecutable();
     case Statement::kInsert: {
-      TableInfo& table = Table(statement.table, 3078);
+      TableInfo& table = TableCopyingFromAccess(statement.table, 3078);
       const TableDef& def = table.def;
       const std::size_t fieldCount = static_cast<std::size_t>(def.FieldCount());
       row_.resize(fieldCount);
@@ -412,7 +412,7 @@ void Storage::Execute(std::string_view text) {
       return;
     }
     case Statement::kDelete: {
-      TableInfo& table = Table(statement.table, 3078);
+      TableInfo& table = TableCopyingFromAccess(statement.table, 3078);
       std::vector<Value> bound;
       const std::string sql = "DELETE FROM " + table.quotedName + BuildWhere(table, statement.where, bound);
       BeginWrite();
@@ -435,12 +435,10 @@ std::unique_ptr<Cursor> Storage::OpenCursor(std::string_view source, RecordsetTy
   TableInfo* table = nullptr;
   if (type == RecordsetType::kTable) {
     // Every row of an Access table in stored order needs no working copy.
-    if (jet_ != nullptr) {
-      if (std::optional<JetRows> rows = OpenJetRows(source)) {
-        return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
-      }
+    if (std::optional<JetRows> rows = OpenJetRows(source)) {
+      return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
     }
-    table = &Table(source, 3078);
+    table = &TableCopyingFromAccess(source, 3078);
     sql = "SELECT * FROM " + table->quotedName;
   } else {
     Statement statement;
@@ -448,12 +446,12 @@ std::unique_ptr<Cursor> Storage::OpenCursor(std::string_view source, RecordsetTy
     if (statement.kind != Statement::kSelect) {
       throw errors::OnlySelectOpensRecordset();
     }
-    if (jet_ != nullptr && statement.where.empty() && statement.columns.empty()) {
+    if (statement.where.empty() && statement.columns.empty()) {
       if (std::optional<JetRows> rows = OpenJetRows(statement.table)) {
         return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
       }
     }
-    table = &Table(statement.table, 3078);
+    table = &TableCopyingFromAccess(statement.table, 3078);
     sql = "SELECT * FROM " + table->quotedName + BuildWhere(*table, statement.where, bound);
     for (const std::string& column : statement.columns) {
       const int position = table->def.FieldPosition(column);
