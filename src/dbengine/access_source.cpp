@@ -9,7 +9,7 @@
 // temporary folder is unlinked as soon as SQLite creates it, so the system
 // removes it however the process ends, and it is kept unwritable with PRAGMA
 // query_only between loads.
-#include "dbengine/access_source.h"
+#include "access_source.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,9 +18,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "dbengine/errors.h"
-#include "dbengine/sql_parser.h"
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "sql_parser.h"
+#include "storage.h"
 #include "jet/jet.h"
 
 namespace dbengine {

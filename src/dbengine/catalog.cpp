@@ -8,8 +8,8 @@
 #include <cstring>
 #include <set>
 
-#include "dbengine/errors.h"
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
 
 namespace dbengine {
 

@@ -22,9 +22,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "errors.h"
 #include "jet/jet.h"
-#include "dbengine/errors.h"
-#include "dbengine/storage.h"
+#include "storage.h"
 
 namespace dbengine {
 namespace {

@@ -6,8 +6,8 @@
 // through the same insert as an INSERT statement (Update). A cursor lives no
 // longer than its connection: Close detaches it, and each call then fails
 // with 3420.
-#include "dbengine/errors.h"
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
 
 #include <algorithm>
 

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/errors.h"
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
 
 namespace dbengine {
 namespace {

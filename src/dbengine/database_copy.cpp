@@ -7,9 +7,6 @@
 // temporary left by a killed copy carries the host and process that made it,
 // so that the next copy into the folder can tell it is nobody's any more.
 #include "dbengine/database_copy.h"
-#include "dbengine/errors.h"
-#include "support/durable.h"
-#include "support/leftovers.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,7 +26,10 @@
 #include <thread>
 #include <optional>
 
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
+#include "support/durable.h"
+#include "support/leftovers.h"
 
 namespace dbengine {
 namespace {

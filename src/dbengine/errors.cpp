@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The engine's errors by name: their numbers and French texts (errors.h).
-#include "dbengine/errors.h"
+#include "errors.h"
 
 #include <errno.h>
 

@@ -10,8 +10,8 @@
 #include <climits>
 #include <cmath>
 
-#include "dbengine/errors.h"
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
 
 namespace dbengine {
 namespace {

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // Tokenizer and recursive-descent parser of the engine's statement dialect.
 // The parser only fills a Statement; the storage layer executes it.
-#include "dbengine/sql_parser.h"
+#include "sql_parser.h"
 
 #include <algorithm>
 #include <cctype>
 
 #include "dbengine/dbengine.h"
 #include "dbengine/error.h"
-#include "dbengine/errors.h"
+#include "errors.h"
 
 namespace dbengine {
 namespace {

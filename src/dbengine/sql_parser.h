@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dbengine/value.h"
+#include "dbengine/dbengine.h"
 
 namespace dbengine {
 
@@ -84,9 +84,7 @@ void ParseStatement(std::string_view text, Statement& out);
 // false for an unknown name. `size` is the size written after the name, or -1.
 bool ResolveTypeName(std::string_view name, std::int32_t size, ColumnSpec& spec);
 
-// The declared column type kept in the file for a field of `type` and `size`
-// (the dialect reads it back: "LONGTEXT" for a memo, "TEXT(50)" for a text).
-std::string DeclaredTypeOf(FieldType type, std::int32_t size);
+// DeclaredTypeOf (dbengine.h) gives a field's declared type back.
 
 // The field type of a declared column type read back from a file.
 FieldType FieldTypeOfDeclared(std::string_view declared, std::int32_t& size);

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/sql_parser.h"
+#include "sql_parser.h"
 
 namespace {
 

@@ -21,9 +21,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "dbengine/access_source.h"
+#include "access_source.h"
 #include "dbengine/dbengine.h"
-#include "dbengine/sql_parser.h"
+#include "sql_parser.h"
 
 
 namespace dbengine {

@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/sql_parser.h"
 #include "support/child_process.h"
 #include "support/print_value.h"
 
