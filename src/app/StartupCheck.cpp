@@ -16,7 +16,7 @@ std::filesystem::path ToFileSystemPath(const QString& folder) {
 }
 
 std::optional<QString> StartupCheckMessage(const QString& programFolder) {
-  if (FindFileIgnoringCase(ToFileSystemPath(programFolder), kSourceDatabaseName)) {
+  if (support::FindFileIgnoringCase(ToFileSystemPath(programFolder), kSourceDatabaseName)) {
     return std::nullopt;
   }
   return u"La base de données 'CONVENTIONS_TEST_KVEL' n'est pas présente sur le répertoire "

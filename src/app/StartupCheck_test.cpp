@@ -63,7 +63,7 @@ void StartupCheckTest::lookup() {
   }
 
   const std::optional<std::filesystem::path> path =
-      FindFileIgnoringCase(ToFileSystemPath(folder.path()), kSourceDatabaseName);
+      support::FindFileIgnoringCase(ToFileSystemPath(folder.path()), kSourceDatabaseName);
   QCOMPARE(path ? QString::fromStdString(path->filename().string()) : QString(), found);
   const std::optional<QString> message = StartupCheckMessage(folder.path());
   QCOMPARE(!message.has_value(), !found.isEmpty());

@@ -41,7 +41,7 @@ std::string SourceFolder() {
   const std::array<std::filesystem::path, 3> candidates = {
       (here / ".." / "lib" / "installateur-conventions").lexically_normal(), here / "sample", here};
   for (const std::filesystem::path& folder : candidates) {
-    if (FindFileIgnoringCase(folder, kSourceDatabaseName)) return folder.string();
+    if (support::FindFileIgnoringCase(folder, kSourceDatabaseName)) return folder.string();
   }
   return candidates[0].string();
 }

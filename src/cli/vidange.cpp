@@ -31,7 +31,6 @@
 #include "cli/progress_reporter.h"
 #include "dbengine/database_copy.h"
 #include "dbengine/dbengine.h"
-#include "dbengine/statement.h"
 #include "transfer/VidangeTables.h"
 
 namespace {

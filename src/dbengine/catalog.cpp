@@ -8,7 +8,8 @@
 #include <cstring>
 #include <set>
 
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
 
 namespace dbengine {
 
@@ -36,20 +37,20 @@ void Storage::ForgetStaleDefinitions() {
   }
 }
 
-TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
+TableInfo* Storage::FindTable(std::string_view name) {
   CheckUnchanged();
   ForgetStaleDefinitions();
   // Statements of a row-by-row import name the same table each time.
-  if (lastTable_ != nullptr && name == lastName_) return *lastTable_;
+  if (lastTable_ != nullptr && name == lastName_) return lastTable_;
   std::string key = Upper(name);
   if (auto found = tables_.find(key); found != tables_.end()) {
     lastName_.assign(name);
     lastTable_ = found->second.get();
-    return *lastTable_;
+    return lastTable_;
   }
   std::string realName;
   {
-    Statement3 lookup(*this, db_,
+    PreparedStatement lookup(*this, db_,
                       "SELECT name FROM sqlite_schema WHERE type='table' AND name=?1 COLLATE NOCASE "
                       "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name=?1 DESC LIMIT 1");
     sqlite3_bind_text64(lookup.get(), 1, name.data(), name.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
@@ -60,25 +61,22 @@ TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
       Fail(rc);
     }
   }
-  // An Access table is copied into the working copy the first time it is used.
-  if (realName.empty() && jet_ != nullptr && LoadJetTable(name)) return Table(name, missingError);
-  if (realName.empty()) {
-    if (missingError == 3265) {
-      throw EngineError(3265, "Élément non trouvé dans cette collection : la table « " + std::string(name) +
-                                  " » n'existe pas.");
-    }
-    throw EngineError(missingError, "Le moteur de base de données ne peut pas trouver la table ou la "
-                                    "requête source « " + std::string(name) + " ».");
-  }
+  if (realName.empty()) return nullptr;
   auto info = std::make_unique<TableInfo>();
   LoadTable(realName, *info);
-  return *tables_.emplace(std::move(key), std::move(info)).first->second;
+  return tables_.emplace(std::move(key), std::move(info)).first->second.get();
+}
+
+TableInfo& Storage::Table(std::string_view name, std::int32_t missingError) {
+  if (TableInfo* found = FindTable(name)) return *found;
+  if (missingError == 3265) throw errors::NoSuchTable(name);
+  throw errors::SourceNotFound(missingError, name);
 }
 
 void Storage::LoadTable(const std::string& realName, TableInfo& info) {
   std::vector<FieldDef> fields;
   {
-    Statement3 columns(*this, db_, "SELECT name, type, \"notnull\" FROM pragma_table_info(?1) ORDER BY cid");
+    PreparedStatement columns(*this, db_, "SELECT name, type, \"notnull\" FROM pragma_table_info(?1) ORDER BY cid");
     sqlite3_bind_text(columns.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(columns.get()) == SQLITE_ROW) {
       FieldDef field;
@@ -93,7 +91,7 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
   // The key fields of a SQLite index, in order ("" for an expression).
   auto indexFields = [&](const std::string& sqliteName) {
     std::vector<std::string> names;
-    Statement3 columns(*this, db_, "SELECT name FROM pragma_index_xinfo(?1) WHERE key ORDER BY seqno");
+    PreparedStatement columns(*this, db_, "SELECT name FROM pragma_index_xinfo(?1) WHERE key ORDER BY seqno");
     sqlite3_bind_text(columns.get(), 1, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(columns.get()) == SQLITE_ROW) {
       const unsigned char* name = sqlite3_column_text(columns.get(), 0);
@@ -105,7 +103,7 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
   // unique, and not partial (a WHERE clause leaves the other rows free).
   std::set<std::string> enforcedUnique;
   {
-    Statement3 list(*this, db_, "SELECT name FROM pragma_index_list(?1) WHERE \"unique\" AND NOT partial");
+    PreparedStatement list(*this, db_, "SELECT name FROM pragma_index_list(?1) WHERE \"unique\" AND NOT partial");
     sqlite3_bind_text(list.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(list.get()) == SQLITE_ROW) {
       enforcedUnique.emplace(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
@@ -113,9 +111,9 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
   }
   std::set<std::string> cataloged;
   {
-    Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name='MSysIndexes'");
+    PreparedStatement exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name='MSysIndexes'");
     if (sqlite3_step(exists.get()) == SQLITE_ROW) {
-      Statement3 catalog(*this, db_,
+      PreparedStatement catalog(*this, db_,
                          "SELECT IndexName, SqliteName, IsPrimary, IsUnique FROM MSysIndexes "
                          "WHERE TableName=?1 ORDER BY rowid");
       sqlite3_bind_text(catalog.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
@@ -136,7 +134,7 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
   }
   {
     // Indexes made by another SQLite tool are shown under their SQLite names.
-    Statement3 list(*this, db_, "SELECT name, \"unique\", origin FROM pragma_index_list(?1) ORDER BY seq DESC");
+    PreparedStatement list(*this, db_, "SELECT name, \"unique\", origin FROM pragma_index_list(?1) ORDER BY seq DESC");
     sqlite3_bind_text(list.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(list.get()) == SQLITE_ROW) {
       const std::string sqliteName = reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0));
@@ -158,9 +156,9 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
 }
 
 std::vector<std::string> Storage::TableNames() {
-  if (jet_ != nullptr) return JetTableNames();  // the Access catalog's order
+  if (access_ != nullptr) return access_->TableNames();  // the Access catalog's order
   std::vector<std::string> names;
-  Statement3 list(*this, db_,
+  PreparedStatement list(*this, db_,
                   "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
                   "AND name NOT LIKE 'MSys%' ORDER BY rowid");
   while (sqlite3_step(list.get()) == SQLITE_ROW) {
@@ -179,28 +177,28 @@ void Storage::AddIndex(TableInfo& table, const std::string& name, const std::vec
   const TableDef& def = table.def;
   for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
     if (SameName(def.Indexes(position).name, name)) {
-      throw EngineError(3375, "La table « " + def.Name() + " » a déjà un index nommé « " + name + " ».");
+      throw errors::IndexExists(def.Name(), name);
     }
   }
   if (primary && def.PrimaryIndex() != nullptr) {
-    throw EngineError(3283, "La table « " + def.Name() + " » a déjà une clé primaire.");
+    throw errors::PrimaryKeyExists(def.Name());
   }
   std::string columnList;
   std::string anyNull;
   for (const std::string& column : columns) {
     const int position = def.FieldPosition(column);
     if (position < 0) {
-      throw EngineError(3264, "Le champ « " + column + " » n'existe pas dans la table « " + def.Name() + " ».");
+      throw errors::NoSuchFieldInTable(column, def.Name());
     }
     const std::string quoted = Quote(def.Fields(static_cast<std::int16_t>(position)).name);
     columnList += columnList.empty() ? quoted : "," + quoted;
     anyNull += anyNull.empty() ? quoted + " IS NULL" : " OR " + quoted + " IS NULL";
   }
   if (primary) {
-    Statement3 check(*this, db_, "SELECT 1 FROM " + table.quotedName + " WHERE " + anyNull + " LIMIT 1");
+    PreparedStatement check(*this, db_, "SELECT 1 FROM " + table.quotedName + " WHERE " + anyNull + " LIMIT 1");
     const int rc = sqlite3_step(check.get());
     if (rc == SQLITE_ROW) {
-      throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null.");
+      throw errors::NullInIndex();
     }
     if (rc != SQLITE_DONE) Fail(rc);
   }
@@ -208,14 +206,14 @@ void Storage::AddIndex(TableInfo& table, const std::string& name, const std::vec
   // SQLite index names are global: derive a free one from the table and index names.
   std::string sqliteName = def.Name() + "_" + name;
   for (int suffix = 2;; ++suffix) {
-    Statement3 taken(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name=?1 COLLATE NOCASE");
+    PreparedStatement taken(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name=?1 COLLATE NOCASE");
     sqlite3_bind_text(taken.get(), 1, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(taken.get()) != SQLITE_ROW) break;
     sqliteName = def.Name() + "_" + name + "_" + std::to_string(suffix);
   }
   ExecSql(std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Quote(sqliteName) + " ON " +
           table.quotedName + " (" + columnList + ")");
-  Statement3 record(*this, db_, "INSERT INTO MSysIndexes VALUES(?1, ?2, ?3, ?4, ?5)");
+  PreparedStatement record(*this, db_, "INSERT INTO MSysIndexes VALUES(?1, ?2, ?3, ?4, ?5)");
   sqlite3_bind_text(record.get(), 1, def.Name().c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(record.get(), 2, name.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(record.get(), 3, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
@@ -230,13 +228,13 @@ void Storage::DropIndex(TableInfo& table, const std::string& name) {
     if (!SameName(table.def.Indexes(position).name, name)) continue;
     const std::string& sqliteName = table.sqliteIndexNames[static_cast<std::size_t>(position)];
     ExecSql("DROP INDEX " + Quote(sqliteName));
-    Statement3 forget(*this, db_, "DELETE FROM MSysIndexes WHERE SqliteName=?1");
+    PreparedStatement forget(*this, db_, "DELETE FROM MSysIndexes WHERE SqliteName=?1");
     sqlite3_bind_text(forget.get(), 1, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
     const int rc = sqlite3_step(forget.get());
     if (rc != SQLITE_DONE && (rc & 0xFF) != SQLITE_ERROR) Fail(rc);
     return;
   }
-  throw EngineError(3371, "Impossible de trouver la table ou la contrainte « " + name + " ».");
+  throw errors::NoSuchConstraint(name);
 }
 
 void Storage::RunDefinition(const Statement& statement) {
@@ -246,19 +244,19 @@ void Storage::RunDefinition(const Statement& statement) {
   try {
     switch (statement.kind) {
       case Statement::kCreateTable: {
-        Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name=?1 COLLATE NOCASE");
+        PreparedStatement exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name=?1 COLLATE NOCASE");
         sqlite3_bind_text(exists.get(), 1, statement.table.c_str(), -1, SQLITE_TRANSIENT);
         if (sqlite3_step(exists.get()) == SQLITE_ROW || Upper(statement.table).rfind("SQLITE_", 0) == 0) {
-          throw EngineError(3010, "La table « " + statement.table + " » existe déjà.");
+          throw errors::TableExists(statement.table);
         }
         if (statement.columnSpecs.size() > 255) {
-          throw EngineError(3190, "Trop de champs définis : une table a au plus 255 champs.");
+          throw errors::TooManyFields();
         }
         std::string sql = "CREATE TABLE " + Quote(statement.table) + " (";
         std::set<std::string> seen;
         for (const ColumnSpec& spec : statement.columnSpecs) {
           if (!seen.insert(Upper(spec.name)).second) {
-            throw EngineError(3191, "Impossible de définir le champ « " + spec.name + " » plus d'une fois.");
+            throw errors::FieldDefinedTwice(spec.name);
           }
           if (&spec != &statement.columnSpecs.front()) sql += ", ";
           sql += Quote(spec.name) + " " + spec.declaredType + (spec.required ? " NOT NULL" : "");
@@ -266,18 +264,18 @@ void Storage::RunDefinition(const Statement& statement) {
         sql += ")";
         ExecSql(sql);
         if (statement.hasConstraint) {
-          AddIndex(Table(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
+          AddIndex(TableCopyingFromAccess(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
                    statement.unique);
         }
         break;
       }
       case Statement::kDropTable: {
-        TableInfo& table = Table(statement.table, 3078);
+        TableInfo& table = TableCopyingFromAccess(statement.table, 3078);
         const std::string name = table.def.Name();
         ExecSql("DROP TABLE " + table.quotedName);
-        Statement3 exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name='MSysIndexes'");
+        PreparedStatement exists(*this, db_, "SELECT 1 FROM sqlite_schema WHERE name='MSysIndexes'");
         if (sqlite3_step(exists.get()) == SQLITE_ROW) {
-          Statement3 forget(*this, db_, "DELETE FROM MSysIndexes WHERE TableName=?1");
+          PreparedStatement forget(*this, db_, "DELETE FROM MSysIndexes WHERE TableName=?1");
           sqlite3_bind_text(forget.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
           sqlite3_step(forget.get());
         }
@@ -285,12 +283,12 @@ void Storage::RunDefinition(const Statement& statement) {
       }
       case Statement::kAddConstraint:
       case Statement::kCreateIndex:
-        AddIndex(Table(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
+        AddIndex(TableCopyingFromAccess(statement.table, 3078), statement.indexName, statement.indexColumns, statement.primary,
                  statement.unique);
         break;
       case Statement::kDropConstraint:
       case Statement::kDropIndex:
-        DropIndex(Table(statement.table, 3078), statement.indexName);
+        DropIndex(TableCopyingFromAccess(statement.table, 3078), statement.indexName);
         break;
       default:
         break;

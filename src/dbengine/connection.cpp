@@ -22,9 +22,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/error.h"
+#include "errors.h"
 #include "jet/jet.h"
-#include "dbengine/storage.h"
+#include "storage.h"
 
 namespace dbengine {
 namespace {
@@ -33,10 +33,6 @@ constexpr std::size_t kMaxCachedStatements = 256;
 // A statement of a connection read without locks looks for another
 // program's writes every this many of SQLite's virtual machine steps.
 constexpr int kChangeCheckSteps = 10000;
-
-EngineError NoTransaction() {
-  return EngineError(3034, "Vous avez tenté de valider ou d'annuler une transaction sans l'avoir commencée.");
-}
 
 // Whether this process may write `path` and create files beside it (the
 // journal or the WAL's companions). A file that may not be written, or a
@@ -64,12 +60,6 @@ std::string FileUri(const std::string& path) {
 
 // The URI naming `path` as a file nobody can change while it is read.
 std::string ImmutableUri(const std::string& path) { return FileUri(path) + "?immutable=1"; }
-
-EngineError ChangedWhileRead(const std::string& path) {
-  return EngineError(3197, "La base de données « " + path +
-                               " » a été modifiée par un autre programme pendant sa lecture : ce qui en a été "
-                               "lu ne forme pas un état unique. Relancez l'opération.");
-}
 
 // Copies `from` to the new file `to`; false when it cannot.
 bool CopyFile(const std::string& from, const std::string& to) {
@@ -125,7 +115,7 @@ bool ChangeWatch::Changed() const {
 }
 
 void Storage::CheckUnchanged() const {
-  if (watch_ && watch_->Changed()) throw ChangedWhileRead(path_);
+  if (watch_ && watch_->Changed()) throw errors::ChangedWhileRead(path_);
 }
 
 std::string Upper(std::string_view text) {
@@ -152,7 +142,7 @@ std::size_t Utf8Length(std::string_view text) {
   return count;
 }
 
-Statement3::Statement3(const Storage& storage, sqlite3* db, const std::string& sql) {
+PreparedStatement::PreparedStatement(const Storage& storage, sqlite3* db, const std::string& sql) {
   const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
   if (rc != SQLITE_OK) storage.Fail(rc);
 }
@@ -168,50 +158,45 @@ void Storage::Fail(int rc, std::string_view context) const {
   switch (rc) {
     case SQLITE_CONSTRAINT_UNIQUE:
     case SQLITE_CONSTRAINT_PRIMARYKEY:
-      throw EngineError(3022, "Les modifications demandées n'ont pas été effectuées car elles créeraient "
-                              "des doublons dans l'index, la clé primaire ou la relation.");
+      throw errors::Duplicates();
     case SQLITE_CONSTRAINT_NOTNULL: {
       const std::size_t colon = message.rfind(": ");
       const std::string field = colon == std::string::npos ? std::string(context) : message.substr(colon + 2);
-      throw EngineError(3314, "Le champ « " + field + " » ne peut pas contenir une valeur Null.");
+      throw errors::RequiredFieldNull(field);
     }
     default:
       break;
   }
   switch (primary) {
     case SQLITE_READONLY:
-      throw EngineError(3027, "Mise à jour impossible ; la base de données « " + path_ +
-                                  " » est ouverte en lecture seule.");
+      throw errors::ReadOnlyDatabase(path_);
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      throw EngineError(3050, "La base de données est verrouillée par un autre programme ou une autre "
-                              "opération en cours.");
+      throw errors::Locked();
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-      throw EngineError(core::UnrecognizedFormat(path_));
+      throw errors::UnrecognizedFormat(path_);
     case SQLITE_FULL:
-      if (jet_ != nullptr) {
+      if (access_ != nullptr) {
         // The Access file is only read: what is full is the working copy's folder.
-        throw EngineError(3026, "Espace disque insuffisant pour écrire dans le dossier temporaire « " +
-                                    workingFolder_ + " », où se fait la copie de travail de la base Access.");
+        throw errors::WorkingCopyFull(access_->WorkingFolder());
       }
-      throw EngineError(3026, "Espace disque insuffisant pour écrire dans la base de données « " + path_ + " ».");
+      throw errors::DiskFull(path_);
     case SQLITE_IOERR:
-      if (jet_ != nullptr) {
+      if (access_ != nullptr) {
         // A write refused for the file's size (EFBIG) is a full folder too.
         const int error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
         if (error == ENOSPC || error == EFBIG || error == EDQUOT) Fail(SQLITE_FULL);
-        throw EngineError(3043, "Erreur de disque dans le dossier temporaire « " + workingFolder_ +
-                                    " », où se fait la copie de travail de la base Access.");
+        throw errors::WorkingCopyDiskError(access_->WorkingFolder());
       }
-      throw EngineError(3043, "Erreur de disque ou de réseau sur « " + path_ + " ».");
+      throw errors::DiskError(path_);
     case SQLITE_NOMEM:
-      throw EngineError(3035, "Ressources système dépassées : mémoire insuffisante.");
+      throw errors::OutOfMemory();
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
-      throw EngineError(core::CannotOpenFile(path_));
+      throw errors::CannotOpen(path_);
     default:
-      throw EngineError(3000, "Erreur du moteur de base de données : " + message);
+      throw errors::EngineFailure(message);
   }
 }
 
@@ -221,21 +206,21 @@ void Storage::Fail(int rc, std::string_view context) const {
 std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view password, bool readOnly) {
   struct stat attributes {};
   if (path.empty() || path.find('\0') != std::string::npos) {
-    throw EngineError(3024, "Le fichier « " + path + " » est introuvable.");
+    throw errors::FileNotFound(path);
   }
   if (::stat(path.c_str(), &attributes) != 0) {
     if (errno == EACCES) {
-      throw EngineError(core::CannotOpenFile(path));
+      throw errors::CannotOpen(path);
     }
     std::error_code ignored;
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty() && !std::filesystem::is_directory(parent, ignored)) {
-      throw EngineError(3044, "« " + parent.string() + " » n'est pas un chemin d'accès valide.");
+      throw errors::InvalidPath(parent.string());
     }
-    throw EngineError(3024, "Le fichier « " + path + " » est introuvable.");
+    throw errors::FileNotFound(path);
   }
   if (!S_ISREG(attributes.st_mode)) {
-    throw EngineError(core::UnrecognizedFormat(path));
+    throw errors::UnrecognizedFormat(path);
   }
   // Memory statistics cost a global mutex on every allocation; the engine
   // never reads them. Set before SQLite first runs (an Access file's working
@@ -246,7 +231,7 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
   {
     std::ifstream probe(path, std::ios::binary);
     if (!probe) {
-      throw EngineError(core::CannotOpenFile(path));
+      throw errors::CannotOpen(path);
     }
     char header[32] = {};
     probe.read(header, sizeof header);
@@ -258,9 +243,9 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
         break;
       case jet::FileFormat::kJet:
         probe.close();
-        return OpenJet(path, password);
+        return OpenAccess(path, password);
       case jet::FileFormat::kOther:
-        throw EngineError(core::UnrecognizedFormat(path));
+        throw errors::UnrecognizedFormat(path);
     }
   }
   std::shared_ptr<Storage> storage(new Storage());
@@ -287,17 +272,17 @@ std::shared_ptr<Storage> Storage::Open(const std::string& path, std::string_view
     storage->watch_ = std::make_unique<ChangeWatch>(std::vector<std::string>{path, path + "-wal"});
     std::string folder = (std::filesystem::temp_directory_path(ignored) / "vidange-lecture-XXXXXX").string();
     if (::mkdtemp(folder.data()) == nullptr) {
-      throw EngineError(core::CannotOpenFile(path, "pas de dossier temporaire où en lire une copie"));
+      throw errors::NoTemporaryFolder(path);
     }
     storage->snapshotFolder_ = folder;
     openedPath = folder + "/base";
     if (!CopyFile(path, openedPath) || !CopyFile(path + "-wal", openedPath + "-wal")) {
       std::filesystem::remove_all(folder, ignored);
-      throw EngineError(core::CannotOpenFile(path, "sa copie de lecture n'a pas pu être faite dans « " + folder + " »"));
+      throw errors::ReadingCopyFailed(path, folder);
     }
     if (storage->watch_->Changed()) {
       std::filesystem::remove_all(folder, ignored);
-      throw ChangedWhileRead(path);
+      throw errors::ChangedWhileRead(path);
     }
     storage->watch_.reset();  // the copy is this connection's alone
   } else if (!writable && headerSaysWal && !walThere) {
@@ -341,15 +326,13 @@ void Storage::Create(const std::string& path) {
   if (::lstat(path.c_str(), &entry) == 0) {
     if (S_ISLNK(entry.st_mode)) {
       // Even a link to nothing: the database would be made where it points.
-      throw EngineError(3204, "La base de données « " + path +
-                                  " » n'est pas créée : ce nom est un lien symbolique, et la base serait "
-                                  "créée à l'endroit où il mène.");
+      throw errors::CreateThroughLink(path);
     }
-    throw EngineError(3204, "La base de données « " + path + " » existe déjà.");
+    throw errors::DatabaseExists(path);
   }
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (!parent.empty() && !std::filesystem::is_directory(parent, ignored)) {
-    throw EngineError(3044, "« " + parent.string() + " » n'est pas un chemin d'accès valide.");
+    throw errors::InvalidPath(parent.string());
   }
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
@@ -365,7 +348,7 @@ void Storage::Create(const std::string& path) {
   sqlite3_close_v2(db);
   if (rc != SQLITE_OK) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
-    throw EngineError(3051, "Impossible de créer la base de données « " + path + " ».");
+    throw errors::CannotCreate(path);
   }
 }
 
@@ -404,7 +387,7 @@ Storage::~Storage() {
 
 void Storage::Close() {
   if (db_ == nullptr) {
-    jet_.reset();
+    access_.reset();
     RemoveSnapshot();
     return;
   }
@@ -419,7 +402,7 @@ void Storage::Close() {
   // The last connection to close checkpoints the WAL and removes -wal and -shm.
   sqlite3_close_v2(db_);
   db_ = nullptr;
-  jet_.reset();
+  access_.reset();
   RemoveSnapshot();
 }
 
@@ -458,7 +441,7 @@ std::string Storage::ReadUri() const {
 
 void Storage::AttachSource(const Storage& source, const std::string& schema) {
   const std::string uri = source.ReadUri();
-  Statement3 attach(*this, db_, "ATTACH ?1 AS " + Quote(schema));
+  PreparedStatement attach(*this, db_, "ATTACH ?1 AS " + Quote(schema));
   sqlite3_bind_text(attach.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
   if (const int rc = sqlite3_step(attach.get()); rc != SQLITE_DONE) Fail(rc);
   // Its pages are read twice (the check of its values, then the copy of its
@@ -536,7 +519,7 @@ void Storage::BeginWrite() {
 
 void Storage::NoteFailure(const EngineError& error) {
   if (depth_ > 0 && !lost_ && sqlite3_get_autocommit(db_)) {
-    lost_ = EngineError(error.Number(), error.Description() + " La transaction a été annulée.");
+    lost_ = errors::TransactionUndone(error);
   }
 }
 
@@ -551,7 +534,7 @@ void Storage::FailWrite(int rc) {
 
 void Storage::BeginTrans() {
   if (depth_ >= kMaxTransactionDepth) {
-    throw EngineError(3003, "Impossible de démarrer la transaction ; trop de transactions déjà imbriquées.");
+    throw errors::TooManyTransactions();
   }
   if (depth_ > 0) {
     if (lost_) throw *lost_;
@@ -579,7 +562,7 @@ void Storage::SetCacheKiB(int kib) {
 }
 
 void Storage::CommitTrans() {
-  if (depth_ == 0) throw NoTransaction();
+  if (depth_ == 0) throw errors::NoTransaction();
   if (lost_) {
     const EngineError error = *lost_;
     Rollback();
@@ -609,7 +592,7 @@ void Storage::CommitTrans() {
 }
 
 void Storage::Rollback() {
-  if (depth_ == 0) throw NoTransaction();
+  if (depth_ == 0) throw errors::NoTransaction();
   // Definitions undone with the transaction must not stay in the caches.
   ClearCaches();
   if (lost_ || depth_ == 1) {

@@ -6,7 +6,8 @@
 // through the same insert as an INSERT statement (Update). A cursor lives no
 // longer than its connection: Close detaches it, and each call then fails
 // with 3420.
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
 
 #include <algorithm>
 
@@ -68,7 +69,7 @@ void Cursor::Detach() {
 }
 
 void Cursor::NoLongerValid() {
-  throw EngineError(3420, "Objet invalide ou n'est plus défini : la base de données a été fermée.");
+  throw errors::DatabaseClosed();
 }
 
 void Cursor::Step() {
@@ -105,7 +106,7 @@ bool Cursor::IsBOF() const {
 
 void Cursor::MoveNext() {
   CheckLive();
-  if (eof_) throw EngineError(3021, "Aucun enregistrement en cours.");
+  if (eof_) throw errors::NoCurrentRecord();
   bof_ = false;
   Step();
 }
@@ -123,19 +124,19 @@ const FieldDef& Cursor::Field(std::int16_t position) const {
 const Value& Cursor::FieldValue(std::int16_t position) const {
   CheckLive();
   def_.Fields(position);  // 3265 when out of range
-  if (eof_) throw EngineError(3021, "Aucun enregistrement en cours.");
+  if (eof_) throw errors::NoCurrentRecord();
   return current_[static_cast<std::size_t>(position)];
 }
 
 const std::vector<Value>& Cursor::Row() const {
   CheckLive();
-  if (eof_) throw EngineError(3021, "Aucun enregistrement en cours.");
+  if (eof_) throw errors::NoCurrentRecord();
   return current_;
 }
 
 void Cursor::CheckWritable() const {
   if (type_ != RecordsetType::kTable) {
-    throw EngineError(3251, "Opération non prise en charge pour ce type d'objet : ce recordset est en lecture seule.");
+    throw errors::ReadOnlyRecordset();
   }
 }
 
@@ -154,7 +155,7 @@ void Cursor::SetFieldValue(std::int16_t position, std::string_view text) {
   CheckLive();
   CheckWritable();
   const FieldDef& field = def_.Fields(position);
-  if (!adding_) throw EngineError(3020, "Mise à jour ou Annuler Mise à jour sans AddNew ni Edit.");
+  if (!adding_) throw errors::UpdateWithoutAddNew();
   // Converted aside: a string that cannot be stored leaves the field as it was.
   Value converted;
   ConvertString(text, field, converted);
@@ -165,9 +166,9 @@ void Cursor::Update() {
   CheckLive();
   CheckWritable();
   storage_->RefuseIfReadOnly();
-  if (!adding_) throw EngineError(3020, "Mise à jour ou Annuler Mise à jour sans AddNew ni Edit.");
+  if (!adding_) throw errors::UpdateWithoutAddNew();
   adding_ = false;
-  TableInfo& table = storage_->Table(tableName_, 3078);
+  TableInfo& table = storage_->TableCopyingFromAccess(tableName_, 3078);
   // The table may have been dropped and made again since the recordset opened:
   // the row built on the old fields cannot go into other ones.
   bool sameFields = table.def.FieldCount() == def_.FieldCount();
@@ -175,8 +176,7 @@ void Cursor::Update() {
     sameFields = table.def.Fields(position).type == def_.Fields(position).type;
   }
   if (!sameFields) {
-    throw EngineError(3420, "Objet invalide ou n'est plus défini : la table « " + tableName_ +
-                                " » a été redéfinie depuis l'ouverture du recordset.");
+    throw errors::TableRedefined(tableName_);
   }
   storage_->InsertRow(table, newRow_);
 }

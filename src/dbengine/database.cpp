@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
 
 namespace dbengine {
 namespace {
@@ -21,8 +22,7 @@ void CloseQuietly(const std::shared_ptr<Storage>& storage) noexcept {
 }
 
 [[noreturn]] void NoSuchItem(std::string_view what, int position) {
-  throw EngineError(3265, "Élément non trouvé dans cette collection : aucun " + std::string(what) +
-                              " à la position " + std::to_string(position) + ".");
+  throw errors::NoSuchItemAt(what, position);
 }
 
 }  // namespace
@@ -72,8 +72,7 @@ void Recordset::AddNew() { cursor_->AddNew(); }
 void Recordset::SetFieldValue(std::int16_t position, std::string_view text) {
   if (!IsValidUtf8(text)) {
     // Stored, such a text could be neither compared nor exported.
-    throw EngineError(3421, "Erreur de conversion de type de données : le texte donné au champ n° " +
-                                std::to_string(position) + " n'est pas un texte UTF-8 valide.");
+    throw errors::FieldTextNotUtf8(position);
   }
   cursor_->SetFieldValue(position, text);
 }
@@ -148,7 +147,7 @@ void Database::CheckOpen() const {
                            "n'a pas été ouverte.");
   }
   if (!IsOpen()) {
-    throw EngineError(3420, "Objet invalide ou n'est plus défini : la base de données a été fermée.");
+    throw errors::DatabaseClosed();
   }
 }
 
@@ -157,8 +156,7 @@ void Database::Execute(std::string_view statement) {
   if (!IsValidUtf8(statement)) {
     // Refused whole, before the parser: a value cut out of such a text could
     // be stored, and then neither compared nor exported.
-    throw EngineError(3464, "Type de données incompatible : le texte de l'instruction n'est pas un "
-                            "texte UTF-8 valide.");
+    throw errors::StatementNotUtf8();
   }
   storage_->Execute(statement);
 }
@@ -202,9 +200,7 @@ void Database::Close() {
 
 void CheckName(std::string_view name) {
   if (name.find_first_of("[]") == std::string_view::npos) return;
-  throw EngineError(3125, "« " + std::string(name) +
-                              " » n'est pas un nom correct : un nom de table, de champ ou d'index ne "
-                              "peut pas contenir de crochet ([ ou ]).");
+  throw errors::BadName(name);
 }
 
 bool IsValidUtf8(std::string_view text) {

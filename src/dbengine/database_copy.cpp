@@ -7,8 +7,6 @@
 // temporary left by a killed copy carries the host and process that made it,
 // so that the next copy into the folder can tell it is nobody's any more.
 #include "dbengine/database_copy.h"
-#include "dbengine/durable.h"
-#include "dbengine/leftovers.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -28,7 +26,10 @@
 #include <thread>
 #include <optional>
 
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
+#include "support/durable.h"
+#include "support/leftovers.h"
 
 namespace dbengine {
 namespace {
@@ -46,7 +47,7 @@ class TemporaryTarget {
  public:
   explicit TemporaryTarget(const std::string& targetPath) : target_(targetPath) {
     for (unsigned attempt = 0;; ++attempt) {
-      path_ = TemporaryNameFor(targetPath, kTemporaryMark, attempt);
+      path_ = support::TemporaryNameFor(targetPath, kTemporaryMark, attempt);
       const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd >= 0) {
         ::close(fd);
@@ -55,8 +56,8 @@ class TemporaryTarget {
       const int error = errno;
       if (error != EEXIST || attempt >= 100) {
         path_.clear();
-        if (error == ENOSPC || error == EDQUOT) throw DiskWriteError(error, targetPath);
-        throw EngineError(3051, "Impossible de créer la base de données « " + targetPath + " ».");
+        if (error == ENOSPC || error == EDQUOT) throw errors::DiskWrite(error, targetPath);
+        throw errors::CannotCreate(targetPath);
       }
     }
   }
@@ -76,7 +77,7 @@ class TemporaryTarget {
   // Flushes the complete file, gives it the target's name (never replacing
   // a file that appeared there) and flushes the folder that records it.
   void Publish() {
-    if (const int error = SyncPath(path_)) throw DiskWriteError(error, target_);
+    if (const int error = support::SyncPath(path_)) throw errors::DiskWrite(error, target_);
     if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
       int error = errno;
       if (error == EINVAL || error == ENOSYS) {
@@ -85,14 +86,14 @@ class TemporaryTarget {
         error = ::link(path_.c_str(), target_.c_str()) == 0 ? 0 : errno;
         if (error == 0) ::unlink(path_.c_str());
       }
-      if (error == EEXIST) throw EngineError(3204, "La base de données « " + target_ + " » existe déjà.");
-      if (error != 0) throw DiskWriteError(error, target_);
+      if (error == EEXIST) throw errors::DatabaseExists(target_);
+      if (error != 0) throw errors::DiskWrite(error, target_);
     }
     path_.clear();
-    if (const int error = SyncFolderOf(target_)) {
+    if (const int error = support::SyncFolderOf(target_)) {
       // Its name may not survive a power cut: the copy is not done.
       ::unlink(target_.c_str());
-      throw DiskWriteError(error, target_);
+      throw errors::DiskWrite(error, target_);
     }
   }
 
@@ -247,7 +248,7 @@ void CopyStreamed(const RowSource& rows, Storage& target, const TableDef& stored
   Storage& source = rows.storage;
   const std::string& field = def.Fields(position).name;
   {
-    Statement3 zeros(target, target.Handle(),
+    PreparedStatement zeros(target, target.Handle(),
                      "UPDATE " + Quote(def.Name()) + " SET " + Quote(field) + " = zeroblob(?1) WHERE rowid = ?2");
     sqlite3_bind_int64(zeros.get(), 1, size);
     sqlite3_bind_int64(zeros.get(), 2, to);
@@ -302,7 +303,7 @@ bool HoldsLongValues(const RowSource& rows, const TableDef& stored) {
                  quoted + ")>" + std::to_string(kStreamedAbove) + ")";
   }
   if (condition.empty()) return false;
-  Statement3 probe(rows.storage, rows.handle,
+  PreparedStatement probe(rows.storage, rows.handle,
                    "SELECT 1 FROM " + rows.TableRef(stored.Name()) + " WHERE " + condition + " LIMIT 1");
   const int rc = sqlite3_step(probe.get());
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) rows.storage.Fail(rc);
@@ -393,7 +394,7 @@ void CheckRows(const RowSource& rows, const TableDef& stored, const CopyProgress
     rows.storage.Fail(rc);
   }
   {
-    Statement3 scan(rows.storage, rows.handle,
+    PreparedStatement scan(rows.storage, rows.handle,
                     "SELECT 1 FROM " + rows.TableRef(stored.Name()) + " WHERE " + refuses + " LIMIT 1");
     const int rc = sqlite3_step(scan.get());
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) rows.storage.Fail(rc);
@@ -402,13 +403,12 @@ void CheckRows(const RowSource& rows, const TableDef& stored, const CopyProgress
   if (check.row == 0) return;
   const FieldDef& field = stored.Fields(static_cast<std::int16_t>(check.field));
   if (check.number == 3058) {
-    throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null (champ « " +
-                                field.name + " »).");
+    throw errors::NullInIndexField(field.name);
   }
   if (check.number == 3314) {
-    throw EngineError(3314, "Le champ « " + stored.Name() + "." + field.name + " » ne peut pas contenir une valeur Null.");
+    throw errors::RequiredFieldNull(stored.Name() + "." + field.name);
   }
-  Statement3 refused(rows.storage, rows.handle,
+  PreparedStatement refused(rows.storage, rows.handle,
                      "SELECT " + Quote(field.name) + " FROM " + rows.TableRef(stored.Name()) + " LIMIT 1 OFFSET " +
                          std::to_string(check.row - 1));
   if (const int rc = sqlite3_step(refused.get()); rc != SQLITE_ROW) rows.storage.Fail(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
@@ -587,7 +587,7 @@ void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& t
     sqlite3_finalize(probe);
   }
   const bool streaming = !select.empty();
-  Statement3 rows(source, from.handle, streaming ? select : "SELECT * FROM " + from.TableRef(stored.Name()));
+  PreparedStatement rows(source, from.handle, streaming ? select : "SELECT * FROM " + from.TableRef(stored.Name()));
   std::vector<Value> row(static_cast<std::size_t>(def.FieldCount()));
   std::vector<std::pair<std::int16_t, sqlite3_int64>> streamed;  // field, size
   std::size_t count = 0;
@@ -739,7 +739,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     for (std::int16_t position = 0; rows && position < rows->def.FieldCount(); ++position) {
       if (rows->def.Fields(position).type == kLongBinary) rows.reset();
     }
-    defs.push_back(rows ? rows->def : source->Table(name, 3265).def);
+    defs.push_back(rows ? rows->def : source->TableCopyingFromAccess(name, 3265).def);
     jetRows.push_back(std::move(rows));
   }
   // The target's tables are made through statements, where a name holding a
@@ -760,14 +760,14 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   struct stat status {};
   if (::lstat(targetPath.c_str(), &status) == 0) {
     // A link too, dangling or not: the copy never writes through one.
-    throw EngineError(3204, "La base de données « " + targetPath + " » existe déjà.");
+    throw errors::DatabaseExists(targetPath);
   }
   const std::string folder = FolderOf(targetPath);
   std::error_code ignored;
   if (targetPath.empty() || !std::filesystem::is_directory(folder, ignored)) {
-    throw EngineError(3044, "« " + folder + " » n'est pas un chemin d'accès valide.");
+    throw errors::InvalidPath(folder);
   }
-  RemoveTemporariesOfEndedProcesses(folder, kTemporaryMark);
+  support::RemoveTemporariesOfEndedProcesses(folder, kTemporaryMark);
 
   TemporaryTarget temporary(targetPath);
   {

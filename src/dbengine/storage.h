@@ -3,8 +3,9 @@
 // its transactions, the cache of table definitions and prepared statements,
 // and the cursors of open recordsets. The code is split by concern:
 // connection.cpp (opening, closing, transactions, errors), catalog.cpp (tables,
-// indexes, definition statements), statements.cpp (values, INSERT, DELETE,
-// SELECT), cursor.cpp (recordsets' rows) and jet_copy.cpp (Access files).
+// indexes, definition statements), row_statements.cpp (values, INSERT, DELETE,
+// SELECT), cursor.cpp (recordsets' rows) and access_source.cpp (an Access
+// file's working copy, filled by its AccessSource).
 #ifndef DBENGINE_STORAGE_H_
 #define DBENGINE_STORAGE_H_
 
@@ -20,9 +21,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "access_source.h"
 #include "dbengine/dbengine.h"
-#include "dbengine/statement.h"
-#include "jet/jet.h"
+#include "sql_parser.h"
 
 
 namespace dbengine {
@@ -79,12 +80,12 @@ class ChangeWatch {
 };
 
 // A prepared statement finalized on scope exit.
-class Statement3 {
+class PreparedStatement {
  public:
-  Statement3(const Storage& storage, sqlite3* db, const std::string& sql);
-  ~Statement3() { sqlite3_finalize(statement_); }
-  Statement3(const Statement3&) = delete;
-  Statement3& operator=(const Statement3&) = delete;
+  PreparedStatement(const Storage& storage, sqlite3* db, const std::string& sql);
+  ~PreparedStatement() { sqlite3_finalize(statement_); }
+  PreparedStatement(const PreparedStatement&) = delete;
+  PreparedStatement& operator=(const PreparedStatement&) = delete;
   sqlite3_stmt* get() const { return statement_; }
 
  private:
@@ -101,38 +102,6 @@ struct TableInfo {
 };
 
 class Cursor;
-
-// A rule of an Access table that its stored rows break, left out of the
-// working copy so that every row is read: a unique index or primary key
-// (`index`) built as a plain index, a required field (`field`) holding a
-// Null, or a text field (`field`) holding a text of `longest` characters,
-// more than its size.
-struct BrokenRule {
-  std::string field;
-  std::string index;
-  std::size_t longest = 0;
-  std::string description;  // in French, naming the field or index
-};
-
-// How each rule of an Access table that its rows break is told, in French:
-// a required field holding a Null, a unique index or primary key (`primary`)
-// refused with error `number` (3058: a Null, 3022: duplicates), a text field
-// of `size` characters holding texts of up to `longest`.
-std::string RequiredWithNullRule(const std::string& field);
-std::string PlainIndexRule(const std::string& index, bool primary, int number);
-std::string WidenedTextRule(const std::string& field, std::int32_t size, std::size_t longest);
-
-// Where the rows of an Access table read straight from the file stand
-// (Storage::OpenJetRows): the table, its definition as the working copy
-// would give it, and how many rows were given.
-struct JetRows {
-  std::size_t position = 0;  // in the Access catalog
-  TableDef def;
-  std::vector<FieldType> types;  // of def's fields
-  std::vector<std::string> requiredWithNull;  // fields required in the file whose rows hold a Null
-  std::uint64_t generation = 0;  // the reader's table opening these rows were read under
-  std::uint64_t given = 0;
-};
 
 class Storage : public std::enable_shared_from_this<Storage> {
  public:
@@ -172,14 +141,22 @@ class Storage : public std::enable_shared_from_this<Storage> {
 
   void Execute(std::string_view text);
   std::unique_ptr<Cursor> OpenCursor(std::string_view source, RecordsetType type);
-  // The table's information; throws `missingError` when there is no such table.
+  // The table's information, as the SQLite database holds it; throws
+  // `missingError` when there is no such table (an Access table not yet
+  // copied into the working copy among them).
   TableInfo& Table(std::string_view name, std::int32_t missingError);
+  // Table, but an Access table not yet in the working copy is first copied
+  // into it whole, rows and indexes, from the file.
+  TableInfo& TableCopyingFromAccess(std::string_view name, std::int32_t missingError) {
+    if (access_ != nullptr) CopyAccessTable(name);
+    return Table(name, missingError);
+  }
   // The definition of table `name` (3265 when missing); for an Access table
   // not yet copied, read from the Access file without copying its rows.
   TableDef Definition(std::string_view name);
   std::vector<std::string> TableNames();
-  // The rules of Access table `name` its rows break (loaded first); none for
-  // a table of the engine.
+  // The rules of Access table `name` its rows break (the table copied into
+  // the working copy first); none for a table of the engine.
   std::vector<BrokenRule> BrokenRules(std::string_view name);
 
   // Attaches the file `source`'s connection reads, for reading only (as an
@@ -214,12 +191,12 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // the working copy would give them, in the same order. With `readFirst`,
   // every row is read once here, so that a damaged table fails here with
   // the error its copy would give, before any row is given; without, such
-  // a table fails in NextJetRow. Empty when `name` is no Access table or is
-  // already in the working copy.
+  // a table fails in NextJetRow. Empty when this is no Access file, `name`
+  // is no Access table, or it is already in the working copy.
   std::optional<JetRows> OpenJetRows(std::string_view name, bool readFirst = true);
-  bool IsJet() const { return jet_ != nullptr; }
-  // The next row of `rows` into `row`; false after the last.
-  bool NextJetRow(JetRows& rows, std::vector<Value>& row);
+  bool IsJet() const { return access_ != nullptr; }
+  // The next row of `rows` (from OpenJetRows) into `row`; false after the last.
+  bool NextJetRow(JetRows& rows, std::vector<Value>& row) { return access_->NextRow(rows, row); }
 
   void Register(Cursor* cursor) { cursors_.insert(cursor); }
   void Unregister(Cursor* cursor) { cursors_.erase(cursor); }
@@ -235,18 +212,15 @@ class Storage : public std::enable_shared_from_this<Storage> {
  private:
   friend class WriteScope;
   Storage() = default;
-  // jet_copy.cpp: the working copy of an Access file, each table copied
-  // from the reader the first time it is used.
-  static std::shared_ptr<Storage> OpenJet(const std::string& path, std::string_view password);
-  std::vector<std::string> JetTableNames() const;
-  std::size_t JetTablePosition(std::string_view name) const;
-  // Copies Access table `name` into the working copy unless it is there;
-  // false when the Access file has no such table.
-  bool LoadJetTable(std::string_view name);
-  void CopyJetTable(std::size_t position);
-  // The reader's OpenTable, counted: rows read straight from the file start
-  // again where they stood when another use has opened a table since.
-  const jet::TableDef& OpenJetTable(std::size_t position);
+  // access_source.cpp: the working copy of an Access file, each table
+  // copied whole into it from the file the first time it is looked up.
+  friend class AccessSource;
+  static std::shared_ptr<Storage> OpenAccess(const std::string& path, std::string_view password);
+  // Copies Access table `name` into the working copy unless it is there or
+  // the file has no such table (then Table tells).
+  void CopyAccessTable(std::string_view name);
+  // Table's lookup: null when the SQLite database has no table `name`.
+  TableInfo* FindTable(std::string_view name);
   // Every write starts here: refuses a read-only database and a lost
   // transaction, and tries the switch to WAL once.
   void BeginWrite();
@@ -282,12 +256,9 @@ class Storage : public std::enable_shared_from_this<Storage> {
 
   sqlite3* db_ = nullptr;
   std::string path_;
-  std::unique_ptr<jet::Reader> jet_;  // the Access file behind a working copy
-  std::unordered_map<std::string, std::vector<BrokenRule>> brokenRules_;  // by Access table name
-  std::string workingFolder_;         // where SQLite keeps the working copy
+  std::unique_ptr<AccessSource> access_;  // the Access file behind a working copy
   std::unique_ptr<ChangeWatch> watch_;  // writes by others to a file read without locks
   std::string snapshotFolder_;          // a private copy read instead of the file, removed at Close
-  std::uint64_t jetGeneration_ = 0;   // tables opened in the reader so far
   bool readOnly_ = false;
   bool wal_ = false;  // the file is in WAL mode
   bool private_ = false;  // a file being built, no journal on disk (CreatePrivate)

@@ -334,8 +334,8 @@ std::string WithSeparator(std::string folder) {
 
 std::optional<std::string> FindDatabase(const std::string& folder, std::string_view name) {
   const std::string built = folder + std::string(name);
-  if (PathExists(built)) return built;
-  if (const auto variant = FindFileIgnoringCase(folder, name)) return variant->string();
+  if (support::PathExists(built)) return built;
+  if (const auto variant = support::FindFileIgnoringCase(folder, name)) return variant->string();
   return std::nullopt;
 }
 

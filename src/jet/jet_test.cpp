@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/statement.h"
 #include "support/child_process.h"
 #include "support/print_value.h"
 

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+namespace support {
+
 bool PathExists(const std::string& path) {
   struct stat attributes {};
   // An embedded NUL would make stat() look at a shorter path than the one asked.
@@ -51,3 +53,5 @@ std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem:
   // Directory order is arbitrary; sorting keeps the choice stable from one run to the next.
   return *std::min_element(variants.begin(), variants.end());
 }
+
+}  // namespace support

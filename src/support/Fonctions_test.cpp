@@ -31,8 +31,8 @@ TEST(PathExistsTest, AnswersForFilesFoldersAndMissingPaths) {
       {"", false},
   };
   for (const Case& probe : cases) {
-    EXPECT_EQ(PathExists(probe.path.string()), probe.exists) << probe.path;
+    EXPECT_EQ(support::PathExists(probe.path.string()), probe.exists) << probe.path;
   }
-  EXPECT_FALSE(PathExists(std::string("/tmp\0/x", 7)));
+  EXPECT_FALSE(support::PathExists(std::string("/tmp\0/x", 7)));
   fs::remove_all(root);
 }

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/durable.h"
+#include "support/durable.h"
 #include "transfer/VidangeTables.h"
 
 namespace fs = std::filesystem;
@@ -103,12 +103,12 @@ TEST_F(ExportDurabilityTest, FailedFlushIsTheResultAndLeavesNoFile) {
 }
 
 TEST(DurableTest, SyncFileAndFolderReportsAMissingFile) {
-  EXPECT_EQ(dbengine::SyncFileAndFolder("/nonexistent-folder/x.mdb"), ENOENT);
+  EXPECT_EQ(support::SyncFileAndFolder("/nonexistent-folder/x.mdb"), ENOENT);
   const std::string file = fs::temp_directory_path() / ("durable_file_" + std::to_string(::getpid()));
   std::ofstream(file) << "x";
   calls.clear();
   recording = true;
-  EXPECT_EQ(dbengine::SyncFileAndFolder(file), 0);
+  EXPECT_EQ(support::SyncFileAndFolder(file), 0);
   recording = false;
   EXPECT_EQ(calls, (std::vector<std::string>{"sync file", "sync folder"}));
   fs::remove(file);

@@ -17,9 +17,9 @@
 #include <filesystem>
 #include <limits>
 
-#include "dbengine/durable.h"
-#include "dbengine/leftovers.h"
 #include "dbengine/value.h"
+#include "support/durable.h"
+#include "support/leftovers.h"
 
 namespace transfer {
 namespace {
@@ -396,10 +396,10 @@ void CheckExportDestination(const std::string& destination, const std::string& d
   }
 }
 
-void RemoveNamedTemporariesOf(const std::string& path) { dbengine::RemoveTemporariesOf(path, kLeftoverMark); }
+void RemoveNamedTemporariesOf(const std::string& path) { support::RemoveTemporariesOf(path, kLeftoverMark); }
 
 std::string NamedTemporaryOf(const std::string& path, unsigned attempt) {
-  return dbengine::TemporaryNameFor(path, kLeftoverMark, attempt);
+  return support::TemporaryNameFor(path, kLeftoverMark, attempt);
 }
 
 // ---------------------------------------------------------------------------
@@ -433,7 +433,7 @@ void TransferFileWriter::Open(const std::string& path, Temporary temporary) {
     if (::access(path.c_str(), W_OK) != 0) throw FileError(errno, path);
   }
   const std::string folder = FolderOf(target_);
-  dbengine::RemoveTemporariesOfEndedProcesses(folder, kLeftoverMark);
+  support::RemoveTemporariesOfEndedProcesses(folder, kLeftoverMark);
   unnamed_ = false;
   if (temporary == Temporary::kUnnamedWhereOffered) {
     fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -514,7 +514,7 @@ void TransferFileWriter::Commit() {
   Flush();
   // On the disk before it takes the destination's name: after a power cut
   // the name never stands for an empty or partial file.
-  if (const int error = dbengine::SyncFile(fd_); error != 0) throw FileError(error, path_);
+  if (const int error = support::SyncFile(fd_); error != 0) throw FileError(error, path_);
   if (unnamed_) {
     // A link cannot replace an existing file: the unnamed file gets a
     // temporary name of its own first, which the rename below moves over
@@ -540,7 +540,7 @@ void TransferFileWriter::Commit() {
   if (::rename(tempPath_.c_str(), target_.c_str()) != 0) throw FileError(errno, path_);
   tempPath_.clear();
   // The rename itself lasts once the folder is on the disk.
-  if (const int error = dbengine::SyncFolderOf(target_); error != 0) throw FileError(error, path_);
+  if (const int error = support::SyncFolderOf(target_); error != 0) throw FileError(error, path_);
 }
 
 void TransferFileWriter::Discard() noexcept {

@@ -15,8 +15,8 @@
 #include <iterator>
 #include <set>
 
-#include "dbengine/leftovers.h"
 #include "support/child_process.h"
+#include "support/leftovers.h"
 
 namespace fs = std::filesystem;
 
@@ -457,7 +457,7 @@ TEST_F(TransferFileTest, WriterThroughALinkWritesTheFileItNamesAndKeepsTheLink) 
     EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "fichiers"), {}), 1);
   }
   // A named temporary of the long name, cut short, is still known as one.
-  const std::string leftover = dbengine::TemporaryNameFor(target.string(), ".~", 7);
+  const std::string leftover = support::TemporaryNameFor(target.string(), ".~", 7);
   WriteBytes(leftover, "x");
   transfer::RemoveNamedTemporariesOf(target.string());
   EXPECT_FALSE(fs::exists(leftover));

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Tests of the statement parser alone: what each statement form fills in, the
 // error number of each kind of fault, and the type names of column definitions.
-#include "dbengine/statement.h"
+#include "sql_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -194,6 +194,11 @@ void CheckName(std::string_view name);
 // key PWD, any letter case, up to the next ";"), or an empty string.
 std::string PasswordOf(std::string_view connect);
 
+// The declared column type kept in the file for a field of `type` and `size`
+// (the dialect reads it back: "LONGTEXT" for a memo, "TEXT(50)" for a text),
+// as a CREATE TABLE statement writes it.
+std::string DeclaredTypeOf(FieldType type, std::int32_t size);
+
 // True when `text` is well-formed UTF-8 (no overlong form, surrogate or
 // code point beyond U+10FFFF).
 bool IsValidUtf8(std::string_view text);

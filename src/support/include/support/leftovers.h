@@ -7,13 +7,13 @@
 // writes into a shared folder. The export's named temporaries and the
 // copy's targets under construction are named this way, each with its own
 // mark.
-#ifndef DBENGINE_LEFTOVERS_H_
-#define DBENGINE_LEFTOVERS_H_
+#ifndef SUPPORT_LEFTOVERS_H_
+#define SUPPORT_LEFTOVERS_H_
 
 #include <string>
 #include <string_view>
 
-namespace dbengine {
+namespace support {
 
 // This machine's name as a part of a file name (no "/" in it), "-" when the
 // system gives none.
@@ -39,6 +39,6 @@ void RemoveTemporariesOfEndedProcesses(const std::string& folder, std::string_vi
 // so are entries that cannot be removed.
 void RemoveTemporariesOf(const std::string& path, std::string_view mark);
 
-}  // namespace dbengine
+}  // namespace support
 
-#endif  // DBENGINE_LEFTOVERS_H_
+#endif  // SUPPORT_LEFTOVERS_H_

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // Flushing a file and its folder entry to the disk (durable.h).
-#include "dbengine/durable.h"
+#include "support/durable.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "dbengine/error.h"
-
-namespace dbengine {
+namespace support {
 namespace {
 
 std::string FolderOf(const std::string& path) {
@@ -49,16 +47,4 @@ int SyncFileAndFolder(const std::string& path) noexcept {
   return error != 0 ? error : SyncFolderOf(path);
 }
 
-void MakeDurable(const std::string& path) {
-  const int error = SyncFileAndFolder(path);
-  if (error != 0) throw DiskWriteError(error, path);
-}
-
-EngineError DiskWriteError(int error, const std::string& path) {
-  if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
-    return EngineError(3026, "Espace disque insuffisant pour écrire dans la base de données « " + path + " ».");
-  }
-  return EngineError(3043, "Erreur de disque ou de réseau sur « " + path + " ».");
-}
-
-}  // namespace dbengine
+}  // namespace support

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // Tokenizer and recursive-descent parser of the engine's statement dialect.
 // The parser only fills a Statement; the storage layer executes it.
-#include "dbengine/statement.h"
+#include "sql_parser.h"
 
 #include <algorithm>
 #include <cctype>
 
 #include "dbengine/dbengine.h"
 #include "dbengine/error.h"
+#include "errors.h"
 
 namespace dbengine {
 namespace {
@@ -151,13 +152,11 @@ class Parser {
     } else if (IsWord("DROP")) {
       ParseDrop();
     } else {
-      throw EngineError(3129, "Instruction SQL non valide ; 'DELETE', 'INSERT', 'SELECT', 'CREATE', "
-                              "'ALTER' ou 'DROP' attendu.");
+      throw errors::UnknownVerb();
     }
     if (IsPunct(';')) Advance();
     if (current_.kind != TokenKind::kEnd) {
-      throw EngineError(3142, "Caractères trouvés après la fin de l'instruction SQL : « " +
-                                  Near(tokens_.Rest(current_.offset)) + " ».");
+      throw errors::TextAfterEnd(Near(tokens_.Rest(current_.offset)));
     }
   }
 
@@ -219,7 +218,7 @@ class Parser {
     const std::size_t start = current_.offset;
     literal.text.clear();  // a reused literal keeps nothing of the previous statement
     auto bad = [&]() {
-      throw EngineError(3075, "Erreur de syntaxe dans l'expression « " + Near(tokens_.Rest(start)) + " ».");
+      throw errors::ExpressionSyntax(Near(tokens_.Rest(start)));
     };
     if (current_.kind == TokenKind::kText) {
       literal.kind = Literal::kText;
@@ -291,8 +290,7 @@ class Parser {
       Condition& condition = out_.where.emplace_back();
       condition.column = Name(3075, "Erreur de syntaxe dans la clause WHERE");
       if (!IsPunct('=')) {
-        throw EngineError(3075, "Erreur de syntaxe (opérateur absent) dans l'expression « " +
-                                    Near(tokens_.Rest(current_.offset)) + " ».");
+        throw errors::MissingOperator(Near(tokens_.Rest(current_.offset)));
       }
       Advance();
       ParseValue(condition.value, false);
@@ -309,12 +307,13 @@ class Parser {
     out_.table = Name(3131, "Erreur de syntaxe dans la clause FROM");
     ParseWhere();
     if (IsWord("ORDER")) {
+      constexpr std::string_view kWhat = "Erreur de syntaxe dans la clause ORDER BY";
       Advance();
-      ExpectWord("BY", 3138, "Erreur de syntaxe dans la clause ORDER BY");
-      out_.columns.push_back(Name(3138, "Erreur de syntaxe dans la clause ORDER BY"));
+      ExpectWord("BY", 3138, kWhat);
+      out_.columns.push_back(Name(3138, kWhat));
       while (IsPunct(',')) {
         Advance();
-        out_.columns.push_back(Name(3138, "Erreur de syntaxe dans la clause ORDER BY"));
+        out_.columns.push_back(Name(3138, kWhat));
       }
     }
   }
@@ -407,7 +406,7 @@ class Parser {
             ExpectPunct(')', 3290, kWhat);
           }
           if (!ResolveTypeName(typeName, size, spec)) {
-            throw EngineError(3259, "Type de données de champ non valide : « " + std::string(typeName) + " ».");
+            throw errors::InvalidFieldType(typeName);
           }
           if (IsWord("NOT")) {
             Advance();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Naming and clearing away the temporary files of processes that have ended
 // (leftovers.h).
-#include "dbengine/leftovers.h"
+#include "support/leftovers.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <climits>
 #include <limits>
 
-namespace dbengine {
+namespace support {
 namespace {
 
 // True when `text` is one or more decimal digits, stored in `number`.
@@ -138,4 +138,4 @@ void RemoveTemporariesOf(const std::string& path, std::string_view mark) {
   });
 }
 
-}  // namespace dbengine
+}  // namespace support

@@ -17,15 +17,15 @@
 // Every statement may end with one ';'. A fault in a value gives 3075, a fault
 // in the structure the verb's own number (3134 INSERT, 3290 CREATE/ALTER,
 // 3000-range otherwise), text after the end 3142, an unknown verb 3129.
-#ifndef DBENGINE_STATEMENT_H_
-#define DBENGINE_STATEMENT_H_
+#ifndef DBENGINE_SQL_PARSER_H_
+#define DBENGINE_SQL_PARSER_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "dbengine/value.h"
+#include "dbengine/dbengine.h"
 
 namespace dbengine {
 
@@ -84,13 +84,11 @@ void ParseStatement(std::string_view text, Statement& out);
 // false for an unknown name. `size` is the size written after the name, or -1.
 bool ResolveTypeName(std::string_view name, std::int32_t size, ColumnSpec& spec);
 
-// The declared column type kept in the file for a field of `type` and `size`
-// (the dialect reads it back: "LONGTEXT" for a memo, "TEXT(50)" for a text).
-std::string DeclaredTypeOf(FieldType type, std::int32_t size);
+// DeclaredTypeOf (dbengine.h) gives a field's declared type back.
 
 // The field type of a declared column type read back from a file.
 FieldType FieldTypeOfDeclared(std::string_view declared, std::int32_t& size);
 
 }  // namespace dbengine
 
-#endif  // DBENGINE_STATEMENT_H_
+#endif  // DBENGINE_SQL_PARSER_H_

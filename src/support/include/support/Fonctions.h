@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace support {
+
 // True when `path` names an existing file or folder (of any kind, read-only or
 // not), false otherwise. Costs one attribute query; never opens the file and
 // never throws: a missing folder on the way, a denied access or a malformed
@@ -21,5 +23,7 @@ bool PathExists(const std::string& path);
 // entries never match. Nothing when there is none or the folder cannot be read; never throws.
 std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& folder,
                                                           std::string_view name);
+
+}  // namespace support
 
 #endif  // SUPPORT_FONCTIONS_H_

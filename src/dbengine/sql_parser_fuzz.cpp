@@ -10,14 +10,14 @@
 #include <string_view>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/statement.h"
+#include "sql_parser.h"
 
 namespace {
 
 dbengine::Database& FuzzDatabase() {
   static dbengine::Database* database = [] {
     static const std::string path =
-        (std::filesystem::temp_directory_path() / ("statement_fuzz_" + std::to_string(::getpid()) + ".mdb")).string();
+        (std::filesystem::temp_directory_path() / ("sql_parser_fuzz_" + std::to_string(::getpid()) + ".mdb")).string();
     std::filesystem::remove(path);
     dbengine::Database::Create(path);
     auto* opened = new dbengine::Database();

@@ -10,7 +10,8 @@
 #include <climits>
 #include <cmath>
 
-#include "dbengine/storage.h"
+#include "errors.h"
+#include "storage.h"
 
 namespace dbengine {
 namespace {
@@ -21,8 +22,7 @@ void CheckTextLength(const Value& value, const FieldDef& field) {
   const bool tooLong = (field.type == kText && Utf8Length(value.text) > static_cast<std::size_t>(field.size)) ||
                        (field.type == kBinary && value.text.size() > static_cast<std::size_t>(field.size));
   if (tooLong) {
-    throw EngineError(3163, "Le champ « " + field.name + " » est trop petit pour accepter la quantité "
-                            "de données que vous avez tenté d'ajouter.");
+    throw errors::FieldTooSmall(field.name);
   }
 }
 
@@ -98,11 +98,10 @@ void ConvertLiteral(const Literal& literal, const FieldDef& field, Value& out) {
     }
   }
   if (result == Conversion::kOverflow) {
-    throw EngineError(3349, "Dépassement de capacité du champ numérique « " + field.name + " ».");
+    throw errors::NumericOverflow(field.name);
   }
   if (result != Conversion::kOk) {
-    throw EngineError(3464, "Type de données incompatible dans l'expression du critère : la valeur « " +
-                                literal.text + " » ne convient pas au champ « " + field.name + " ».");
+    throw errors::LiteralMismatch(literal.text, field.name);
   }
   CheckTextLength(out, field);
 }
@@ -110,11 +109,10 @@ void ConvertLiteral(const Literal& literal, const FieldDef& field, Value& out) {
 void ConvertString(std::string_view text, const FieldDef& field, Value& out) {
   const Conversion result = TextToValue(text, field.type, out);
   if (result == Conversion::kOverflow) {
-    throw EngineError(3349, "Dépassement de capacité du champ numérique « " + field.name + " ».");
+    throw errors::NumericOverflow(field.name);
   }
   if (result != Conversion::kOk) {
-    throw EngineError(3421, "Erreur de conversion de type de données : « " + std::string(text) +
-                                " » ne peut pas être converti pour le champ « " + field.name + " ».");
+    throw errors::ConversionFailed(text, field.name);
   }
   CheckTextLength(out, field);
 }
@@ -288,25 +286,19 @@ void RefuseStoredValue(sqlite3_stmt* statement, int column, const std::string& t
       break;
     }
   }
-  throw EngineError(kErrStoredValue, "Erreur de conversion de type de données : dans la table « " + table +
-                                         " », le champ « " + field.name + " » (" +
-                                         DescribeFieldType(field.type, field.size) + ") de la ligne " +
-                                         std::to_string(row) + " contient " + stored +
-                                         ", qui ne convient pas à ce champ.");
+  throw errors::StoredValue(table, field.name, DescribeFieldType(field.type, field.size), row, stored);
 }
 
 void Storage::CheckRow(const TableInfo& table, const std::vector<Value>& row) {
   const TableDef& def = table.def;
   for (int position : table.primaryPositions) {
     if (position >= 0 && row[position].isNull) {
-      throw EngineError(3058, "L'index ou la clé primaire ne peut pas contenir une valeur Null (champ « " +
-                                  def.Fields(static_cast<std::int16_t>(position)).name + " »).");
+      throw errors::NullInIndexField(def.Fields(static_cast<std::int16_t>(position)).name);
     }
   }
   for (std::int16_t position = 0; position < def.FieldCount(); ++position) {
     if (def.Fields(position).required && row[position].isNull) {
-      throw EngineError(3314, "Le champ « " + def.Name() + "." + def.Fields(position).name +
-                                  " » ne peut pas contenir une valeur Null.");
+      throw errors::RequiredFieldNull(def.Name() + "." + def.Fields(position).name);
     }
   }
 }
@@ -366,8 +358,7 @@ std::string Storage::BuildWhere(TableInfo& table, const std::vector<Condition>& 
   for (const Condition& condition : where) {
     const int position = table.def.FieldPosition(condition.column);
     if (position < 0) {
-      throw EngineError(3061, "Trop peu de paramètres : le champ « " + condition.column +
-                                  " » n'existe pas dans la table « " + table.def.Name() + " ».");
+      throw errors::TooFewParameters(condition.column, table.def.Name());
     }
     const FieldDef& field = table.def.Fields(static_cast<std::int16_t>(position));
     Value value;
@@ -388,9 +379,9 @@ void Storage::Execute(std::string_view text) {
   if (statement.kind != Statement::kSelect) RefuseIfReadOnly();
   switch (statement.kind) {
     case Statement::kSelect:
-      throw EngineError(3065, "Impossible d'exécuter une requête Sélection.");
+      throw errors::SelectNotExecutable();
     case Statement::kInsert: {
-      TableInfo& table = Table(statement.table, 3078);
+      TableInfo& table = TableCopyingFromAccess(statement.table, 3078);
       const TableDef& def = table.def;
       const std::size_t fieldCount = static_cast<std::size_t>(def.FieldCount());
       row_.resize(fieldCount);
@@ -399,8 +390,7 @@ void Storage::Execute(std::string_view text) {
       }
       if (statement.columns.empty()) {
         if (statement.values.size() != fieldCount) {
-          throw EngineError(3346, "Le nombre de valeurs de la requête et le nombre de champs de destination "
-                                  "sont différents.");
+          throw errors::ValueCountMismatch();
         }
         for (std::size_t position = 0; position < fieldCount; ++position) {
           ConvertLiteral(statement.values[position], def.Fields(static_cast<std::int16_t>(position)),
@@ -408,14 +398,12 @@ void Storage::Execute(std::string_view text) {
         }
       } else {
         if (statement.values.size() != statement.columns.size()) {
-          throw EngineError(3346, "Le nombre de valeurs de la requête et le nombre de champs de destination "
-                                  "sont différents.");
+          throw errors::ValueCountMismatch();
         }
         for (std::size_t index = 0; index < statement.columns.size(); ++index) {
           const int position = def.FieldPosition(statement.columns[index]);
           if (position < 0) {
-            throw EngineError(3127, "L'instruction INSERT INTO contient le nom de champ inconnu « " +
-                                        statement.columns[index] + " ».");
+            throw errors::UnknownInsertField(statement.columns[index]);
           }
           ConvertLiteral(statement.values[index], def.Fields(static_cast<std::int16_t>(position)), row_[position]);
         }
@@ -424,7 +412,7 @@ void Storage::Execute(std::string_view text) {
       return;
     }
     case Statement::kDelete: {
-      TableInfo& table = Table(statement.table, 3078);
+      TableInfo& table = TableCopyingFromAccess(statement.table, 3078);
       std::vector<Value> bound;
       const std::string sql = "DELETE FROM " + table.quotedName + BuildWhere(table, statement.where, bound);
       BeginWrite();
@@ -447,31 +435,28 @@ std::unique_ptr<Cursor> Storage::OpenCursor(std::string_view source, RecordsetTy
   TableInfo* table = nullptr;
   if (type == RecordsetType::kTable) {
     // Every row of an Access table in stored order needs no working copy.
-    if (jet_ != nullptr) {
-      if (std::optional<JetRows> rows = OpenJetRows(source)) {
-        return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
-      }
+    if (std::optional<JetRows> rows = OpenJetRows(source)) {
+      return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
     }
-    table = &Table(source, 3078);
+    table = &TableCopyingFromAccess(source, 3078);
     sql = "SELECT * FROM " + table->quotedName;
   } else {
     Statement statement;
     ParseStatement(source, statement);
     if (statement.kind != Statement::kSelect) {
-      throw EngineError(3219, "Opération non valide : seule une requête SELECT ouvre un recordset.");
+      throw errors::OnlySelectOpensRecordset();
     }
-    if (jet_ != nullptr && statement.where.empty() && statement.columns.empty()) {
+    if (statement.where.empty() && statement.columns.empty()) {
       if (std::optional<JetRows> rows = OpenJetRows(statement.table)) {
         return std::make_unique<Cursor>(shared_from_this(), std::move(*rows), type);
       }
     }
-    table = &Table(statement.table, 3078);
+    table = &TableCopyingFromAccess(statement.table, 3078);
     sql = "SELECT * FROM " + table->quotedName + BuildWhere(*table, statement.where, bound);
     for (const std::string& column : statement.columns) {
       const int position = table->def.FieldPosition(column);
       if (position < 0) {
-        throw EngineError(3061, "Trop peu de paramètres : le champ « " + column + " » n'existe pas dans la table « " +
-                                    table->def.Name() + " ».");
+        throw errors::TooFewParameters(column, table->def.Name());
       }
       sql += (&column == &statement.columns.front() ? " ORDER BY " : ", ") +
              Quote(table->def.Fields(static_cast<std::int16_t>(position)).name);

@@ -3,14 +3,12 @@
 // the folder entry that names it, flushed so that a power cut after the
 // caller reports success loses neither (and so that a write error that only
 // shows at write-back, on a network file system, is seen and reported).
-#ifndef DBENGINE_DURABLE_H_
-#define DBENGINE_DURABLE_H_
+#ifndef SUPPORT_DURABLE_H_
+#define SUPPORT_DURABLE_H_
 
 #include <string>
 
-#include "dbengine/error.h"
-
-namespace dbengine {
+namespace support {
 
 // Flushes the data of the file open as `fd` to the disk. Returns 0, or the
 // errno of the failure.
@@ -30,16 +28,6 @@ int SyncFolderOf(const std::string& path) noexcept;
 // errno of the first failure.
 int SyncFileAndFolder(const std::string& path) noexcept;
 
-// SyncFileAndFolder for a database file just completed and closed (a copy's
-// target, once in place): throws EngineError 3026 when the disk is full, and
-// 3043 for any other failure the disk reports.
-void MakeDurable(const std::string& path);
+}  // namespace support
 
-// The engine's error for a write to the database at `path` that failed with
-// errno `error`: 3026 when the disk is full (or the file at its size limit),
-// 3043 for any other failure.
-EngineError DiskWriteError(int error, const std::string& path);
-
-}  // namespace dbengine
-
-#endif  // DBENGINE_DURABLE_H_
+#endif  // SUPPORT_DURABLE_H_
