@@ -178,8 +178,8 @@ struct TransferArguments {
   std::string path;
   std::string table;
   std::string file;
-  std::string separator;   // empty: "|"
-  std::int16_t mode = -1;  // the import's: -1 clear, 0 keep, 1 append
+  std::string separator;  // empty: "|"
+  ImportMode mode = ImportMode::kClearFirst;
 };
 
 int Transfer(const TransferArguments& args, bool isExport) {
@@ -189,21 +189,18 @@ int Transfer(const TransferArguments& args, bool isExport) {
   } catch (const dbengine::Error& error) {
     return Report(error);
   }
-  std::string separator = args.separator;
   const std::unique_ptr<TransferProgress> progress = MakeProgressReporter(quiet);
-  std::string result = isExport
-                           ? ExportTableToText(database, args.table, args.file, separator, progress.get())
-                           : ImportTextIntoTable(database, args.table, args.file, args.mode, separator, progress.get());
+  TransferResult result =
+      isExport ? ExportTable(database, args.table, args.file, args.separator, progress.get())
+               : ImportTable(database, args.table, args.file, args.mode, args.separator, progress.get());
   // The result is printed once, after the close, so that it is the last word.
   try {
     database.Close();
   } catch (const dbengine::Error& error) {
-    if (result == kTransferSuccess) {
-      result = "ERR" + std::to_string(error.Number()) + " (TABLE " + args.table + "):" + error.Description();
-    }
+    if (result.Succeeded()) result = TransferResult::Failure(error.Number(), args.table, error.Description());
   }
-  std::printf("%s\n", Printable(result).c_str());
-  return result == kTransferSuccess ? 0 : 1;
+  std::printf("%s\n", Printable(result.Text()).c_str());
+  return result.Succeeded() ? 0 : 1;
 }
 
 // copy SOURCE TARGET [TABLE ...]: a new engine database TARGET holding the
@@ -282,12 +279,14 @@ Command DeclareSchema(CLI::App& vidange) {
 }
 
 // The import's --mode: its name stands for the number the import takes.
-CLI::Validator ImportMode() {
+CLI::Validator ImportModeNames() {
   return CLI::Validator(
       [](std::string& value) -> std::string {
-        for (const auto& [name, number] : {std::pair{"clear", "-1"}, {"keep", "0"}, {"append", "1"}}) {
+        for (const auto& [name, mode] : {std::pair{"clear", ImportMode::kClearFirst},
+                                         {"keep", ImportMode::kKeepExistingRows},
+                                         {"append", ImportMode::kAppend}}) {
           if (value == name) {
-            value = number;
+            value = std::to_string(static_cast<int>(mode));
             return {};
           }
         }
@@ -314,7 +313,7 @@ Command DeclareTransfer(CLI::App& vidange, bool isExport) {
                      "keep remplace les lignes de même clé\n"
                      "primaire, append ajoute seulement")
         ->type_name("clear|keep|append")
-        ->transform(ImportMode());
+        ->transform(ImportModeNames());
   }
   transfer->add_option("--separator", args->separator, "sépare les valeurs par S au lieu de |")->type_name("S");
   AddPasswordOption(transfer);

@@ -195,19 +195,15 @@ class WorkingPhase {
     std::array<bool, kInstalledTables.size()> exported{};
     for (std::size_t entry = 0; entry < kInstalledTables.size(); ++entry) {
       const InstalledTable& table = kInstalledTables[entry];
-      std::string separator;
-      const std::string result =
-          ExportTableToText(source_, table.table, dataFolder + table.fileName, separator, host_.Progress());
-      exported[entry] = Transfer(result, table.table);
+      exported[entry] = Transfer(ExportTable(source_, table.table, dataFolder + table.fileName, {}, host_.Progress()));
     }
     for (std::size_t key = 0; key < kRebuiltKeys.size(); ++key) Step([&] { RebuildKey(data_, key); });
     for (std::size_t entry : kImportOrder) {
       if (!exported[entry]) continue;
       const InstalledTable& table = kInstalledTables[entry];
-      std::string separator;
       dbengine::Database& target = table.target == InstallationTarget::kDictionary ? dictionary_ : data_;
-      Transfer(ImportTextIntoTable(target, table.table, dataFolder + table.fileName, -1, separator, host_.Progress()),
-               table.table);
+      Transfer(ImportTable(target, table.table, dataFolder + table.fileName, ImportMode::kClearFirst, {},
+                           host_.Progress()));
     }
     Step([&] { data_.Close(); });
     Step([&] { dictionary_.Close(); });
@@ -247,27 +243,11 @@ class WorkingPhase {
     }
   }
 
-  // Records a transfer result other than success. Its description names the
-  // table as the error form does: "(TABLE name):description", the import's
-  // warning included.
-  bool Transfer(const std::string& result, const char* table) {
-    if (result == kTransferSuccess) return true;
-    std::size_t at = 3;  // after "ERR"
-    if (at < result.size() && result[at] == '-') ++at;
-    while (at < result.size() && result[at] >= '0' && result[at] <= '9') ++at;
-    std::int32_t number = 0;
-    try {
-      number = static_cast<std::int32_t>(std::stol(result.substr(3, at - 3)));
-    } catch (const std::exception&) {
-      number = 51;
-    }
-    std::string description = result.substr(at);
-    if (description.rfind(" (TABLE ", 0) == 0) {
-      description.erase(0, 1);
-    } else {
-      description = std::string("(TABLE ") + table + ")" + description;
-    }
-    Record(number, std::move(description));
+  // Records a transfer result other than success, the import's warning
+  // included; its description names the table: "(TABLE name):description".
+  bool Transfer(const TransferResult& result) {
+    if (result.Succeeded()) return true;
+    Record(result.number, "(TABLE " + result.table + "):" + result.description);
     return false;
   }
 

@@ -267,6 +267,23 @@ TEST_F(VidangeTablesTest, DeleteModes) {
   }
 }
 
+TEST_F(VidangeTablesTest, TypedResultsCarryWhatTheirTextSays) {
+  Exec("CREATE TABLE K (A LONG, CONSTRAINT PrimaryKey PRIMARY KEY (A))");
+  WriteBytes(file_, "1\r\n1\r\n");
+  const TransferResult warned = ImportTable(db_, "K", file_, ImportModeOf(5), "");
+  EXPECT_EQ(warned.number, TransferResult::kWarning);
+  EXPECT_EQ(warned.Text(), kTransferWarning);
+  const TransferResult missing = ExportTable(db_, "Absent", file_, "");
+  EXPECT_EQ(missing.number, 3078);
+  EXPECT_EQ(missing.Text(), "ERR3078 (TABLE Absent):" + missing.description);
+  const TransferResult done = ExportTable(db_, "K", file_, "");
+  EXPECT_EQ(done.Text(), kTransferSuccess);
+  EXPECT_EQ(ReadBytes(file_), "1\r\n");
+  for (const ImportMode mode : {ImportMode::kClearFirst, ImportMode::kKeepExistingRows, ImportMode::kAppend}) {
+    EXPECT_EQ(ImportModeOf(static_cast<std::int16_t>(mode)), mode);
+  }
+}
+
 TEST_F(VidangeTablesTest, KeyDeleteConvertsDecimalCommaAndBooleans) {
   Exec(
       "CREATE TABLE Prix (C CURRENCY, B BIT, V TEXT(10), CONSTRAINT PrimaryKey PRIMARY KEY (C, "
