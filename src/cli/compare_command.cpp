@@ -29,7 +29,7 @@ void PrintDifferences(std::FILE* out, const std::string& prefix, const RowDiffer
 }
 
 int RunCompare(const CompareOptions& options) {
-  const std::unique_ptr<TransferProgress> progress = MakeProgressReporter(options.quiet);
+  const std::unique_ptr<dbengine::Progress> progress = MakeProgressReporter(options.quiet);
   dbengine::Database first;
   dbengine::Database second;
   RowDifferences differences;

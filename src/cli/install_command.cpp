@@ -76,7 +76,7 @@ class CommandLineHost : public InstallationHost {
   std::string DataFolderText() const override { return options_.dataFolder; }
   std::string ProgramFolder() const override { return SourceFolder(); }
   std::optional<std::string> SourceDatabasePath() const override { return options_.source; }
-  TransferProgress* Progress() override { return progress_.get(); }
+  dbengine::Progress* Progress() override { return progress_.get(); }
   void ShowMessage(const std::string& text, const std::string& title, MessageIcon) override {
     std::fprintf(stderr, "%s : %s\n", title.c_str(), cli::Printable(OneLine(text)).c_str());
     std::fflush(stderr);
@@ -91,7 +91,7 @@ class CommandLineHost : public InstallationHost {
 
  private:
   const InstallOptions& options_;
-  std::unique_ptr<TransferProgress> progress_;
+  std::unique_ptr<dbengine::Progress> progress_;
 };
 
 }  // namespace
@@ -110,7 +110,7 @@ int RunInstall(const InstallOptions& options) {
 }
 
 int RunVerify(const InstallOptions& options) {
-  const std::unique_ptr<TransferProgress> progress = MakeProgressReporter(options.quiet);
+  const std::unique_ptr<dbengine::Progress> progress = MakeProgressReporter(options.quiet);
   InstallationVerification verification;
   try {
     verification =

@@ -13,7 +13,7 @@
 
 namespace {
 
-class TerminalProgress : public TransferProgress {
+class TerminalProgress : public dbengine::Progress {
  public:
   void Rows(std::string_view table, std::uint64_t rows) override {
     std::fprintf(stderr, "\r\033[K%s : %llu lignes", cli::Printable(table).c_str(),
@@ -28,7 +28,7 @@ class TerminalProgress : public TransferProgress {
 
 }  // namespace
 
-std::unique_ptr<TransferProgress> MakeProgressReporter(bool quiet) {
+std::unique_ptr<dbengine::Progress> MakeProgressReporter(bool quiet) {
   if (quiet || ::isatty(STDERR_FILENO) != 1) return nullptr;
   return std::make_unique<TerminalProgress>();
 }

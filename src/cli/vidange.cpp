@@ -189,7 +189,7 @@ int Transfer(const TransferArguments& args, bool isExport) {
   } catch (const dbengine::Error& error) {
     return Report(error);
   }
-  const std::unique_ptr<TransferProgress> progress = MakeProgressReporter(quiet);
+  const std::unique_ptr<dbengine::Progress> progress = MakeProgressReporter(quiet);
   TransferResult result =
       isExport ? ExportTable(database, args.table, args.file, args.separator, progress.get())
                : ImportTable(database, args.table, args.file, args.mode, args.separator, progress.get());
@@ -213,7 +213,7 @@ struct CopyArguments {
 
 int Copy(const CopyArguments& args) {
   const bool progress = ::isatty(STDERR_FILENO) == 1 && !quiet;
-  dbengine::CopyProgress shown;
+  dbengine::Progress shown;
   if (progress) {
     shown.table = [](const std::string& name, std::size_t position, std::size_t count) {
       std::fprintf(stderr, "\r\033[K%s (%zu/%zu)", Printable(name).c_str(), position, count);

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "transfer/progress.h"
+#include "dbengine/progress.h"
 
 namespace dbengine {
 class Database;
@@ -119,7 +119,7 @@ class InstallationHost {
   // The source database to read instead of the one in the program folder.
   virtual std::optional<std::string> SourceDatabasePath() const { return std::nullopt; }
   // Told the rows done of each export and import; nothing by default.
-  virtual TransferProgress* Progress() { return nullptr; }
+  virtual dbengine::Progress* Progress() { return nullptr; }
   // How long the run waits for another run that holds the data folder or the
   // dictionary folder before it refuses to start.
   virtual std::chrono::milliseconds BusyWait() const { return std::chrono::seconds(30); }

@@ -42,7 +42,7 @@ bool InstallationVerification::Identical() const {
 }
 
 InstallationVerification VerifyInstallation(const std::string& dictionaryFolder, const std::string& dataFolder,
-                                            const std::string& sourcePath, TransferProgress* progress) {
+                                            const std::string& sourcePath, dbengine::Progress* progress) {
   dbengine::Database dictionary;
   dbengine::Database data;
   dbengine::Database source;

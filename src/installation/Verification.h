@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/progress.h"
+#include "dbengine/progress.h"
 #include "transfer/table_compare.h"
 
 struct TableVerification {
@@ -43,6 +43,6 @@ struct InstallationVerification {
 // missing, a value that does not fit its field) has its error and the others
 // are still compared. Throws dbengine::Error when a database cannot be opened.
 InstallationVerification VerifyInstallation(const std::string& dictionaryFolder, const std::string& dataFolder,
-                                            const std::string& sourcePath, TransferProgress* progress = nullptr);
+                                            const std::string& sourcePath, dbengine::Progress* progress = nullptr);
 
 #endif  // INSTALLATION_VERIFICATION_H_

@@ -129,7 +129,7 @@ void CheckLine(std::string_view line, std::string_view separator,
 
 void WriteRows(dbengine::Recordset& rows, const dbengine::TableDef& tableDef,
                std::int16_t fieldCount, const std::string& separator,
-               transfer::TransferFileWriter& writer, TransferProgress* progress) {
+               transfer::TransferFileWriter& writer, dbengine::Progress* progress) {
   std::uint64_t written = 0;
   std::string line;
   std::vector<std::size_t> fieldStarts;
@@ -168,7 +168,7 @@ void WriteRows(dbengine::Recordset& rows, const dbengine::TableDef& tableDef,
       throw UnwritableValue(tableDef.Fields(field).name,
                             "contient un caractère que Windows-1252 ne peut pas représenter");
     }
-    if (progress != nullptr && ++written % kProgressStep == 0) progress->Rows(tableDef.Name(), written);
+    if (progress != nullptr && ++written % dbengine::kProgressStep == 0) progress->Rows(tableDef.Name(), written);
     rows.MoveNext();
   }
 }
@@ -216,7 +216,7 @@ void CheckSeparator(const std::string& separator) {
 class Importer {
  public:
   Importer(dbengine::Database& database, const std::string& tableName, ImportMode mode,
-           std::string_view separator, TransferProgress* progress)
+           std::string_view separator, dbengine::Progress* progress)
       : database_(database),
         tableName_(tableName),
         mode_(mode),
@@ -251,7 +251,7 @@ class Importer {
       std::uint64_t read = 0;
       while (reader.ReadLine(line)) {
         if (!line.empty()) ImportLine(line);
-        if (progress_ != nullptr && ++read % kProgressStep == 0) progress_->Rows(tableName_, read);
+        if (progress_ != nullptr && ++read % dbengine::kProgressStep == 0) progress_->Rows(tableName_, read);
       }
       fallback_.reset();
       database_.CommitTrans();
@@ -402,7 +402,7 @@ class Importer {
   const std::string& tableName_;
   const ImportMode mode_;
   const std::string_view separator_;
-  TransferProgress* const progress_;
+  dbengine::Progress* const progress_;
   dbengine::TableDef tableDef_;
   bool accepted_ = true;
   std::vector<std::string_view> pieces_;  // the raw values, Booleans as "-1" / "0"
@@ -440,7 +440,7 @@ std::string TransferResult::Text() const {
 }
 
 TransferResult ExportTable(dbengine::Database& database, const std::string& tableName, const std::string& filePath,
-                           std::string_view separatorGiven, TransferProgress* progress) {
+                           std::string_view separatorGiven, dbengine::Progress* progress) {
   const std::string separator(separatorGiven.empty() ? "|" : separatorGiven);
   bool destinationAccepted = false;
   TransferResult result = TrapErrors(tableName, [&]() -> TransferResult {
@@ -467,13 +467,13 @@ TransferResult ExportTable(dbengine::Database& database, const std::string& tabl
 
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
                               const std::string& filePath, std::string& separator,
-                              TransferProgress* progress) {
+                              dbengine::Progress* progress) {
   if (separator.empty()) separator = "|";
   return ExportTable(database, tableName, filePath, separator, progress).Text();
 }
 
 TransferResult ImportTable(dbengine::Database& database, const std::string& tableName, const std::string& filePath,
-                           ImportMode mode, std::string_view separator, TransferProgress* progress) {
+                           ImportMode mode, std::string_view separator, dbengine::Progress* progress) {
   TransferResult result = TrapErrors(tableName, [&] {
     Importer importer(database, tableName, mode, separator.empty() ? "|" : separator, progress);
     return importer.Run(filePath);
@@ -484,7 +484,7 @@ TransferResult ImportTable(dbengine::Database& database, const std::string& tabl
 
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
                                 const std::string& filePath, std::int16_t deleteMode,
-                                std::string& separator, TransferProgress* progress) {
+                                std::string& separator, dbengine::Progress* progress) {
   if (separator.empty()) separator = "|";
   return ImportTable(database, tableName, filePath, ImportModeOf(deleteMode), separator, progress).Text();
 }

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
-#include "transfer/progress.h"
+#include "dbengine/progress.h"
 
 inline constexpr char kTransferSuccess[] = "ERR0";
 inline constexpr char kTransferWarning[] =
@@ -68,10 +68,10 @@ struct TransferResult {
 // are found there.
 // `progress`, when given, is told the rows written.
 TransferResult ExportTable(dbengine::Database& database, const std::string& tableName, const std::string& filePath,
-                           std::string_view separator, TransferProgress* progress = nullptr);
+                           std::string_view separator, dbengine::Progress* progress = nullptr);
 std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
                               const std::string& filePath, std::string& separator,
-                              TransferProgress* progress = nullptr);
+                              dbengine::Progress* progress = nullptr);
 
 // Loads the lines of the file at `filePath` into `tableName`. `mode`:
 // kClearFirst empties the table first, kKeepExistingRows deletes per line the
@@ -91,11 +91,11 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
 // Both routines refuse a table or field name holding a square bracket with
 // 3125 before any statement is built.
 TransferResult ImportTable(dbengine::Database& database, const std::string& tableName, const std::string& filePath,
-                           ImportMode mode, std::string_view separator, TransferProgress* progress = nullptr);
+                           ImportMode mode, std::string_view separator, dbengine::Progress* progress = nullptr);
 // The same, its mode given by number (ImportModeOf).
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
                                 const std::string& filePath, std::int16_t deleteMode,
-                                std::string& separator, TransferProgress* progress = nullptr);
+                                std::string& separator, dbengine::Progress* progress = nullptr);
 
 // Removes the transfer file at `filePath` and every copy of it that an
 // export killed before renaming it left beside it ("<file>.~<host>.<pid>.<n>",
