@@ -2,14 +2,15 @@
 // The start-up check: the source database in the program folder.
 #include "app/StartupCheck.h"
 
-#include <QCoreApplication>
 #include <QFile>
+
+#include "support/program_files.h"
 
 using namespace Qt::StringLiterals;
 
 QString MissingSourceTitle() { return u"Installation impossible "_s; }
 
-QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }
+QString ProgramFolder() { return QFile::decodeName(support::ProgramFolder().c_str()); }
 
 std::filesystem::path ToFileSystemPath(const QString& folder) {
   return std::filesystem::path(QFile::encodeName(folder).toStdString());

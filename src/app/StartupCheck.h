@@ -16,8 +16,8 @@
 // Title of the box that reports a missing source database (with its trailing blank).
 QString MissingSourceTitle();
 
-// The folder of the running executable as the platform reports it: "/" separators, no
-// trailing separator except for the root folder "/". Needs the application object.
+// The folder of the running executable (support::ProgramFolder, the one way every program
+// finds it): "/" separators, no trailing separator except for the root folder "/".
 QString ProgramFolder();
 
 // `folder` as a file-system path (Qt file-name encoding, UTF-8 here).

@@ -11,12 +11,13 @@
 #include <cstdio>
 #include <string>
 
+namespace cli {
 namespace {
 
 class TerminalProgress : public dbengine::Progress {
  public:
   void Rows(std::string_view table, std::uint64_t rows) override {
-    std::fprintf(stderr, "\r\033[K%s : %llu lignes", cli::Printable(table).c_str(),
+    std::fprintf(stderr, "\r\033[K%s : %llu lignes", Printable(table).c_str(),
                  static_cast<unsigned long long>(rows));
     std::fflush(stderr);
   }
@@ -32,3 +33,5 @@ std::unique_ptr<dbengine::Progress> MakeProgressReporter(bool quiet) {
   if (quiet || ::isatty(STDERR_FILENO) != 1) return nullptr;
   return std::make_unique<TerminalProgress>();
 }
+
+}  // namespace cli

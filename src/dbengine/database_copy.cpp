@@ -29,6 +29,7 @@
 #include <optional>
 
 #include "dbengine/storage.h"
+#include "support/ending_signals.h"
 
 namespace dbengine {
 namespace {
@@ -106,15 +107,14 @@ class TemporaryTarget {
 // would have; a process that handles or ignores them itself keeps its way.
 // Only what may be called in a signal handler is used there: the names are
 // written beforehand.
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+using support::kEndingSignals;
 char removedOnSignal[4][PATH_MAX + 16];
 
 extern "C" void RemoveTemporaryAndEnd(int signal) {
   for (const char* path : removedOnSignal) {
     if (path[0] != '\0') ::unlink(path);
   }
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
+  support::EndBySignal(signal);
 }
 
 class RemovalOnSignal {
@@ -125,15 +125,7 @@ class RemovalOnSignal {
     for (std::size_t index = 0; index < 4; ++index) {
       std::snprintf(removedOnSignal[index], sizeof removedOnSignal[index], "%s%s", path.c_str(), suffixes[index]);
     }
-    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
-      struct sigaction action {};
-      action.sa_handler = RemoveTemporaryAndEnd;
-      sigemptyset(&action.sa_mask);
-      for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
-      installed_[index] = ::sigaction(kEndingSignals[index], nullptr, &previous_[index]) == 0 &&
-                          previous_[index].sa_handler == SIG_DFL &&
-                          ::sigaction(kEndingSignals[index], &action, nullptr) == 0;
-    }
+    support::HandleEndingSignals(RemoveTemporaryAndEnd, previous_, installed_);
   }
   RemovalOnSignal(const RemovalOnSignal&) = delete;
   RemovalOnSignal& operator=(const RemovalOnSignal&) = delete;
@@ -179,10 +171,7 @@ class RemovalOnSignal {
  private:
   // Puts the signals' previous actions back and forgets the names.
   void Restore() {
-    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
-      if (installed_[index]) ::sigaction(kEndingSignals[index], &previous_[index], nullptr);
-      installed_[index] = false;
-    }
+    support::RestoreEndingSignals(previous_, installed_);
     for (auto& path : removedOnSignal) path[0] = '\0';
   }
 

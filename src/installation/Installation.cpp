@@ -25,13 +25,12 @@
 #include <utility>
 
 #include "dbengine/dbengine.h"
-#include "support/Fonctions.h"
+#include "support/ending_signals.h"
+#include "support/program_files.h"
 #include "transfer/VidangeTables.h"
 #include "transfer/transfer_file.h"
 
 namespace {
-
-constexpr char kSeparator = '/';
 
 constexpr char kAttention[] = "Attention";
 
@@ -121,7 +120,6 @@ class FolderLocks {
 // they would have; a process that handles or ignores them itself keeps its
 // way. The handler only unlinks names written beforehand, relative to the
 // data folder held by the run (so that no other run's files are touched).
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr unsigned kTemporaryAttempts = 4;
 constexpr std::size_t kRemovedCount = kInstalledTables.size() * (1 + kTemporaryAttempts);
 char removedOnSignal[kRemovedCount][NAME_MAX + 1];
@@ -131,8 +129,7 @@ extern "C" void RemoveTransferFilesAndEnd(int signal) {
   for (const char* name : removedOnSignal) {
     if (name[0] != '\0') ::unlinkat(removalFolderFd, name, 0);
   }
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
+  support::EndBySignal(signal);
 }
 
 class TransferFilesRemovalOnSignal {
@@ -151,29 +148,19 @@ class TransferFilesRemovalOnSignal {
       }
     }
     removalFolderFd = folderFd;
-    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
-      struct sigaction action {};
-      action.sa_handler = RemoveTransferFilesAndEnd;
-      sigemptyset(&action.sa_mask);
-      for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
-      installed_[index] = ::sigaction(kEndingSignals[index], nullptr, &previous_[index]) == 0 &&
-                          previous_[index].sa_handler == SIG_DFL &&
-                          ::sigaction(kEndingSignals[index], &action, nullptr) == 0;
-    }
+    support::HandleEndingSignals(RemoveTransferFilesAndEnd, previous_, installed_);
   }
   TransferFilesRemovalOnSignal(const TransferFilesRemovalOnSignal&) = delete;
   TransferFilesRemovalOnSignal& operator=(const TransferFilesRemovalOnSignal&) = delete;
   ~TransferFilesRemovalOnSignal() {
-    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
-      if (installed_[index]) ::sigaction(kEndingSignals[index], &previous_[index], nullptr);
-    }
+    support::RestoreEndingSignals(previous_, installed_);
     for (auto& name : removedOnSignal) name[0] = '\0';
     removalFolderFd = -1;
   }
 
  private:
-  struct sigaction previous_[std::size(kEndingSignals)] {};
-  bool installed_[std::size(kEndingSignals)] = {};
+  struct sigaction previous_[support::kEndingSignalCount] {};
+  bool installed_[support::kEndingSignalCount] = {};
 };
 
 class WorkingPhase {
@@ -307,16 +294,10 @@ void RebuildKey(dbengine::Database& data, std::size_t key, const std::function<v
   data.CommitTrans();
 }
 
-std::string WithSeparator(std::string folder) {
-  if (folder.empty() || folder.back() != kSeparator) folder.push_back(kSeparator);
-  return folder;
-}
+std::string InstallationHost::ProgramFolder() const { return support::InstalledFilesFolder(kSourceDatabaseName); }
 
-std::optional<std::string> FindDatabase(const std::string& folder, std::string_view name) {
-  const std::string built = folder + std::string(name);
-  if (PathExists(built)) return built;
-  if (const auto variant = FindFileIgnoringCase(folder, name)) return variant->string();
-  return std::nullopt;
+std::string SourceDatabaseOf(const InstallationHost& host) {
+  return host.SourceDatabasePath().value_or(support::DatabasePath(host.ProgramFolder(), kSourceDatabaseName));
 }
 
 InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFailure* failure) {
@@ -330,24 +311,22 @@ InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFai
                      MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
-  const std::string dictionaryFolder = WithSeparator(host.DictionaryFolderText());
-  const std::string dataFolder = WithSeparator(host.DataFolderText());
-  const std::string programFolder = WithSeparator(host.ProgramFolder());
+  const std::string dictionaryFolder = support::WithSeparator(host.DictionaryFolderText());
+  const std::string dataFolder = support::WithSeparator(host.DataFolderText());
 
-  const std::optional<std::string> dictionaryPath = FindDatabase(dictionaryFolder, kDictionaryDatabaseName);
+  const std::optional<std::string> dictionaryPath = support::FindDatabase(dictionaryFolder, kDictionaryDatabaseName);
   if (!dictionaryPath) {
     host.ShowMessage("Base " + dictionaryFolder + "lexbase.mdb non trouvée !", kAttention,
                      MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
-  const std::optional<std::string> dataPath = FindDatabase(dataFolder, kDataDatabaseName);
+  const std::optional<std::string> dataPath = support::FindDatabase(dataFolder, kDataDatabaseName);
   if (!dataPath) {
     host.ShowMessage("Base " + dataFolder + "patbase.mdb non trouvée !", kAttention,
                      MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
-  const std::string sourcePath = host.SourceDatabasePath().value_or(
-      FindDatabase(programFolder, kSourceDatabaseName).value_or(programFolder + std::string(kSourceDatabaseName)));
+  const std::string sourcePath = SourceDatabaseOf(host);
 
   FolderLocks locks;
   if (const std::optional<std::string> busy = locks.Take({dataFolder, dictionaryFolder}, host)) {

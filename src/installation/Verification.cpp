@@ -7,6 +7,7 @@
 
 #include "dbengine/dbengine.h"
 #include "installation/Installation.h"
+#include "support/program_files.h"
 
 namespace {
 
@@ -23,11 +24,6 @@ void OpenSnapshot(dbengine::Database& database, const std::string& path) {
   database.BeginTrans();
 }
 
-std::string TargetPath(const std::string& folderText, std::string_view name) {
-  const std::string folder = WithSeparator(folderText);
-  return FindDatabase(folder, name).value_or(folder + std::string(name));
-}
-
 }  // namespace
 
 bool KeyVerification::InPlace() const {
@@ -37,7 +33,7 @@ bool KeyVerification::InPlace() const {
 
 bool InstallationVerification::Identical() const {
   return std::all_of(tables.begin(), tables.end(),
-                     [](const TableVerification& t) { return t.error.empty() && t.rows.Identical(); }) &&
+                     [](const TableVerification& t) { return !t.error && t.rows.Identical(); }) &&
          std::all_of(keys.begin(), keys.end(), [](const KeyVerification& k) { return k.InPlace(); });
 }
 
@@ -46,8 +42,8 @@ InstallationVerification VerifyInstallation(const std::string& dictionaryFolder,
   dbengine::Database dictionary;
   dbengine::Database data;
   dbengine::Database source;
-  OpenSnapshot(dictionary, TargetPath(dictionaryFolder, kDictionaryDatabaseName));
-  OpenSnapshot(data, TargetPath(dataFolder, kDataDatabaseName));
+  OpenSnapshot(dictionary, support::DatabasePath(dictionaryFolder, kDictionaryDatabaseName));
+  OpenSnapshot(data, support::DatabasePath(dataFolder, kDataDatabaseName));
   OpenSnapshot(source, sourcePath);
 
   InstallationVerification verification;
@@ -58,7 +54,7 @@ InstallationVerification VerifyInstallation(const std::string& dictionaryFolder,
     try {
       check.rows = CompareTables(source, table.table, target, table.table, progress, CompareMode::kTransferText);
     } catch (const dbengine::Error& error) {
-      check.error = "ERR" + std::to_string(error.Number()) + ":" + error.Description();
+      check.error = InstallationFailure{error.Number(), error.Description()};
     }
   }
   for (const RebuiltKey& key : kRebuiltKeys) {

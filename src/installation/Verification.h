@@ -14,13 +14,14 @@
 #include <vector>
 
 #include "dbengine/progress.h"
+#include "installation/Installation.h"
 #include "transfer/table_compare.h"
 
 struct TableVerification {
   std::string table;
   RowDifferences rows;  // missing: source rows the target lacks; extra: target rows not in the source
-  // Empty when compared; else why it could not be: "ERR<number>:<description>".
-  std::string error;
+  // Nothing when compared; else why it could not be.
+  std::optional<InstallationFailure> error;
 };
 
 struct KeyVerification {
