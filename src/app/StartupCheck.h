@@ -13,6 +13,8 @@
 #include "installation/Installation.h"  // kSourceDatabaseName
 #include "support/Fonctions.h"          // FindFileIgnoringCase
 
+namespace app {
+
 // Title of the box that reports a missing source database (with its trailing blank).
 QString MissingSourceTitle();
 
@@ -27,5 +29,7 @@ std::filesystem::path ToFileSystemPath(const QString& folder);
 // text of the message that reports it missing: the sentence, one carriage return and
 // `programFolder` as given.
 std::optional<QString> StartupCheckMessage(const QString& programFolder);
+
+}  // namespace app
 
 #endif  // APP_STARTUPCHECK_H_

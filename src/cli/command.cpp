@@ -2,7 +2,7 @@
 // The reporting and output checks shared by vidange's commands: ERR lines on
 // standard error, and standard output and error checked to the close, so
 // that lost output (a full disk, a closed destination) is never a success.
-#include "cli/command.h"
+#include "command.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,12 +2,12 @@
 // vidange compare over the transfer module's table comparison, by value. Both
 // databases are opened read-only, each in one reading transaction, so that
 // each table is read as one state of its file.
-#include "cli/compare_command.h"
+#include "compare_command.h"
 
 #include <memory>
 
-#include "cli/command.h"
-#include "cli/progress_reporter.h"
+#include "command.h"
+#include "progress_reporter.h"
 #include "dbengine/dbengine.h"
 
 namespace cli {
@@ -37,13 +37,13 @@ int RunCompare(const CompareOptions& options) {
   const std::unique_ptr<dbengine::Progress> progress = MakeProgressReporter(options.quiet);
   dbengine::Database first;
   dbengine::Database second;
-  RowDifferences differences;
+  transfer::RowDifferences differences;
   try {
     first.Open(options.base, Connect(options.password), dbengine::OpenMode::kReadOnly);
     first.BeginTrans();
     second.Open(options.otherBase, Connect(options.password), dbengine::OpenMode::kReadOnly);
     second.BeginTrans();
-    differences = CompareTables(first, options.table, second,
+    differences = transfer::CompareTables(first, options.table, second,
                                 options.otherTable.empty() ? options.table : options.otherTable, progress.get());
   } catch (const dbengine::Error& error) {
     Report(error);
@@ -56,7 +56,7 @@ int RunCompare(const CompareOptions& options) {
 
 }  // namespace
 
-void PrintDifferences(std::FILE* out, const std::string& prefix, const RowDifferences& differences) {
+void PrintDifferences(std::FILE* out, const std::string& prefix, const transfer::RowDifferences& differences) {
   if (differences.Identical()) {
     std::fprintf(out, "%sidentique\n", prefix.c_str());
     return;

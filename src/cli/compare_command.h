@@ -14,7 +14,7 @@ namespace cli {
 // Writes the comparison's line (after `prefix`): "identique", or the counts
 // of missing, extra and different rows (and of fields whose types differ),
 // then those fields and at most five rows of each kind, indented.
-void PrintDifferences(std::FILE* out, const std::string& prefix, const RowDifferences& differences);
+void PrintDifferences(std::FILE* out, const std::string& prefix, const transfer::RowDifferences& differences);
 
 }  // namespace cli
 

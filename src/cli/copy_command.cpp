@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/command.h"
+#include "command.h"
 #include "dbengine/database_copy.h"
 #include "dbengine/dbengine.h"
 

@@ -6,16 +6,16 @@
 // installation against its source. The source database is the one named by
 // --source, else the one installed beside the installer: the package's
 // program folder, or, in a build tree, the sample source next to vidange
-// (InstallationHost::ProgramFolder).
+// (installation::InstallationHost::ProgramFolder).
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/command.h"
-#include "cli/compare_command.h"
-#include "cli/progress_reporter.h"
+#include "command.h"
+#include "compare_command.h"
+#include "progress_reporter.h"
 #include "installation/Installation.h"
 #include "installation/Verification.h"
 
@@ -59,7 +59,7 @@ std::string OneLine(const std::string& text) {
 
 // The run's host on the command line; its program folder is the default
 // one (support/program_files.h).
-class CommandLineHost : public InstallationHost {
+class CommandLineHost : public installation::InstallationHost {
  public:
   explicit CommandLineHost(const InstallOptions& options)
       : options_(options), progress_(MakeProgressReporter(options.quiet)) {}
@@ -68,11 +68,11 @@ class CommandLineHost : public InstallationHost {
   std::string DataFolderText() const override { return options_.dataFolder; }
   std::optional<std::string> SourceDatabasePath() const override { return options_.source; }
   dbengine::Progress* Progress() override { return progress_.get(); }
-  void ShowMessage(const std::string& text, const std::string& title, MessageIcon) override {
+  void ShowMessage(const std::string& text, const std::string& title, installation::MessageIcon) override {
     std::fprintf(stderr, "%s : %s\n", title.c_str(), Printable(OneLine(text)).c_str());
     std::fflush(stderr);
   }
-  void ShowBusy(const InstallationFailure& busy) override {
+  void ShowBusy(const installation::InstallationFailure& busy) override {
     Report(busy.number, busy.description);
     std::fflush(stderr);
   }
@@ -90,12 +90,12 @@ class CommandLineHost : public InstallationHost {
 // reported one, 2 when a check refused the folders (nothing opened).
 int RunInstall(const InstallOptions& options) {
   CommandLineHost host(options);
-  switch (RunInstallationSteps(host)) {
-    case InstallationOutcome::kNotStarted:
+  switch (installation::RunInstallationSteps(host)) {
+    case installation::InstallationOutcome::kNotStarted:
       return 2;
-    case InstallationOutcome::kFailed:
+    case installation::InstallationOutcome::kFailed:
       return 1;
-    case InstallationOutcome::kCompleted:
+    case installation::InstallationOutcome::kCompleted:
       break;
   }
   return 0;
@@ -106,15 +106,15 @@ int RunInstall(const InstallOptions& options) {
 // database cannot be opened or read (its error on standard error).
 int RunVerify(const InstallOptions& options) {
   const std::unique_ptr<dbengine::Progress> progress = MakeProgressReporter(options.quiet);
-  InstallationVerification verification;
+  installation::InstallationVerification verification;
   try {
-    verification = VerifyInstallation(options.dictionaryFolder, options.dataFolder,
-                                      SourceDatabaseOf(CommandLineHost(options)), progress.get());
+    verification = installation::VerifyInstallation(options.dictionaryFolder, options.dataFolder,
+                                      installation::SourceDatabaseOf(CommandLineHost(options)), progress.get());
   } catch (const dbengine::Error& error) {
     Report(error);
     return 2;
   }
-  for (const TableVerification& table : verification.tables) {
+  for (const installation::TableVerification& table : verification.tables) {
     if (!table.error) {
       PrintDifferences(stdout, table.table + " : ", table.rows);
     } else {
@@ -122,7 +122,7 @@ int RunVerify(const InstallOptions& options) {
                   ErrorText(table.error->number, table.error->description).c_str());
     }
   }
-  for (const KeyVerification& key : verification.keys) {
+  for (const installation::KeyVerification& key : verification.keys) {
     auto list = [](const std::vector<std::string>& fields) {
       std::string text;
       for (const std::string& field : fields) text += (text.empty() ? "" : ",") + field;

@@ -2,9 +2,9 @@
 // The terminal progress line: "\r" and an erase to the end of the line
 // before each update, so that the line is rewritten in place and leaves
 // nothing behind once the table is done.
-#include "cli/progress_reporter.h"
+#include "progress_reporter.h"
 
-#include "cli/command.h"
+#include "command.h"
 
 #include <unistd.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/command.h"
+#include "command.h"
 #include "dbengine/dbengine.h"
 
 namespace cli {

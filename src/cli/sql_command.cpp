@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/command.h"
+#include "command.h"
 #include "dbengine/dbengine.h"
 
 namespace cli {

@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "cli/command.h"
-#include "cli/progress_reporter.h"
+#include "command.h"
+#include "progress_reporter.h"
 #include "dbengine/dbengine.h"
 #include "transfer/VidangeTables.h"
 
@@ -27,7 +27,7 @@ struct TransferArguments {
   std::string table;
   std::string file;
   std::string separator;  // empty: "|"
-  ImportMode mode = ImportMode::kClearFirst;
+  transfer::ImportMode mode = transfer::ImportMode::kClearFirst;
   std::string password;
   bool quiet = false;
 };
@@ -40,14 +40,14 @@ int Transfer(const TransferArguments& args, bool isExport) {
     return Report(error);
   }
   const std::unique_ptr<dbengine::Progress> progress = MakeProgressReporter(args.quiet);
-  TransferResult result =
-      isExport ? ExportTable(database, args.table, args.file, args.separator, progress.get())
-               : ImportTable(database, args.table, args.file, args.mode, args.separator, progress.get());
+  transfer::TransferResult result =
+      isExport ? transfer::ExportTable(database, args.table, args.file, args.separator, progress.get())
+               : transfer::ImportTable(database, args.table, args.file, args.mode, args.separator, progress.get());
   // The result is printed once, after the close, so that it is the last word.
   try {
     database.Close();
   } catch (const dbengine::Error& error) {
-    if (result.Succeeded()) result = TransferResult::Failure(error.Number(), args.table, error.Description());
+    if (result.Succeeded()) result = transfer::TransferResult::Failure(error.Number(), args.table, error.Description());
   }
   std::printf("%s\n", Printable(result.Text()).c_str());
   return result.Succeeded() ? 0 : 1;
@@ -57,9 +57,9 @@ int Transfer(const TransferArguments& args, bool isExport) {
 CLI::Validator ImportModeNames() {
   return CLI::Validator(
       [](std::string& value) -> std::string {
-        for (const auto& [name, mode] : {std::pair{"clear", ImportMode::kClearFirst},
-                                         {"keep", ImportMode::kKeepExistingRows},
-                                         {"append", ImportMode::kAppend}}) {
+        for (const auto& [name, mode] : {std::pair{"clear", transfer::ImportMode::kClearFirst},
+                                         {"keep", transfer::ImportMode::kKeepExistingRows},
+                                         {"append", transfer::ImportMode::kAppend}}) {
           if (value == name) {
             value = std::to_string(static_cast<int>(mode));
             return {};

@@ -17,7 +17,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/command.h"
+#include "command.h"
 
 namespace {
 

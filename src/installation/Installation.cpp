@@ -30,6 +30,8 @@
 #include "transfer/VidangeTables.h"
 #include "transfer/transfer_file.h"
 
+namespace installation {
+
 namespace {
 
 constexpr char kAttention[] = "Attention";
@@ -182,15 +184,16 @@ class WorkingPhase {
     std::array<bool, kInstalledTables.size()> exported{};
     for (std::size_t entry = 0; entry < kInstalledTables.size(); ++entry) {
       const InstalledTable& table = kInstalledTables[entry];
-      exported[entry] = Transfer(ExportTable(source_, table.table, dataFolder + table.fileName, {}, host_.Progress()));
+      exported[entry] =
+          Transfer(transfer::ExportTable(source_, table.table, dataFolder + table.fileName, {}, host_.Progress()));
     }
     for (std::size_t key = 0; key < kRebuiltKeys.size(); ++key) Step([&] { RebuildKey(data_, key); });
     for (std::size_t entry : kImportOrder) {
       if (!exported[entry]) continue;
       const InstalledTable& table = kInstalledTables[entry];
       dbengine::Database& target = table.target == InstallationTarget::kDictionary ? dictionary_ : data_;
-      Transfer(ImportTable(target, table.table, dataFolder + table.fileName, ImportMode::kClearFirst, {},
-                           host_.Progress()));
+      Transfer(transfer::ImportTable(target, table.table, dataFolder + table.fileName,
+                                     transfer::ImportMode::kClearFirst, {}, host_.Progress()));
     }
     Step([&] { data_.Close(); });
     Step([&] { dictionary_.Close(); });
@@ -206,7 +209,7 @@ class WorkingPhase {
       // A transfer file that was never written, or cannot be removed, is
       // passed over: the installation itself is done. Copies that a killed
       // run's exports left under temporary names go with it.
-      RemoveTransferFile(dataFolder + entry.fileName);
+      transfer::RemoveTransferFile(dataFolder + entry.fileName);
     }
   }
 
@@ -232,7 +235,7 @@ class WorkingPhase {
 
   // Records a transfer result other than success, the import's warning
   // included; its description names the table: "(TABLE name):description".
-  bool Transfer(const TransferResult& result) {
+  bool Transfer(const transfer::TransferResult& result) {
     if (result.Succeeded()) return true;
     Record(result.number, "(TABLE " + result.table + "):" + result.description);
     return false;
@@ -354,3 +357,5 @@ InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFai
   host.Quit();
   return working.Failed() ? InstallationOutcome::kFailed : InstallationOutcome::kCompleted;
 }
+
+}  // namespace installation

@@ -24,6 +24,8 @@
 #include "installation/Verification.h"
 #include "support/held_reader.h"
 
+using namespace installation;
+
 namespace fs = std::filesystem;
 
 namespace {

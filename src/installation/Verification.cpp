@@ -9,6 +9,8 @@
 #include "installation/Installation.h"
 #include "support/program_files.h"
 
+namespace installation {
+
 namespace {
 
 bool SameName(const std::string& left, const std::string& right) {
@@ -52,7 +54,8 @@ InstallationVerification VerifyInstallation(const std::string& dictionaryFolder,
     TableVerification& check = verification.tables.emplace_back();
     check.table = table.table;
     try {
-      check.rows = CompareTables(source, table.table, target, table.table, progress, CompareMode::kTransferText);
+      check.rows = transfer::CompareTables(source, table.table, target, table.table, progress,
+                                           transfer::CompareMode::kTransferText);
     } catch (const dbengine::Error& error) {
       check.error = InstallationFailure{error.Number(), error.Description()};
     }
@@ -74,3 +77,5 @@ InstallationVerification VerifyInstallation(const std::string& dictionaryFolder,
   // Only reads were made: the handles' ends undo the reading transactions.
   return verification;
 }
+
+}  // namespace installation

@@ -14,6 +14,8 @@
 
 #include "transfer/transfer_file.h"
 
+namespace transfer {
+
 namespace {
 
 using dbengine::FieldType;
@@ -538,3 +540,5 @@ bool IsPrimaryKeyField(const std::string& fieldName, const dbengine::TableDef& t
   }
   return false;
 }
+
+}  // namespace transfer

@@ -18,6 +18,8 @@
 #include "support/child_process.h"
 #include "transfer/transfer_file.h"
 
+using namespace transfer;
+
 namespace fs = std::filesystem;
 using dbengine::FieldDef;
 using dbengine::IndexDef;

@@ -41,6 +41,8 @@
 
 #include <unistd.h>
 
+namespace transfer {
+
 namespace {
 
 constexpr std::int32_t kErrNoSuchItem = 3265;
@@ -811,3 +813,5 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
   }
   return differences;
 }
+
+}  // namespace transfer

@@ -26,6 +26,8 @@ namespace dbengine {
 class Database;
 }
 
+namespace installation {
+
 // Name of the source database, looked for in the program folder.
 inline constexpr std::string_view kSourceDatabaseName = "CONVENTIONS_TEST_KVEL.mdb";
 // Names of the two target databases, appended to their folders.
@@ -147,5 +149,7 @@ enum class InstallationOutcome {
 // itself. `failure`, when given, receives the first failure of the working
 // phase, or the refusal of a busy installation.
 InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFailure* failure = nullptr);
+
+}  // namespace installation
 
 #endif  // INSTALLATION_INSTALLATION_H_

@@ -17,9 +17,11 @@
 #include "installation/Installation.h"
 #include "transfer/table_compare.h"
 
+namespace installation {
+
 struct TableVerification {
   std::string table;
-  RowDifferences rows;  // missing: source rows the target lacks; extra: target rows not in the source
+  transfer::RowDifferences rows;  // missing: source rows the target lacks; extra: target rows not in the source
   // Nothing when compared; else why it could not be.
   std::optional<InstallationFailure> error;
 };
@@ -45,5 +47,7 @@ struct InstallationVerification {
 // are still compared. Throws dbengine::Error when a database cannot be opened.
 InstallationVerification VerifyInstallation(const std::string& dictionaryFolder, const std::string& dataFolder,
                                             const std::string& sourcePath, dbengine::Progress* progress = nullptr);
+
+}  // namespace installation
 
 #endif  // INSTALLATION_VERIFICATION_H_

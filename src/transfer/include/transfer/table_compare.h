@@ -31,6 +31,8 @@
 #include "dbengine/dbengine.h"
 #include "dbengine/progress.h"
 
+namespace transfer {
+
 // How many rows of each kind a comparison keeps to show.
 inline constexpr std::size_t kShownRows = 5;
 
@@ -71,5 +73,7 @@ struct RowDifferences {
 RowDifferences CompareTables(dbengine::Database& first, const std::string& firstTable, dbengine::Database& second,
                              const std::string& secondTable, dbengine::Progress* progress = nullptr,
                              CompareMode mode = CompareMode::kValues);
+
+}  // namespace transfer
 
 #endif  // TRANSFER_TABLE_COMPARE_H_

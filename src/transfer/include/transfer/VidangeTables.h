@@ -27,6 +27,8 @@
 #include "dbengine/dbengine.h"
 #include "dbengine/progress.h"
 
+namespace transfer {
+
 inline constexpr char kTransferSuccess[] = "ERR0";
 inline constexpr char kTransferWarning[] =
     "ERR-1:Il est possible que la table exportée soit incomplète ou comporte des erreurs";
@@ -115,5 +117,7 @@ std::optional<std::string> BuildPrimaryKeyDelete(const std::string& tableName,
 
 // True when `fieldName` (exact letter case) is a field of a primary index.
 bool IsPrimaryKeyField(const std::string& fieldName, const dbengine::TableDef& tableDef);
+
+}  // namespace transfer
 
 #endif  // TRANSFER_VIDANGETABLES_H_
