@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
