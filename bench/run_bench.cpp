@@ -23,6 +23,9 @@
 #include "tests/support/held_reader.h"
 #include "transfer/VidangeTables.h"
 
+using namespace installation;
+using namespace transfer;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -114,7 +117,6 @@ double RunBesideReader(const Folders& folders) {
   const double seconds = WholeRun(folders);
   return seen >= 0 && reader.Release() == seen ? seconds : -1;
 }
-
 
 }  // namespace
 

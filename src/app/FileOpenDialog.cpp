@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The file-open dialog adapter and its real QFileDialog form.
-#include "app/FileOpenDialog.h"
+#include "FileOpenDialog.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -12,6 +12,8 @@
 #include <QTreeView>
 
 using namespace Qt::StringLiterals;
+
+namespace app {
 
 namespace {
 
@@ -106,3 +108,5 @@ QStringList NameFiltersFromFilter(const QString& filter) {
   }
   return nameFilters;
 }
+
+}  // namespace app

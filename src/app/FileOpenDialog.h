@@ -16,6 +16,8 @@
 class QFileDialog;
 class QWidget;
 
+namespace app {
+
 // Raised by ShowOpen when the operator cancels and CancelError is set.
 class DialogCancelled : public std::runtime_error {
  public:
@@ -69,5 +71,7 @@ class QtFileOpenDialog : public FileOpenDialog {
 // per pair, the description unchanged and its ";"-separated patterns trimmed and joined by
 // blanks. A pair without any pattern, and a last description without its pattern, give none.
 QStringList NameFiltersFromFilter(const QString& filter);
+
+}  // namespace app
 
 #endif  // APP_FILEOPENDIALOG_H_

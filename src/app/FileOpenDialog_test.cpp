@@ -2,7 +2,7 @@
 // Tests of the file-open dialog adapter: the filter string's translation into Qt name filters,
 // the dialog it builds, Qt's own texts in it (French, as the program loads them), and how a
 // choice and a cancel come back from ShowOpen.
-#include "app/FileOpenDialog.h"
+#include "FileOpenDialog.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -19,9 +19,11 @@
 #include <QToolButton>
 #include <QTreeView>
 
-#include "app/app_test_support.h"
+#include "AppTestSupport.h"
 
 using namespace Qt::StringLiterals;
+
+using namespace app;
 
 namespace {
 

@@ -1,24 +1,26 @@
 // SPDX-License-Identifier: Apache-2.0
 // The installation run as the OK button starts it: the run's steps over the
 // installer window's fields, buttons, pointer and message boxes.
-#include "app/InstallationRun.h"
+#include "InstallationRun.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
 
-#include "app/frmInstallFichiers.h"
+#include "frmInstallFichiers.h"
 #include "installation/Installation.h"
+
+namespace app {
 
 namespace {
 
-OperatorMessages::Icon BoxIcon(MessageIcon icon) {
+OperatorMessages::Icon BoxIcon(installation::MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::Critical:
+    case installation::MessageIcon::Critical:
       return OperatorMessages::Icon::Critical;
-    case MessageIcon::Exclamation:
+    case installation::MessageIcon::Exclamation:
       return OperatorMessages::Icon::Exclamation;
-    case MessageIcon::Information:
+    case installation::MessageIcon::Information:
       break;
   }
   return OperatorMessages::Icon::Information;
@@ -35,14 +37,14 @@ class CloseRefusal : public QObject {
   }
 };
 
-class WindowHost : public InstallationHost {
+class WindowHost : public installation::InstallationHost {
  public:
   explicit WindowHost(frmInstallFichiers& window) : window_(window) {}
 
   std::string DictionaryFolderText() const override { return window_.CheminApplication().toStdString(); }
   std::string DataFolderText() const override { return window_.CheminMedecin().toStdString(); }
   std::string ProgramFolder() const override { return window_.ProgramFolder().toStdString(); }
-  void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override {
+  void ShowMessage(const std::string& text, const std::string& title, installation::MessageIcon icon) override {
     window_.Messages().Show(QString::fromStdString(text), QString::fromStdString(title), BoxIcon(icon));
   }
   void SetOkEnabled(bool enabled) override { window_.SetOkEnabled(enabled); }
@@ -67,6 +69,8 @@ void RunInstallation(frmInstallFichiers& window) {
   WindowHost host(window);
   // The run's last step closes the window, which stays alive until the
   // program ends: the outcome is read from it for the exit status.
-  const InstallationOutcome outcome = RunInstallationSteps(host);
-  window.SetInstallationFailed(outcome == InstallationOutcome::kFailed);
+  const installation::InstallationOutcome outcome = installation::RunInstallationSteps(host);
+  window.SetInstallationFailed(outcome == installation::InstallationOutcome::kFailed);
 }
+
+}  // namespace app

@@ -6,9 +6,13 @@
 #ifndef APP_INSTALLATIONRUN_H_
 #define APP_INSTALLATIONRUN_H_
 
+namespace app {
+
 class frmInstallFichiers;
 
 // Runs the installation for `window`, on the user-interface thread, from start to end.
 void RunInstallation(frmInstallFichiers& window);
+
+}  // namespace app
 
 #endif  // APP_INSTALLATIONRUN_H_

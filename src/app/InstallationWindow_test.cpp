@@ -10,12 +10,14 @@
 #include <cstddef>
 #include <string>
 
-#include "app/app_test_support.h"
-#include "app/frmInstallFichiers.h"
+#include "AppTestSupport.h"
+#include "frmInstallFichiers.h"
 #include "dbengine/dbengine.h"
 #include "support/held_reader.h"
 
 using namespace Qt::StringLiterals;
+
+using namespace app;
 
 namespace {
 

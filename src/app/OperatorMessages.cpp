@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // The message boxes of the installer window over QMessageBox.
-#include "app/OperatorMessages.h"
+#include "OperatorMessages.h"
 
 #include <QWidget>
 
 using namespace Qt::StringLiterals;
+
+namespace app {
 
 MessageBoxes::MessageBoxes(QWidget* owner) : owner_(owner) {}
 
@@ -34,3 +36,5 @@ QString DisplayedText(const QString& text) {
   displayed.replace(u'\r', u'\n');
   return displayed;
 }
+
+}  // namespace app

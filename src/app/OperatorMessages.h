@@ -11,6 +11,8 @@
 
 class QWidget;
 
+namespace app {
+
 class OperatorMessages {
  public:
   // The three box styles the installer uses: critical (a problem with the operator's input or
@@ -45,5 +47,7 @@ QMessageBox::Icon MessageBoxIcon(OperatorMessages::Icon icon);
 // `text` as a box displays it: each carriage return, alone or followed by a line feed, becomes
 // one line feed. The installer's texts keep their carriage returns; only the display changes.
 QString DisplayedText(const QString& text);
+
+}  // namespace app
 
 #endif  // APP_OPERATORMESSAGES_H_

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // Tests of the real message boxes: what the operator sees for the installer's exact texts.
-#include "app/OperatorMessages.h"
+#include "OperatorMessages.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
-#include "app/app_test_support.h"
+#include "AppTestSupport.h"
 
 using namespace Qt::StringLiterals;
+
+using namespace app;
 
 Q_DECLARE_METATYPE(OperatorMessages::Icon)
 

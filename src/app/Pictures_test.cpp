@@ -10,10 +10,12 @@
 #include <QTest>
 #include <QtEndian>
 
-#include "app/app_test_support.h"
-#include "app/frmInstallFichiers.h"
+#include "AppTestSupport.h"
+#include "frmInstallFichiers.h"
 
 using namespace Qt::StringLiterals;
+
+using namespace app;
 
 namespace {
 

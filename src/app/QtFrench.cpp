@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Loading of Qt's French translations.
-#include "app/QtFrench.h"
+#include "QtFrench.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
@@ -8,6 +8,8 @@
 #include <QTranslator>
 
 using namespace Qt::StringLiterals;
+
+namespace app {
 
 namespace {
 
@@ -32,3 +34,5 @@ bool InstallQtFrench(QCoreApplication& application) {
   Install(application, u"installer_fr"_s, u":/translations"_s);
   return qtFrench;
 }
+
+}  // namespace app

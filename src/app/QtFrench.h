@@ -8,6 +8,8 @@
 
 class QCoreApplication;
 
+namespace app {
+
 // Loads "qtbase_fr" from Qt's translations folder (QLibraryInfo::TranslationsPath; Debian:
 // qt6-translations-l10n) and installs it in `application`, which owns it from then on, then the
 // installer's own catalogue of the few texts Qt's lacks (the file list's type names); and makes
@@ -16,5 +18,7 @@ class QCoreApplication;
 // in French itself, FileOpenDialog.cpp). False, with no translation installed, when the file is missing or unreadable:
 // Qt's own texts then stay English.
 bool InstallQtFrench(QCoreApplication& application);
+
+}  // namespace app
 
 #endif  // APP_QTFRENCH_H_

@@ -13,11 +13,13 @@
 #include "installation/Installation.h"  // kSourceDatabaseName
 #include "support/Fonctions.h"          // FindFileIgnoringCase
 
+namespace app {
+
 // Title of the box that reports a missing source database (with its trailing blank).
 QString MissingSourceTitle();
 
-// The folder of the running executable as the platform reports it: "/" separators, no
-// trailing separator except for the root folder "/". Needs the application object.
+// The folder of the running executable (support::ProgramFolder, the one way every program
+// finds it): "/" separators, no trailing separator except for the root folder "/".
 QString ProgramFolder();
 
 // `folder` as a file-system path (Qt file-name encoding, UTF-8 here).
@@ -27,5 +29,7 @@ std::filesystem::path ToFileSystemPath(const QString& folder);
 // text of the message that reports it missing: the sentence, one carriage return and
 // `programFolder` as given.
 std::optional<QString> StartupCheckMessage(const QString& programFolder);
+
+}  // namespace app
 
 #endif  // APP_STARTUPCHECK_H_

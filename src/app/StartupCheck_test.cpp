@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 // Tests of the start-up check and of the letter-case-blind lookup of database files.
-#include "app/StartupCheck.h"
+#include "StartupCheck.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/app_test_support.h"
+#include "AppTestSupport.h"
 
 using namespace Qt::StringLiterals;
+
+using namespace app;
 
 class StartupCheckTest : public QObject {
   Q_OBJECT
@@ -63,7 +65,7 @@ void StartupCheckTest::lookup() {
   }
 
   const std::optional<std::filesystem::path> path =
-      support::FindFileIgnoringCase(ToFileSystemPath(folder.path()), kSourceDatabaseName);
+      support::FindFileIgnoringCase(ToFileSystemPath(folder.path()), installation::kSourceDatabaseName);
   QCOMPARE(path ? QString::fromStdString(path->filename().string()) : QString(), found);
   const std::optional<QString> message = StartupCheckMessage(folder.path());
   QCOMPARE(!message.has_value(), !found.isEmpty());

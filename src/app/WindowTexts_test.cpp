@@ -11,9 +11,11 @@
 #include <QStyle>
 #include <QTest>
 
-#include "app/frmInstallFichiers.h"
+#include "frmInstallFichiers.h"
 
 using namespace Qt::StringLiterals;
+
+using namespace app;
 
 class WindowTextsTest : public QObject {
   Q_OBJECT

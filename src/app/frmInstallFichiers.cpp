@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The installer window: its controls built in code, its frame, and its click handlers.
-#include "app/frmInstallFichiers.h"
+#include "frmInstallFichiers.h"
 
 #include <qdrawutil.h>
 
@@ -18,13 +18,14 @@
 #include <QScreen>
 #include <limits>
 
-#include "app/InstallationRun.h"
-#include "app/StartupCheck.h"
+#include "InstallationRun.h"
+#include "StartupCheck.h"
 
 using namespace Qt::StringLiterals;
 
 // The pictures are compiled into this static library; registering them by hand keeps the linker
-// from dropping them, since nothing else refers to them by name.
+// from dropping them, since nothing else refers to them by name. Outside the namespace: Qt's
+// resource functions are global.
 static void RegisterPictures() {
   static const bool registered = [] {
     Q_INIT_RESOURCE(pictures);
@@ -33,6 +34,8 @@ static void RegisterPictures() {
   (void)registered;
 }
 
+namespace app {
+
 namespace {
 
 const QString kBannerTitle = u"Installation des Tables de Convention de TEST pour le KVEL"_s;
@@ -40,7 +43,8 @@ const QString kBannerTitle = u"Installation des Tables de Convention de TEST pou
 // A screen reader sees the window as a window (a plain widget would be a "filler" with no
 // role of its own), named by its accessible name.
 QAccessibleInterface* WindowAccessibility(const QString& className, QObject* object) {
-  if (className == u"frmInstallFichiers"_s && object != nullptr && object->isWidgetType()) {
+  if (className == QLatin1StringView(frmInstallFichiers::staticMetaObject.className()) && object != nullptr &&
+      object->isWidgetType()) {
     return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
   }
   return nullptr;
@@ -333,3 +337,5 @@ void frmInstallFichiers::paintEvent(QPaintEvent* /*event*/) {
   // The fixed dialog frame: a raised two-pixel bevel, then one pixel of the face colour.
   qDrawWinPanel(&painter, rect(), palette(), false);
 }
+
+}  // namespace app

@@ -16,13 +16,15 @@
 #include <QWidget>
 #include <memory>
 
-#include "app/FileOpenDialog.h"
-#include "app/OperatorMessages.h"
+#include "FileOpenDialog.h"
+#include "OperatorMessages.h"
 
 class QIcon;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace app {
 
 class frmInstallFichiers : public QWidget {
   Q_OBJECT
@@ -107,5 +109,7 @@ QString DisplayName();
 // "installateur-conventions", which the package installs at every size it ships; else the
 // embedded ones: the window's 16 x 16 picture and the package's 48 to 256 pixel icons.
 QIcon ApplicationIcon();
+
+}  // namespace app
 
 #endif  // APP_FRMINSTALLFICHIERS_H_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Tests of the installer window: its controls as the operator sees them, its keyboard, the load
 // check, the browse buttons, the cancel button, and what it offers the installation run.
-#include "app/frmInstallFichiers.h"
+#include "frmInstallFichiers.h"
 
 #include <QAccessible>
 #include <QLabel>
@@ -11,9 +11,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/app_test_support.h"
+#include "AppTestSupport.h"
 
 using namespace Qt::StringLiterals;
+
+using namespace app;
 
 namespace {
 

@@ -12,11 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/QtFrench.h"
-#include "app/StartupCheck.h"
-#include "app/frmInstallFichiers.h"
+#include "QtFrench.h"
+#include "StartupCheck.h"
+#include "frmInstallFichiers.h"
 
 using namespace Qt::StringLiterals;
+
 
 namespace {
 
@@ -112,12 +113,12 @@ int main(int argc, char* argv[]) {
   // of every message box; the window's own title carries it (DisplayName()).
   QCoreApplication::setApplicationName(u"installateur-conventions"_s);
   QGuiApplication::setDesktopFileName(u"installateur-conventions"_s);
-  QApplication::setWindowIcon(ApplicationIcon());
+  QApplication::setWindowIcon(app::ApplicationIcon());
   // Without the translations, Qt's own texts stay English; the installer works all the same.
-  InstallQtFrench(application);
+  app::InstallQtFrench(application);
 
-  frmInstallFichiers window;
-  if (!window.Form_Load(ProgramFolder())) return 1;
+  app::frmInstallFichiers window;
+  if (!window.Form_Load(app::ProgramFolder())) return 1;
   window.show();
   const int status = QApplication::exec();
   return window.InstallationFailed() ? 1 : status;

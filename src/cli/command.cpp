@@ -2,7 +2,7 @@
 // The reporting and output checks shared by vidange's commands: ERR lines on
 // standard error, and standard output and error checked to the close, so
 // that lost output (a full disk, a closed destination) is never a success.
-#include "cli/command.h"
+#include "command.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -91,10 +91,49 @@ std::string Printable(std::string_view text) {
   return shown;
 }
 
-int Report(const dbengine::Error& error) {
-  std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), Printable(error.Description()).c_str());
+std::string ErrorText(std::int32_t number, std::string_view description) {
+  return "ERR" + std::to_string(number) + ":" + std::string(description);
+}
+
+int Report(std::int32_t number, std::string_view description) {
+  std::fprintf(stderr, "%s\n", ErrorText(number, Printable(description)).c_str());
   return 1;
 }
+
+int Report(const dbengine::Error& error) { return Report(error.Number(), error.Description()); }
+
+int ReportingErrors(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const dbengine::Error& error) {
+    std::fflush(stdout);
+    return Report(error);
+  }
+  return 0;
+}
+
+CLI::App* AddCommand(CLI::App& vidange, const std::string& name, const std::string& description,
+                     std::initializer_list<std::pair<const char*, std::string*>> required) {
+  CLI::App* command = vidange.add_subcommand(name, description);
+  for (const auto& [argument, value] : required) command->add_option(argument, *value)->required();
+  return command;
+}
+
+void AddDatabaseOptions(CLI::App* command, std::string& password, bool& quiet) {
+  AddPasswordOption(command, password);
+  AddQuietOption(command, quiet);
+}
+
+void AddQuietOption(CLI::App* command, bool& quiet) {
+  command->add_flag("--quiet", quiet, "ne montre pas la progression sur un terminal");
+}
+
+void AddPasswordOption(CLI::App* command, std::string& password) {
+  command->add_option("--password", password, "le mot de passe de la base de données Access")
+      ->type_name("MOT_DE_PASSE");
+}
+
+std::string Connect(const std::string& password) { return password.empty() ? std::string() : ";PWD=" + password; }
 
 dbengine::RuntimeError OutputLost(int errnoValue) {
   outputLossRaised = true;

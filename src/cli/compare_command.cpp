@@ -2,13 +2,61 @@
 // vidange compare over the transfer module's table comparison, by value. Both
 // databases are opened read-only, each in one reading transaction, so that
 // each table is read as one state of its file.
-#include "cli/compare_command.h"
+#include "compare_command.h"
 
-#include "cli/command.h"
-#include "cli/progress_reporter.h"
+#include <memory>
+
+#include "command.h"
+#include "progress_reporter.h"
 #include "dbengine/dbengine.h"
 
-void PrintDifferences(std::FILE* out, const std::string& prefix, const RowDifferences& differences) {
+namespace cli {
+namespace {
+
+// What its help says it does.
+constexpr char kDescription[] =
+    "Compare les lignes de TABLE dans BASE à celles d'AUTRE_TABLE (par défaut le même\n"
+    "nom) dans AUTRE_BASE, valeur par valeur (type et contenu exacts), et les types\n"
+    "des champs. Statut 0 si elles sont identiques, 1 sinon (ou pour une valeur qui\n"
+    "ne convient pas à son champ), 2 si une base ou une table ne s'ouvre pas.";
+
+struct CompareOptions {
+  std::string base;
+  std::string table;
+  std::string otherBase;
+  std::string otherTable;  // empty: the same name as `table`
+  bool quiet = false;
+  std::string password;  // of both databases, or empty
+};
+
+// Compares the tables value by value: PrintDifferences on standard output.
+// Returns 0 when identical, 1 otherwise and when a stored value does not fit
+// its field (3421), 2 when a database cannot be opened or the tables cannot
+// be compared (the error on standard error).
+int RunCompare(const CompareOptions& options) {
+  const std::unique_ptr<dbengine::Progress> progress = MakeProgressReporter(options.quiet);
+  dbengine::Database first;
+  dbengine::Database second;
+  transfer::RowDifferences differences;
+  try {
+    first.Open(options.base, Connect(options.password), dbengine::OpenMode::kReadOnly);
+    first.BeginTrans();
+    second.Open(options.otherBase, Connect(options.password), dbengine::OpenMode::kReadOnly);
+    second.BeginTrans();
+    differences = transfer::CompareTables(first, options.table, second,
+                                options.otherTable.empty() ? options.table : options.otherTable, progress.get());
+  } catch (const dbengine::Error& error) {
+    Report(error);
+    // A value that does not fit its field: the tables are read, and are not what they should be.
+    return error.Number() == dbengine::kErrStoredValue ? 1 : 2;
+  }
+  PrintDifferences(stdout, "", differences);
+  return differences.Identical() ? 0 : 1;
+}
+
+}  // namespace
+
+void PrintDifferences(std::FILE* out, const std::string& prefix, const transfer::RowDifferences& differences) {
   if (differences.Identical()) {
     std::fprintf(out, "%sidentique\n", prefix.c_str());
     return;
@@ -28,23 +76,13 @@ void PrintDifferences(std::FILE* out, const std::string& prefix, const RowDiffer
   }
 }
 
-int RunCompare(const CompareOptions& options) {
-  const std::unique_ptr<TransferProgress> progress = MakeProgressReporter(options.quiet);
-  dbengine::Database first;
-  dbengine::Database second;
-  RowDifferences differences;
-  try {
-    first.Open(options.base, options.connect, dbengine::OpenMode::kReadOnly);
-    first.BeginTrans();
-    second.Open(options.otherBase, options.connect, dbengine::OpenMode::kReadOnly);
-    second.BeginTrans();
-    differences = CompareTables(first, options.table, second,
-                                options.otherTable.empty() ? options.table : options.otherTable, progress.get());
-  } catch (const dbengine::Error& error) {
-    std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), cli::Printable(error.Description()).c_str());
-    // A value that does not fit its field: the tables are read, and are not what they should be.
-    return error.Number() == dbengine::kErrStoredValue ? 1 : 2;
-  }
-  PrintDifferences(stdout, "", differences);
-  return differences.Identical() ? 0 : 1;
+Command DeclareCompare(CLI::App& vidange) {
+  auto args = std::make_shared<CompareOptions>();
+  CLI::App* compare = AddCommand(vidange, "compare", kDescription,
+                                 {{"BASE", &args->base}, {"TABLE", &args->table}, {"AUTRE_BASE", &args->otherBase}});
+  compare->add_option("AUTRE_TABLE", args->otherTable);
+  AddDatabaseOptions(compare, args->password, args->quiet);
+  return {compare, "compare BASE TABLE AUTRE_BASE [AUTRE_TABLE]", [args] { return RunCompare(*args); }};
 }
+
+}  // namespace cli

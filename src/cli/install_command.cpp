@@ -2,55 +2,45 @@
 // vidange install runs the installer's own run (installation/Installation.h)
 // through a host that writes each message on standard error, one line with
 // its title (the refusal of a busy installation as an ERR line), and answers
-// the window's other requests with nothing. The
-// source database is the one named by --source, else the one installed
-// beside the installer: the package's program folder, or, in a build tree,
-// the sample source next to vidange.
-#include "cli/install_command.h"
-
-#include <unistd.h>
-
-#include <array>
+// the window's other requests with nothing; vidange verify checks an
+// installation against its source. The source database is the one named by
+// --source, else the one installed beside the installer: the package's
+// program folder, or, in a build tree, the sample source next to vidange
+// (installation::InstallationHost::ProgramFolder).
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <system_error>
+#include <optional>
+#include <string>
+#include <vector>
 
-#include "cli/compare_command.h"
-#include "cli/command.h"
-#include "cli/progress_reporter.h"
+#include "command.h"
+#include "compare_command.h"
+#include "progress_reporter.h"
 #include "installation/Installation.h"
 #include "installation/Verification.h"
-#include "support/Fonctions.h"
 
+namespace cli {
 namespace {
 
-// The folder of the running program, or "." when it cannot be read.
-std::filesystem::path ProgramDirectory() {
-  std::error_code error;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::filesystem::path(".") : program.parent_path();
-}
+// What their help says they do.
+constexpr char kInstallDescription[] =
+    "Installe les conventions de test sans fenêtre, comme le fait l'installateur :\n"
+    "mêmes vérifications, mêmes étapes, mêmes messages (sur la sortie d'erreur).\n"
+    "Statut 0 une fois l'installation terminée, 1 après un rapport d'erreur, 2\n"
+    "quand les dossiers sont refusés.";
+constexpr char kVerifyDescription[] =
+    "Vérifie l'installation des conventions de test : pour chacune des cinq tables,\n"
+    "si sa cible contient exactement les lignes de la source (telles que les\n"
+    "fichiers de transfert les portent), et si les deux clés primaires\n"
+    "reconstruites sont en place. Lit seulement. Statut 0 si tout est\n"
+    "identique, 1 sinon, 2 si une base ne s'ouvre pas.";
 
-// The folder holding the installer's source database: the package's program
-// folder (lib/installateur-conventions beside the bin folder), the build
-// tree's sample folder, or vidange's own folder; the package's when none
-// holds it, so that the run names where it looked.
-std::string SourceFolder() {
-  const std::filesystem::path here = ProgramDirectory();
-  const std::array<std::filesystem::path, 3> candidates = {
-      (here / ".." / "lib" / "installateur-conventions").lexically_normal(), here / "sample", here};
-  for (const std::filesystem::path& folder : candidates) {
-    if (support::FindFileIgnoringCase(folder, kSourceDatabaseName)) return folder.string();
-  }
-  return candidates[0].string();
-}
-
-std::string SourcePath(const InstallOptions& options) {
-  if (options.source) return *options.source;
-  const std::string folder = WithSeparator(SourceFolder());
-  return FindDatabase(folder, kSourceDatabaseName).value_or(folder + std::string(kSourceDatabaseName));
-}
+struct InstallOptions {
+  std::string dictionaryFolder;       // LEXBASE_FOLDER, as typed
+  std::string dataFolder;             // PATBASE_FOLDER, as typed
+  std::optional<std::string> source;  // --source FILE
+  bool quiet = false;
+};
 
 // A message box's text on one line: each carriage return, alone or followed
 // by a line feed, becomes a blank.
@@ -67,22 +57,23 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
-class CommandLineHost : public InstallationHost {
+// The run's host on the command line; its program folder is the default
+// one (support/program_files.h).
+class CommandLineHost : public installation::InstallationHost {
  public:
   explicit CommandLineHost(const InstallOptions& options)
       : options_(options), progress_(MakeProgressReporter(options.quiet)) {}
 
   std::string DictionaryFolderText() const override { return options_.dictionaryFolder; }
   std::string DataFolderText() const override { return options_.dataFolder; }
-  std::string ProgramFolder() const override { return SourceFolder(); }
   std::optional<std::string> SourceDatabasePath() const override { return options_.source; }
-  TransferProgress* Progress() override { return progress_.get(); }
-  void ShowMessage(const std::string& text, const std::string& title, MessageIcon) override {
-    std::fprintf(stderr, "%s : %s\n", title.c_str(), cli::Printable(OneLine(text)).c_str());
+  dbengine::Progress* Progress() override { return progress_.get(); }
+  void ShowMessage(const std::string& text, const std::string& title, installation::MessageIcon) override {
+    std::fprintf(stderr, "%s : %s\n", title.c_str(), Printable(OneLine(text)).c_str());
     std::fflush(stderr);
   }
-  void ShowBusy(const InstallationFailure& busy) override {
-    std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(busy.number), busy.description.c_str());
+  void ShowBusy(const installation::InstallationFailure& busy) override {
+    Report(busy.number, busy.description);
     std::fflush(stderr);
   }
   void SetOkEnabled(bool) override {}
@@ -91,42 +82,47 @@ class CommandLineHost : public InstallationHost {
 
  private:
   const InstallOptions& options_;
-  std::unique_ptr<TransferProgress> progress_;
+  std::unique_ptr<dbengine::Progress> progress_;
 };
 
-}  // namespace
-
+// Runs the installation: its messages on standard error, one line each with
+// its title. Returns 0 after a run without failure, 1 after a run that
+// reported one, 2 when a check refused the folders (nothing opened).
 int RunInstall(const InstallOptions& options) {
   CommandLineHost host(options);
-  switch (RunInstallationSteps(host)) {
-    case InstallationOutcome::kNotStarted:
+  switch (installation::RunInstallationSteps(host)) {
+    case installation::InstallationOutcome::kNotStarted:
       return 2;
-    case InstallationOutcome::kFailed:
+    case installation::InstallationOutcome::kFailed:
       return 1;
-    case InstallationOutcome::kCompleted:
+    case installation::InstallationOutcome::kCompleted:
       break;
   }
   return 0;
 }
 
+// Verifies an installation: one line per table and per rebuilt key on
+// standard output. Returns 0 when all is identical, 1 otherwise, 2 when a
+// database cannot be opened or read (its error on standard error).
 int RunVerify(const InstallOptions& options) {
-  const std::unique_ptr<TransferProgress> progress = MakeProgressReporter(options.quiet);
-  InstallationVerification verification;
+  const std::unique_ptr<dbengine::Progress> progress = MakeProgressReporter(options.quiet);
+  installation::InstallationVerification verification;
   try {
-    verification =
-        VerifyInstallation(options.dictionaryFolder, options.dataFolder, SourcePath(options), progress.get());
+    verification = installation::VerifyInstallation(options.dictionaryFolder, options.dataFolder,
+                                      installation::SourceDatabaseOf(CommandLineHost(options)), progress.get());
   } catch (const dbengine::Error& error) {
-    std::fprintf(stderr, "ERR%d:%s\n", static_cast<int>(error.Number()), cli::Printable(error.Description()).c_str());
+    Report(error);
     return 2;
   }
-  for (const TableVerification& table : verification.tables) {
-    if (table.error.empty()) {
+  for (const installation::TableVerification& table : verification.tables) {
+    if (!table.error) {
       PrintDifferences(stdout, table.table + " : ", table.rows);
     } else {
-      std::printf("%s : non comparée, %s\n", table.table.c_str(), table.error.c_str());
+      std::printf("%s : non comparée, %s\n", table.table.c_str(),
+                  ErrorText(table.error->number, table.error->description).c_str());
     }
   }
-  for (const KeyVerification& key : verification.keys) {
+  for (const installation::KeyVerification& key : verification.keys) {
     auto list = [](const std::vector<std::string>& fields) {
       std::string text;
       for (const std::string& field : fields) text += (text.empty() ? "" : ",") + field;
@@ -146,3 +142,24 @@ int RunVerify(const InstallOptions& options) {
   }
   return verification.Identical() ? 0 : 1;
 }
+
+Command DeclareInstallOrVerify(CLI::App& vidange, bool verify) {
+  auto args = std::make_shared<InstallOptions>();
+  CLI::App* command =
+      AddCommand(vidange, verify ? "verify" : "install", verify ? kVerifyDescription : kInstallDescription,
+                 {{"LEXBASE_DOSSIER", &args->dictionaryFolder}, {"PATBASE_DOSSIER", &args->dataFolder}});
+  command->add_option("--source", args->source,
+                      "la base source (par défaut celle installée à côté de\nl'installateur)")
+      ->type_name("FICHIER");
+  AddQuietOption(command, args->quiet);
+  return {command,
+          std::string(verify ? "verify" : "install") + " LEXBASE_DOSSIER PATBASE_DOSSIER [--source FICHIER]",
+          [args, verify] { return verify ? RunVerify(*args) : RunInstall(*args); }};
+}
+
+}  // namespace
+
+Command DeclareInstall(CLI::App& vidange) { return DeclareInstallOrVerify(vidange, false); }
+Command DeclareVerify(CLI::App& vidange) { return DeclareInstallOrVerify(vidange, true); }
+
+}  // namespace cli

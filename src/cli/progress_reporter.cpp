@@ -2,21 +2,22 @@
 // The terminal progress line: "\r" and an erase to the end of the line
 // before each update, so that the line is rewritten in place and leaves
 // nothing behind once the table is done.
-#include "cli/progress_reporter.h"
+#include "progress_reporter.h"
 
-#include "cli/command.h"
+#include "command.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
+namespace cli {
 namespace {
 
-class TerminalProgress : public TransferProgress {
+class TerminalProgress : public dbengine::Progress {
  public:
   void Rows(std::string_view table, std::uint64_t rows) override {
-    std::fprintf(stderr, "\r\033[K%s : %llu lignes", cli::Printable(table).c_str(),
+    std::fprintf(stderr, "\r\033[K%s : %llu lignes", Printable(table).c_str(),
                  static_cast<unsigned long long>(rows));
     std::fflush(stderr);
   }
@@ -28,7 +29,9 @@ class TerminalProgress : public TransferProgress {
 
 }  // namespace
 
-std::unique_ptr<TransferProgress> MakeProgressReporter(bool quiet) {
+std::unique_ptr<dbengine::Progress> MakeProgressReporter(bool quiet) {
   if (quiet || ::isatty(STDERR_FILENO) != 1) return nullptr;
   return std::make_unique<TerminalProgress>();
 }
+
+}  // namespace cli

@@ -7,9 +7,13 @@
 
 #include <memory>
 
-#include "transfer/progress.h"
+#include "dbengine/progress.h"
+
+namespace cli {
 
 // A reporter for a command, or nullptr when nothing is to be shown.
-std::unique_ptr<TransferProgress> MakeProgressReporter(bool quiet);
+std::unique_ptr<dbengine::Progress> MakeProgressReporter(bool quiet);
+
+}  // namespace cli
 
 #endif  // CLI_PROGRESS_REPORTER_H_

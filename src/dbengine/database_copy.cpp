@@ -29,6 +29,7 @@
 #include "errors.h"
 #include "storage.h"
 #include "support/durable.h"
+#include "support/ending_signals.h"
 #include "support/leftovers.h"
 
 namespace dbengine {
@@ -107,15 +108,14 @@ class TemporaryTarget {
 // would have; a process that handles or ignores them itself keeps its way.
 // Only what may be called in a signal handler is used there: the names are
 // written beforehand.
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+using support::kEndingSignals;
 char removedOnSignal[4][PATH_MAX + 16];
 
 extern "C" void RemoveTemporaryAndEnd(int signal) {
   for (const char* path : removedOnSignal) {
     if (path[0] != '\0') ::unlink(path);
   }
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
+  support::EndBySignal(signal);
 }
 
 class RemovalOnSignal {
@@ -126,15 +126,7 @@ class RemovalOnSignal {
     for (std::size_t index = 0; index < 4; ++index) {
       std::snprintf(removedOnSignal[index], sizeof removedOnSignal[index], "%s%s", path.c_str(), suffixes[index]);
     }
-    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
-      struct sigaction action {};
-      action.sa_handler = RemoveTemporaryAndEnd;
-      sigemptyset(&action.sa_mask);
-      for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
-      installed_[index] = ::sigaction(kEndingSignals[index], nullptr, &previous_[index]) == 0 &&
-                          previous_[index].sa_handler == SIG_DFL &&
-                          ::sigaction(kEndingSignals[index], &action, nullptr) == 0;
-    }
+    support::HandleEndingSignals(RemoveTemporaryAndEnd, previous_, installed_);
   }
   RemovalOnSignal(const RemovalOnSignal&) = delete;
   RemovalOnSignal& operator=(const RemovalOnSignal&) = delete;
@@ -180,10 +172,7 @@ class RemovalOnSignal {
  private:
   // Puts the signals' previous actions back and forgets the names.
   void Restore() {
-    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
-      if (installed_[index]) ::sigaction(kEndingSignals[index], &previous_[index], nullptr);
-      installed_[index] = false;
-    }
+    support::RestoreEndingSignals(previous_, installed_);
     for (auto& path : removedOnSignal) path[0] = '\0';
   }
 
@@ -320,7 +309,7 @@ struct RowCheck {
   std::uint64_t row = 0;      // the refused row's rank, from 1 (0: none)
   int field = -1;             // its refused field
   int number = 0;             // 3421, 3058 or 3314
-  const CopyProgress* progress = nullptr;
+  Progress* progress = nullptr;
 };
 
 // SQL function vidange_refuses(FIRST, fields from FIRST on...), called in
@@ -349,8 +338,8 @@ extern "C" void RowRefused(sqlite3_context* context, int count, sqlite3_value** 
       return;
     }
   }
-  if (first == 0 && check.rows % 1000 == 0 && check.progress->rows) {
-    check.progress->rows(check.def->Name(), check.rows);
+  if (first == 0 && check.rows % 1000 == 0) {
+    check.progress->Rows(check.def->Name(), check.rows);
   }
   sqlite3_result_int(context, 0);
 }
@@ -362,7 +351,7 @@ extern "C" void RowRefused(sqlite3_context* context, int count, sqlite3_value** 
 // copy refuses as it reads and inserts. Long binary values are not read:
 // any blob fits such a field. The values are looked at inside SQLite's scan
 // (a function given every field), and only a refused row is read again.
-void CheckRows(const RowSource& rows, const TableDef& stored, const CopyProgress& progress) {
+void CheckRows(const RowSource& rows, const TableDef& stored, Progress& progress) {
   if (stored.FieldCount() == 0) return;
   std::string refuses;
   for (std::int16_t position = 0; position < stored.FieldCount(); ++position) {
@@ -513,7 +502,7 @@ void CreateIndex(Storage& target, const TableDef& def, const IndexDef& index, bo
 // a name it cannot write is refused as a statement would be), copies every
 // row of the source's table as typed values, then makes its indexes.
 void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& target, const TableDef& stored,
-               const CopyProgress& progress) {
+               Progress& progress) {
   Storage& source = from.storage;
   std::vector<FieldDef> fields;
   for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
@@ -527,12 +516,12 @@ void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& t
       field.type = rule.longest <= 255 ? kText : kMemo;
       field.size = rule.longest <= 255 ? static_cast<std::int32_t>(rule.longest) : 0;
     }
-    if (progress.relaxed) progress.relaxed(stored.Name(), rule.description);
+    progress.Relaxed(stored.Name(), rule.description);
   }
   std::vector<std::string> renamed;
   const TableDef def = EngineDef(stored.Name(), std::move(fields), std::move(indexes), renamed);
   for (const std::string& rule : renamed) {
-    if (progress.relaxed) progress.relaxed(stored.Name(), rule);
+    progress.Relaxed(stored.Name(), rule);
   }
   CreateTable(target, def);
   auto makeIndexes = [&] {
@@ -615,7 +604,7 @@ void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& t
         CopyStreamed(from, target, stored, def, position, rowid, to, size);
       }
     }
-    if (++count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
+    if (++count % 1000 == 0) progress.Rows(stored.Name(), count);
   }
   if (rc != SQLITE_DONE) source.Fail(rc);
   source.CheckUnchanged();
@@ -629,7 +618,7 @@ void CopyTable(const RowSource& from, const ParallelChecker* checker, Storage& t
 // rows break is made plain), then told in the order the working copy finds
 // them (required fields, indexes, texts), before the names renamed.
 // `sourceFailed` is set when reading the file fails.
-void CopyJetRows(Storage& source, JetRows& rows, Storage& target, const CopyProgress& progress, bool& sourceFailed) {
+void CopyJetRows(Storage& source, JetRows& rows, Storage& target, Progress& progress, bool& sourceFailed) {
   const TableDef& stored = rows.def;
   std::vector<FieldDef> fields;
   for (std::int16_t position = 0; position < stored.FieldCount(); ++position) fields.push_back(stored.Fields(position));
@@ -669,7 +658,7 @@ void CopyJetRows(Storage& source, JetRows& rows, Storage& target, const CopyProg
         target.InsertRows(added, batch, filled);
         filled = 0;
       }
-      if (++count % 1000 == 0 && progress.rows) progress.rows(stored.Name(), count);
+      if (++count % 1000 == 0) progress.Rows(stored.Name(), count);
     }
     target.InsertRows(added, batch, filled);
   }
@@ -715,14 +704,16 @@ void CopyJetRows(Storage& source, JetRows& rows, Storage& target, const CopyProg
   told.insert(told.end(), widenings.begin(), widenings.end());
   told.insert(told.end(), renamed.begin(), renamed.end());
   for (const std::string& rule : told) {
-    if (progress.relaxed) progress.relaxed(stored.Name(), rule);
+    progress.Relaxed(stored.Name(), rule);
   }
 }
 
 }  // namespace
 
 void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, const std::vector<std::string>& tables,
-                  const CopyProgress& progress, std::string* failedTable, std::string_view sourceConnect) {
+                  Progress* given, std::string* failedTable, std::string_view sourceConnect) {
+  Progress silent;
+  Progress& progress = given != nullptr ? *given : silent;
   std::shared_ptr<Storage> source = Storage::Open(sourcePath, PasswordOf(sourceConnect));
   // One read transaction: every table as the source stood at one moment.
   if (const int rc = sqlite3_exec(source->Handle(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
@@ -797,7 +788,7 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
     }
     for (std::size_t position = 0; position < defs.size(); ++position) {
       const TableDef& def = defs[position];
-      if (progress.table) progress.table(def.Name(), position + 1, defs.size());
+      progress.Table(def.Name(), position + 1, defs.size());
       bool sourceFailed = false;
       try {
         if (jetRows[position]) {

@@ -74,7 +74,7 @@ TEST_F(DatabaseCopyTest, InterruptedCopyLeavesNoTargetAndTheNextCopyRemovesWhatI
     const pid_t child = ::fork();
     if (child == 0) {
       ::close(channel[0]);
-      dbengine::CopyProgress progress;
+      dbengine::Progress progress;
       progress.rows = [&](const std::string&, std::size_t rows) {
         if (rows != 3000) return;
         const char ready = 'r';

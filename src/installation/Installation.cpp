@@ -25,13 +25,14 @@
 #include <utility>
 
 #include "dbengine/dbengine.h"
-#include "support/Fonctions.h"
+#include "support/ending_signals.h"
+#include "support/program_files.h"
 #include "transfer/VidangeTables.h"
 #include "transfer/transfer_file.h"
 
-namespace {
+namespace installation {
 
-constexpr char kSeparator = '/';
+namespace {
 
 constexpr char kAttention[] = "Attention";
 
@@ -121,7 +122,6 @@ class FolderLocks {
 // they would have; a process that handles or ignores them itself keeps its
 // way. The handler only unlinks names written beforehand, relative to the
 // data folder held by the run (so that no other run's files are touched).
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr unsigned kTemporaryAttempts = 4;
 constexpr std::size_t kRemovedCount = kInstalledTables.size() * (1 + kTemporaryAttempts);
 char removedOnSignal[kRemovedCount][NAME_MAX + 1];
@@ -131,8 +131,7 @@ extern "C" void RemoveTransferFilesAndEnd(int signal) {
   for (const char* name : removedOnSignal) {
     if (name[0] != '\0') ::unlinkat(removalFolderFd, name, 0);
   }
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
+  support::EndBySignal(signal);
 }
 
 class TransferFilesRemovalOnSignal {
@@ -151,29 +150,19 @@ class TransferFilesRemovalOnSignal {
       }
     }
     removalFolderFd = folderFd;
-    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
-      struct sigaction action {};
-      action.sa_handler = RemoveTransferFilesAndEnd;
-      sigemptyset(&action.sa_mask);
-      for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
-      installed_[index] = ::sigaction(kEndingSignals[index], nullptr, &previous_[index]) == 0 &&
-                          previous_[index].sa_handler == SIG_DFL &&
-                          ::sigaction(kEndingSignals[index], &action, nullptr) == 0;
-    }
+    support::HandleEndingSignals(RemoveTransferFilesAndEnd, previous_, installed_);
   }
   TransferFilesRemovalOnSignal(const TransferFilesRemovalOnSignal&) = delete;
   TransferFilesRemovalOnSignal& operator=(const TransferFilesRemovalOnSignal&) = delete;
   ~TransferFilesRemovalOnSignal() {
-    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
-      if (installed_[index]) ::sigaction(kEndingSignals[index], &previous_[index], nullptr);
-    }
+    support::RestoreEndingSignals(previous_, installed_);
     for (auto& name : removedOnSignal) name[0] = '\0';
     removalFolderFd = -1;
   }
 
  private:
-  struct sigaction previous_[std::size(kEndingSignals)] {};
-  bool installed_[std::size(kEndingSignals)] = {};
+  struct sigaction previous_[support::kEndingSignalCount] {};
+  bool installed_[support::kEndingSignalCount] = {};
 };
 
 class WorkingPhase {
@@ -195,19 +184,16 @@ class WorkingPhase {
     std::array<bool, kInstalledTables.size()> exported{};
     for (std::size_t entry = 0; entry < kInstalledTables.size(); ++entry) {
       const InstalledTable& table = kInstalledTables[entry];
-      std::string separator;
-      const std::string result =
-          ExportTableToText(source_, table.table, dataFolder + table.fileName, separator, host_.Progress());
-      exported[entry] = Transfer(result, table.table);
+      exported[entry] =
+          Transfer(transfer::ExportTable(source_, table.table, dataFolder + table.fileName, {}, host_.Progress()));
     }
     for (std::size_t key = 0; key < kRebuiltKeys.size(); ++key) Step([&] { RebuildKey(data_, key); });
     for (std::size_t entry : kImportOrder) {
       if (!exported[entry]) continue;
       const InstalledTable& table = kInstalledTables[entry];
-      std::string separator;
       dbengine::Database& target = table.target == InstallationTarget::kDictionary ? dictionary_ : data_;
-      Transfer(ImportTextIntoTable(target, table.table, dataFolder + table.fileName, -1, separator, host_.Progress()),
-               table.table);
+      Transfer(transfer::ImportTable(target, table.table, dataFolder + table.fileName,
+                                     transfer::ImportMode::kClearFirst, {}, host_.Progress()));
     }
     Step([&] { data_.Close(); });
     Step([&] { dictionary_.Close(); });
@@ -223,7 +209,7 @@ class WorkingPhase {
       // A transfer file that was never written, or cannot be removed, is
       // passed over: the installation itself is done. Copies that a killed
       // run's exports left under temporary names go with it.
-      RemoveTransferFile(dataFolder + entry.fileName);
+      transfer::RemoveTransferFile(dataFolder + entry.fileName);
     }
   }
 
@@ -247,27 +233,11 @@ class WorkingPhase {
     }
   }
 
-  // Records a transfer result other than success. Its description names the
-  // table as the error form does: "(TABLE name):description", the import's
-  // warning included.
-  bool Transfer(const std::string& result, const char* table) {
-    if (result == kTransferSuccess) return true;
-    std::size_t at = 3;  // after "ERR"
-    if (at < result.size() && result[at] == '-') ++at;
-    while (at < result.size() && result[at] >= '0' && result[at] <= '9') ++at;
-    std::int32_t number = 0;
-    try {
-      number = static_cast<std::int32_t>(std::stol(result.substr(3, at - 3)));
-    } catch (const std::exception&) {
-      number = 51;
-    }
-    std::string description = result.substr(at);
-    if (description.rfind(" (TABLE ", 0) == 0) {
-      description.erase(0, 1);
-    } else {
-      description = std::string("(TABLE ") + table + ")" + description;
-    }
-    Record(number, std::move(description));
+  // Records a transfer result other than success, the import's warning
+  // included; its description names the table: "(TABLE name):description".
+  bool Transfer(const transfer::TransferResult& result) {
+    if (result.Succeeded()) return true;
+    Record(result.number, "(TABLE " + result.table + "):" + result.description);
     return false;
   }
 
@@ -327,16 +297,10 @@ void RebuildKey(dbengine::Database& data, std::size_t key, const std::function<v
   data.CommitTrans();
 }
 
-std::string WithSeparator(std::string folder) {
-  if (folder.empty() || folder.back() != kSeparator) folder.push_back(kSeparator);
-  return folder;
-}
+std::string InstallationHost::ProgramFolder() const { return support::InstalledFilesFolder(kSourceDatabaseName); }
 
-std::optional<std::string> FindDatabase(const std::string& folder, std::string_view name) {
-  const std::string built = folder + std::string(name);
-  if (support::PathExists(built)) return built;
-  if (const auto variant = support::FindFileIgnoringCase(folder, name)) return variant->string();
-  return std::nullopt;
+std::string SourceDatabaseOf(const InstallationHost& host) {
+  return host.SourceDatabasePath().value_or(support::DatabasePath(host.ProgramFolder(), kSourceDatabaseName));
 }
 
 InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFailure* failure) {
@@ -350,24 +314,22 @@ InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFai
                      MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
-  const std::string dictionaryFolder = WithSeparator(host.DictionaryFolderText());
-  const std::string dataFolder = WithSeparator(host.DataFolderText());
-  const std::string programFolder = WithSeparator(host.ProgramFolder());
+  const std::string dictionaryFolder = support::WithSeparator(host.DictionaryFolderText());
+  const std::string dataFolder = support::WithSeparator(host.DataFolderText());
 
-  const std::optional<std::string> dictionaryPath = FindDatabase(dictionaryFolder, kDictionaryDatabaseName);
+  const std::optional<std::string> dictionaryPath = support::FindDatabase(dictionaryFolder, kDictionaryDatabaseName);
   if (!dictionaryPath) {
     host.ShowMessage("Base " + dictionaryFolder + "lexbase.mdb non trouvée !", kAttention,
                      MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
-  const std::optional<std::string> dataPath = FindDatabase(dataFolder, kDataDatabaseName);
+  const std::optional<std::string> dataPath = support::FindDatabase(dataFolder, kDataDatabaseName);
   if (!dataPath) {
     host.ShowMessage("Base " + dataFolder + "patbase.mdb non trouvée !", kAttention,
                      MessageIcon::Critical);
     return InstallationOutcome::kNotStarted;
   }
-  const std::string sourcePath = host.SourceDatabasePath().value_or(
-      FindDatabase(programFolder, kSourceDatabaseName).value_or(programFolder + std::string(kSourceDatabaseName)));
+  const std::string sourcePath = SourceDatabaseOf(host);
 
   FolderLocks locks;
   if (const std::optional<std::string> busy = locks.Take({dataFolder, dictionaryFolder}, host)) {
@@ -395,3 +357,5 @@ InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFai
   host.Quit();
   return working.Failed() ? InstallationOutcome::kFailed : InstallationOutcome::kCompleted;
 }
+
+}  // namespace installation

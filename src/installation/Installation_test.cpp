@@ -24,6 +24,8 @@
 #include "installation/Verification.h"
 #include "support/held_reader.h"
 
+using namespace installation;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -35,7 +37,7 @@ struct Box {
 };
 
 // Records the tables whose transfer ended, in order.
-class TransfersSeen : public TransferProgress {
+class TransfersSeen : public dbengine::Progress {
  public:
   std::vector<std::string> done;
   std::function<void()> afterEach;  // called after each transfer, when set
@@ -65,7 +67,7 @@ class TestHost : public InstallationHost {
   void SetOkEnabled(bool enabled) override { events.push_back(enabled ? "ok:1" : "ok:0"); }
   void SetWaitCursor(bool waiting) override { events.push_back(waiting ? "wait:1" : "wait:0"); }
   void Quit() override { events.push_back("quit"); }
-  TransferProgress* Progress() override { return &transfers; }
+  dbengine::Progress* Progress() override { return &transfers; }
   void WhileWaiting() override { ++waits; }
   int waits = 0;  // calls of WhileWaiting
   std::optional<std::string> source;

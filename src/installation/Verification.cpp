@@ -7,6 +7,9 @@
 
 #include "dbengine/dbengine.h"
 #include "installation/Installation.h"
+#include "support/program_files.h"
+
+namespace installation {
 
 namespace {
 
@@ -23,11 +26,6 @@ void OpenSnapshot(dbengine::Database& database, const std::string& path) {
   database.BeginTrans();
 }
 
-std::string TargetPath(const std::string& folderText, std::string_view name) {
-  const std::string folder = WithSeparator(folderText);
-  return FindDatabase(folder, name).value_or(folder + std::string(name));
-}
-
 }  // namespace
 
 bool KeyVerification::InPlace() const {
@@ -37,17 +35,17 @@ bool KeyVerification::InPlace() const {
 
 bool InstallationVerification::Identical() const {
   return std::all_of(tables.begin(), tables.end(),
-                     [](const TableVerification& t) { return t.error.empty() && t.rows.Identical(); }) &&
+                     [](const TableVerification& t) { return !t.error && t.rows.Identical(); }) &&
          std::all_of(keys.begin(), keys.end(), [](const KeyVerification& k) { return k.InPlace(); });
 }
 
 InstallationVerification VerifyInstallation(const std::string& dictionaryFolder, const std::string& dataFolder,
-                                            const std::string& sourcePath, TransferProgress* progress) {
+                                            const std::string& sourcePath, dbengine::Progress* progress) {
   dbengine::Database dictionary;
   dbengine::Database data;
   dbengine::Database source;
-  OpenSnapshot(dictionary, TargetPath(dictionaryFolder, kDictionaryDatabaseName));
-  OpenSnapshot(data, TargetPath(dataFolder, kDataDatabaseName));
+  OpenSnapshot(dictionary, support::DatabasePath(dictionaryFolder, kDictionaryDatabaseName));
+  OpenSnapshot(data, support::DatabasePath(dataFolder, kDataDatabaseName));
   OpenSnapshot(source, sourcePath);
 
   InstallationVerification verification;
@@ -56,9 +54,10 @@ InstallationVerification VerifyInstallation(const std::string& dictionaryFolder,
     TableVerification& check = verification.tables.emplace_back();
     check.table = table.table;
     try {
-      check.rows = CompareTables(source, table.table, target, table.table, progress, CompareMode::kTransferText);
+      check.rows = transfer::CompareTables(source, table.table, target, table.table, progress,
+                                           transfer::CompareMode::kTransferText);
     } catch (const dbengine::Error& error) {
-      check.error = "ERR" + std::to_string(error.Number()) + ":" + error.Description();
+      check.error = InstallationFailure{error.Number(), error.Description()};
     }
   }
   for (const RebuiltKey& key : kRebuiltKeys) {
@@ -78,3 +77,5 @@ InstallationVerification VerifyInstallation(const std::string& dictionaryFolder,
   // Only reads were made: the handles' ends undo the reading transactions.
   return verification;
 }
+
+}  // namespace installation

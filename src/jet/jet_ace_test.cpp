@@ -378,7 +378,7 @@ TEST(JetAceTest, RowsBreakingTheirTablesRulesAreReadAndCopied) {
     read.Open(source);
     EXPECT_EQ(RowTexts(read, test.table), test.rows);
     read.Close();
-    CopyProgress progress;
+    Progress progress;
     std::vector<std::string> relaxed;
     progress.relaxed = [&](const std::string& table, const std::string& rule) { relaxed.push_back(table + ": " + rule); };
     ASSERT_NO_THROW(CopyDatabase(source, target, {}, progress));

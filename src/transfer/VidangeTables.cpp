@@ -14,23 +14,18 @@
 
 #include "transfer/transfer_file.h"
 
+namespace transfer {
+
 namespace {
 
 using dbengine::FieldType;
 
 constexpr std::size_t kMaxPieces = 32767;  // the value count is 16-bit
-constexpr std::int16_t kClearFirst = -1;
-constexpr std::int16_t kKeepExistingRows = 0;
 constexpr std::int32_t kErrExpressionSyntax = 3075;
 constexpr std::int32_t kErrNoSuchItem = 3265;
 
 bool IsNumericCode(FieldType type) {
   return type >= dbengine::kInteger && type <= dbengine::kDouble;
-}
-
-std::string ErrorResult(std::int32_t number, const std::string& tableName,
-                        const std::string& description) {
-  return "ERR" + std::to_string(number) + " (TABLE " + tableName + "):" + description;
 }
 
 // Failures of the database itself rather than refusals of a line's values:
@@ -52,19 +47,20 @@ bool EndsImport(std::int32_t number) {
   }
 }
 
-// Runs `body` and turns whatever it throws into the error form of the result.
+// Runs `body` and turns whatever it throws into the error of the result.
 template <typename Body>
-std::string TrapErrors(const std::string& tableName, Body&& body) {
+TransferResult TrapErrors(const std::string& tableName, Body&& body) {
+  const auto failure = [&tableName](std::int32_t number) {
+    return TransferResult::Failure(number, tableName, transfer::MakeRuntimeError(number).Description());
+  };
   try {
     return body();
   } catch (const dbengine::Error& error) {
-    return ErrorResult(error.Number(), tableName, error.Description());
+    return TransferResult::Failure(error.Number(), tableName, error.Description());
   } catch (const std::bad_alloc&) {
-    return ErrorResult(transfer::kErrOutOfMemory, tableName,
-                       transfer::MakeRuntimeError(transfer::kErrOutOfMemory).Description());
+    return failure(transfer::kErrOutOfMemory);
   } catch (...) {
-    return ErrorResult(transfer::kErrInternal, tableName,
-                       transfer::MakeRuntimeError(transfer::kErrInternal).Description());
+    return failure(transfer::kErrInternal);
   }
 }
 
@@ -135,7 +131,7 @@ void CheckLine(std::string_view line, std::string_view separator,
 
 void WriteRows(dbengine::Recordset& rows, const dbengine::TableDef& tableDef,
                std::int16_t fieldCount, const std::string& separator,
-               transfer::TransferFileWriter& writer, TransferProgress* progress) {
+               transfer::TransferFileWriter& writer, dbengine::Progress* progress) {
   std::uint64_t written = 0;
   std::string line;
   std::vector<std::size_t> fieldStarts;
@@ -174,7 +170,7 @@ void WriteRows(dbengine::Recordset& rows, const dbengine::TableDef& tableDef,
       throw UnwritableValue(tableDef.Fields(field).name,
                             "contient un caractère que Windows-1252 ne peut pas représenter");
     }
-    if (progress != nullptr && ++written % kProgressStep == 0) progress->Rows(tableDef.Name(), written);
+    if (progress != nullptr && ++written % dbengine::kProgressStep == 0) progress->Rows(tableDef.Name(), written);
     rows.MoveNext();
   }
 }
@@ -221,18 +217,18 @@ void CheckSeparator(const std::string& separator) {
 // The state of one import call, reused from line to line.
 class Importer {
  public:
-  Importer(dbengine::Database& database, const std::string& tableName, std::int16_t deleteMode,
-           const std::string& separator, TransferProgress* progress)
+  Importer(dbengine::Database& database, const std::string& tableName, ImportMode mode,
+           std::string_view separator, dbengine::Progress* progress)
       : database_(database),
         tableName_(tableName),
-        deleteMode_(deleteMode),
+        mode_(mode),
         separator_(separator),
         progress_(progress) {}
 
-  std::string Run(const std::string& filePath) {
+  TransferResult Run(const std::string& filePath) {
     dbengine::CheckName(tableName_);
     transfer::TransferFileReader reader;
-    if (deleteMode_ == kClearFirst) {
+    if (mode_ == ImportMode::kClearFirst) {
       // The file is opened before the clear-first delete, so that a missing
       // or unreadable file leaves the stored rows in place; the field names
       // are checked before it too. A missing table is left for the delete
@@ -249,7 +245,7 @@ class Importer {
     // ends the import leaves the table exactly as it was.
     database_.BeginTrans();
     try {
-      if (deleteMode_ == kClearFirst) database_.Execute("DELETE * FROM [" + tableName_ + "]");
+      if (mode_ == ImportMode::kClearFirst) database_.Execute("DELETE * FROM [" + tableName_ + "]");
       // The definition the transaction sees: another program may have made
       // the table again, its fields in another order, since it was read.
       tableDef_ = database_.TableDefs(tableName_);
@@ -257,21 +253,16 @@ class Importer {
       std::uint64_t read = 0;
       while (reader.ReadLine(line)) {
         if (!line.empty()) ImportLine(line);
-        if (progress_ != nullptr && ++read % kProgressStep == 0) progress_->Rows(tableName_, read);
+        if (progress_ != nullptr && ++read % dbengine::kProgressStep == 0) progress_->Rows(tableName_, read);
       }
       fallback_.reset();
       database_.CommitTrans();
     } catch (...) {
-      fallback_.reset();
-      try {
-        database_.Rollback();
-      } catch (const dbengine::Error&) {
-        // The error that ended the import is the one to report; a connection
-        // that cannot roll back undoes the transaction when it closes.
-      }
+      Abandon();
       throw;
     }
-    return accepted_ ? kTransferSuccess : kTransferWarning;
+    if (accepted_) return {TransferResult::kSuccess, tableName_, {}};
+    return {TransferResult::kWarning, tableName_, std::string(std::string_view(kTransferWarning).substr(6))};
   }
 
  private:
@@ -289,7 +280,7 @@ class Importer {
       throw transfer::MakeRuntimeError(transfer::kErrOverflow);
     }
     const auto valueCount = static_cast<std::int16_t>(pieces_.size());
-    const bool keepExisting = deleteMode_ == kKeepExistingRows;
+    const bool keepExisting = mode_ == ImportMode::kKeepExistingRows;
     if (keepExisting) keyValues_.resize(pieces_.size());
 
     // Both passes at once: the INSERT text, the key values and the raw
@@ -356,13 +347,19 @@ class Importer {
         database_.Rollback();
       }
     } catch (...) {
-      fallback_.reset();
-      try {
-        database_.Rollback();
-      } catch (const dbengine::Error&) {
-        // The import's own rollback follows and reports the first error.
-      }
+      Abandon();  // the import's own rollback follows
       throw;
+    }
+  }
+
+  // Undoes the innermost transaction after an error, which is the one to
+  // report: a failed rollback is passed over (a connection that cannot roll
+  // back undoes the transaction when it closes).
+  void Abandon() {
+    fallback_.reset();
+    try {
+      database_.Rollback();
+    } catch (const dbengine::Error&) {
     }
   }
 
@@ -405,9 +402,9 @@ class Importer {
 
   dbengine::Database& database_;
   const std::string& tableName_;
-  const std::int16_t deleteMode_;
-  const std::string& separator_;
-  TransferProgress* const progress_;
+  const ImportMode mode_;
+  const std::string_view separator_;
+  dbengine::Progress* const progress_;
   dbengine::TableDef tableDef_;
   bool accepted_ = true;
   std::vector<std::string_view> pieces_;  // the raw values, Booleans as "-1" / "0"
@@ -418,12 +415,37 @@ class Importer {
 
 }  // namespace
 
-std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
-                              const std::string& filePath, std::string& separator,
-                              TransferProgress* progress) {
-  if (separator.empty()) separator = "|";
+ImportMode ImportModeOf(std::int16_t deleteMode) {
+  switch (deleteMode) {
+    case static_cast<std::int16_t>(ImportMode::kClearFirst):
+      return ImportMode::kClearFirst;
+    case static_cast<std::int16_t>(ImportMode::kKeepExistingRows):
+      return ImportMode::kKeepExistingRows;
+    default:
+      return ImportMode::kAppend;
+  }
+}
+
+TransferResult TransferResult::Failure(std::int32_t number, std::string table, std::string description) {
+  return {number, std::move(table), std::move(description)};
+}
+
+std::string TransferResult::Text() const {
+  switch (number) {
+    case kSuccess:
+      return kTransferSuccess;
+    case kWarning:
+      return "ERR-1:" + description;
+    default:
+      return "ERR" + std::to_string(number) + " (TABLE " + table + "):" + description;
+  }
+}
+
+TransferResult ExportTable(dbengine::Database& database, const std::string& tableName, const std::string& filePath,
+                           std::string_view separatorGiven, dbengine::Progress* progress) {
+  const std::string separator(separatorGiven.empty() ? "|" : separatorGiven);
   bool destinationAccepted = false;
-  std::string result = TrapErrors(tableName, [&]() -> std::string {
+  TransferResult result = TrapErrors(tableName, [&]() -> TransferResult {
     // Before anything else: a destination the export may not replace is not
     // removed after a failure either.
     transfer::CheckExportDestination(filePath, database.IsOpen() ? database.Path() : std::string());
@@ -438,23 +460,35 @@ std::string ExportTableToText(dbengine::Database& database, const std::string& t
     writer.Open(filePath);
     WriteRows(rows, tableDef, fieldCount, separator, writer, progress);
     writer.Commit();
-    return kTransferSuccess;
+    return {TransferResult::kSuccess, tableName, {}};
   });
-  if (result != kTransferSuccess && destinationAccepted) RemoveEarlierFile(filePath);
+  if (!result.Succeeded() && destinationAccepted) RemoveEarlierFile(filePath);
+  if (progress != nullptr) progress->Done(tableName);
+  return result;
+}
+
+std::string ExportTableToText(dbengine::Database& database, const std::string& tableName,
+                              const std::string& filePath, std::string& separator,
+                              dbengine::Progress* progress) {
+  if (separator.empty()) separator = "|";
+  return ExportTable(database, tableName, filePath, separator, progress).Text();
+}
+
+TransferResult ImportTable(dbengine::Database& database, const std::string& tableName, const std::string& filePath,
+                           ImportMode mode, std::string_view separator, dbengine::Progress* progress) {
+  TransferResult result = TrapErrors(tableName, [&] {
+    Importer importer(database, tableName, mode, separator.empty() ? "|" : separator, progress);
+    return importer.Run(filePath);
+  });
   if (progress != nullptr) progress->Done(tableName);
   return result;
 }
 
 std::string ImportTextIntoTable(dbengine::Database& database, const std::string& tableName,
                                 const std::string& filePath, std::int16_t deleteMode,
-                                std::string& separator, TransferProgress* progress) {
+                                std::string& separator, dbengine::Progress* progress) {
   if (separator.empty()) separator = "|";
-  std::string result = TrapErrors(tableName, [&]() -> std::string {
-    Importer importer(database, tableName, deleteMode, separator, progress);
-    return importer.Run(filePath);
-  });
-  if (progress != nullptr) progress->Done(tableName);
-  return result;
+  return ImportTable(database, tableName, filePath, ImportModeOf(deleteMode), separator, progress).Text();
 }
 
 void RemoveTransferFile(const std::string& filePath) {
@@ -506,3 +540,5 @@ bool IsPrimaryKeyField(const std::string& fieldName, const dbengine::TableDef& t
   }
   return false;
 }
+
+}  // namespace transfer

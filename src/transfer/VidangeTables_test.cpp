@@ -18,6 +18,8 @@
 #include "support/child_process.h"
 #include "transfer/transfer_file.h"
 
+using namespace transfer;
+
 namespace fs = std::filesystem;
 using dbengine::FieldDef;
 using dbengine::IndexDef;
@@ -264,6 +266,23 @@ TEST_F(VidangeTablesTest, DeleteModes) {
     Exec("INSERT INTO K values('y', 2, 'old')");
     EXPECT_EQ(Import("K", "x|1|new\r\nz|3|new\r\n", test.mode), test.result) << test.mode;
     EXPECT_EQ(SortedRows("K"), test.rows) << test.mode;
+  }
+}
+
+TEST_F(VidangeTablesTest, TypedResultsCarryWhatTheirTextSays) {
+  Exec("CREATE TABLE K (A LONG, CONSTRAINT PrimaryKey PRIMARY KEY (A))");
+  WriteBytes(file_, "1\r\n1\r\n");
+  const TransferResult warned = ImportTable(db_, "K", file_, ImportModeOf(5), "");
+  EXPECT_EQ(warned.number, TransferResult::kWarning);
+  EXPECT_EQ(warned.Text(), kTransferWarning);
+  const TransferResult missing = ExportTable(db_, "Absent", file_, "");
+  EXPECT_EQ(missing.number, 3078);
+  EXPECT_EQ(missing.Text(), "ERR3078 (TABLE Absent):" + missing.description);
+  const TransferResult done = ExportTable(db_, "K", file_, "");
+  EXPECT_EQ(done.Text(), kTransferSuccess);
+  EXPECT_EQ(ReadBytes(file_), "1\r\n");
+  for (const ImportMode mode : {ImportMode::kClearFirst, ImportMode::kKeepExistingRows, ImportMode::kAppend}) {
+    EXPECT_EQ(ImportModeOf(static_cast<std::int16_t>(mode)), mode);
   }
 }
 

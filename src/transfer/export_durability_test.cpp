@@ -19,6 +19,8 @@
 #include "support/durable.h"
 #include "transfer/VidangeTables.h"
 
+using namespace transfer;
+
 namespace fs = std::filesystem;
 
 namespace {

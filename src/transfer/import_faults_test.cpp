@@ -25,6 +25,8 @@
 #include "support/held_reader.h"
 #include "transfer/VidangeTables.h"
 
+using namespace transfer;
+
 namespace fs = std::filesystem;
 
 namespace {

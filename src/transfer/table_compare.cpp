@@ -41,6 +41,8 @@
 
 #include <unistd.h>
 
+namespace transfer {
+
 namespace {
 
 constexpr std::int32_t kErrNoSuchItem = 3265;
@@ -387,7 +389,7 @@ std::string ShownRow(const Side& side, const dbengine::Recordset& rows) {
 // Calls `visit(serial, key, rows)` for every row of `side`: the bytes of its
 // values, those of its key fields, and the recordset on the row.
 template <typename Visit>
-void ForEachRow(const Side& side, TransferProgress* progress, Visit&& visit) {
+void ForEachRow(const Side& side, dbengine::Progress* progress, Visit&& visit) {
   dbengine::Recordset rows = side.database.OpenRecordset("SELECT * FROM " + Bracketed(side.table));
   std::string serial;
   std::string key;
@@ -406,7 +408,7 @@ void ForEachRow(const Side& side, TransferProgress* progress, Visit&& visit) {
       key.append(serial, starts[at], starts[at + 1] - starts[at]);
     }
     if (!visit(serial, key, rows)) break;
-    if (progress != nullptr && ++count % kProgressStep == 0) progress->Rows(side.table, count);
+    if (progress != nullptr && ++count % dbengine::kProgressStep == 0) progress->Rows(side.table, count);
   }
   if (progress != nullptr) progress->Done(side.table);
 }
@@ -559,9 +561,9 @@ std::map<Digest, std::string> LinesOf(const Side& side, std::vector<Surplus> wan
 }
 
 // Forwards the progress of the two readers, one at a time.
-class SharedProgress : public TransferProgress {
+class SharedProgress : public dbengine::Progress {
  public:
-  explicit SharedProgress(TransferProgress* inner) : inner_(inner) {}
+  explicit SharedProgress(dbengine::Progress* inner) : inner_(inner) {}
   void Rows(std::string_view table, std::uint64_t rows) override {
     std::lock_guard<std::mutex> lock(mutex_);
     inner_->Rows(table, rows);
@@ -572,7 +574,7 @@ class SharedProgress : public TransferProgress {
   }
 
  private:
-  TransferProgress* inner_;
+  dbengine::Progress* inner_;
   std::mutex mutex_;
 };
 
@@ -584,7 +586,7 @@ struct SideScan {
 };
 
 // Reads `side` (number `index`: 0 adds to the sums, 1 subtracts) into `scan`.
-void Scan(const Side& side, int index, SideScan& scan, TransferProgress* progress) {
+void Scan(const Side& side, int index, SideScan& scan, dbengine::Progress* progress) {
   try {
     std::uint64_t ordinal = 0;
     ForEachRow(side, progress, [&](const std::string& serial, const std::string& keyBytes, const dbengine::Recordset&) {
@@ -693,7 +695,7 @@ class SortedEntries {
 }  // namespace
 
 RowDifferences CompareTables(dbengine::Database& first, const std::string& firstTable, dbengine::Database& second,
-                             const std::string& secondTable, TransferProgress* progress, CompareMode mode) {
+                             const std::string& secondTable, dbengine::Progress* progress, CompareMode mode) {
   dbengine::CheckName(firstTable);
   dbengine::CheckName(secondTable);
   const dbengine::TableDef firstDef = first.TableDefs(firstTable);
@@ -728,7 +730,7 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
   // thread at a time).
   SideScan scans[2];
   SharedProgress shared(progress);
-  TransferProgress* const told = progress != nullptr ? &shared : nullptr;
+  dbengine::Progress* const told = progress != nullptr ? &shared : nullptr;
   if (&first != &second) {
     std::thread other([&] { Scan(sides[1], 1, scans[1], told); });
     Scan(sides[0], 0, scans[0], told);
@@ -811,3 +813,5 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
   }
   return differences;
 }
+
+}  // namespace transfer

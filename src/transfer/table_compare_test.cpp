@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace transfer;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -11,18 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace dbengine {
+#include "dbengine/progress.h"
 
-// What a copy tells while it runs; either may be left empty.
-struct CopyProgress {
-  // A table begins: its name, its position from 1, the number of tables.
-  std::function<void(const std::string& table, std::size_t position, std::size_t count)> table;
-  // Every 1,000 rows of a table: its name and the rows copied so far.
-  std::function<void(const std::string& table, std::size_t rows)> rows;
-  // A rule of an Access table that its rows break, relaxed in the copy: the
-  // table's name and what was done, in French, naming the field or index.
-  std::function<void(const std::string& table, const std::string& rule)> relaxed;
-};
+namespace dbengine {
 
 // Makes `targetPath` a new engine database holding the tables named in
 // `tables` (any letter case; every user table of the source when empty), in
@@ -67,9 +58,16 @@ struct CopyProgress {
 // database holding a bracket), `failedTable`, when given, receives its name.
 // `sourceConnect` is the source's connect string (";PWD=secret" for an
 // Access file with a database password).
+// `progress`, when given, is told each table begun, every 1,000 rows and
+// each rule relaxed.
 void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, const std::vector<std::string>& tables,
-                  const CopyProgress& progress = {}, std::string* failedTable = nullptr,
+                  Progress* progress = nullptr, std::string* failedTable = nullptr,
                   std::string_view sourceConnect = {});
+inline void CopyDatabase(const std::string& sourcePath, const std::string& targetPath,
+                         const std::vector<std::string>& tables, Progress& progress,
+                         std::string* failedTable = nullptr, std::string_view sourceConnect = {}) {
+  CopyDatabase(sourcePath, targetPath, tables, &progress, failedTable, sourceConnect);
+}
 
 }  // namespace dbengine
 

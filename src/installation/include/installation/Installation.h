@@ -20,11 +20,13 @@
 #include <string_view>
 #include <vector>
 
-#include "transfer/progress.h"
+#include "dbengine/progress.h"
 
 namespace dbengine {
 class Database;
 }
+
+namespace installation {
 
 // Name of the source database, looked for in the program folder.
 inline constexpr std::string_view kSourceDatabaseName = "CONVENTIONS_TEST_KVEL.mdb";
@@ -80,14 +82,6 @@ std::vector<std::string> KeyStatements();
 // called between the drop and the addition.
 void RebuildKey(dbengine::Database& data, std::size_t key, const std::function<void()>& dropped = {});
 
-// `folder` with "/" appended unless it already ends with one.
-std::string WithSeparator(std::string folder);
-
-// The database file named `name` in `folder` (ended by "/"): the path as
-// built when something is there, else a letter-case variant of the name,
-// else nothing.
-std::optional<std::string> FindDatabase(const std::string& folder, std::string_view name);
-
 // The style of a message of the run.
 enum class MessageIcon { Critical, Exclamation, Information };
 
@@ -107,7 +101,11 @@ class InstallationHost {
   virtual ~InstallationHost() = default;
   virtual std::string DictionaryFolderText() const = 0;  // txtCheminApplication, as typed
   virtual std::string DataFolderText() const = 0;        // txtCheminMedecin, as typed
-  virtual std::string ProgramFolder() const = 0;         // the executable's folder
+  // The folder of the program's files, where the source database is looked
+  // for: by default the one that holds it among the package's program folder,
+  // the build tree's sample folder and the program's own folder
+  // (support/program_files.h).
+  virtual std::string ProgramFolder() const;
   // A modal box; returns once the operator has dismissed it.
   virtual void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) = 0;
   virtual void SetOkEnabled(bool enabled) = 0;
@@ -119,7 +117,7 @@ class InstallationHost {
   // The source database to read instead of the one in the program folder.
   virtual std::optional<std::string> SourceDatabasePath() const { return std::nullopt; }
   // Told the rows done of each export and import; nothing by default.
-  virtual TransferProgress* Progress() { return nullptr; }
+  virtual dbengine::Progress* Progress() { return nullptr; }
   // How long the run waits for another run that holds the data folder or the
   // dictionary folder before it refuses to start.
   virtual std::chrono::milliseconds BusyWait() const { return std::chrono::seconds(30); }
@@ -127,6 +125,11 @@ class InstallationHost {
   // default a critical "Attention" box holding the description.
   virtual void ShowBusy(const InstallationFailure& busy);
 };
+
+// The source database the run reads for `host`: host.SourceDatabasePath(),
+// else the one in host.ProgramFolder() (found whatever the letter case of its
+// name; the path as built when it is missing, for the open to report).
+std::string SourceDatabaseOf(const InstallationHost& host);
 
 enum class InstallationOutcome {
   kNotStarted,  // a check failed, or another run held a folder, and its message
@@ -146,5 +149,7 @@ enum class InstallationOutcome {
 // itself. `failure`, when given, receives the first failure of the working
 // phase, or the refusal of a busy installation.
 InstallationOutcome RunInstallationSteps(InstallationHost& host, InstallationFailure* failure = nullptr);
+
+}  // namespace installation
 
 #endif  // INSTALLATION_INSTALLATION_H_

@@ -2,8 +2,8 @@
 // Test support for the installer window's tests: a registry of Qt Test classes run by
 // app_test_main.cpp in one binary, scripted stand-ins for the message boxes and the file-open
 // dialog, and a helper that answers a modal dialog from inside its own event loop.
-#ifndef APP_APP_TEST_SUPPORT_H_
-#define APP_APP_TEST_SUPPORT_H_
+#ifndef APP_APPTESTSUPPORT_H_
+#define APP_APPTESTSUPPORT_H_
 
 #include <QApplication>
 #include <QObject>
@@ -17,8 +17,10 @@
 #include <optional>
 #include <vector>
 
-#include "app/FileOpenDialog.h"
-#include "app/OperatorMessages.h"
+#include "FileOpenDialog.h"
+#include "OperatorMessages.h"
+
+namespace app {
 
 using TestFactory = std::function<std::unique_ptr<QObject>()>;
 
@@ -87,4 +89,6 @@ void AnswerNextModal(std::function<void(Dialog*)> answer) {
   });
 }
 
-#endif  // APP_APP_TEST_SUPPORT_H_
+}  // namespace app
+
+#endif  // APP_APPTESTSUPPORT_H_

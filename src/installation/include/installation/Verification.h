@@ -13,14 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "transfer/progress.h"
+#include "dbengine/progress.h"
+#include "installation/Installation.h"
 #include "transfer/table_compare.h"
+
+namespace installation {
 
 struct TableVerification {
   std::string table;
-  RowDifferences rows;  // missing: source rows the target lacks; extra: target rows not in the source
-  // Empty when compared; else why it could not be: "ERR<number>:<description>".
-  std::string error;
+  transfer::RowDifferences rows;  // missing: source rows the target lacks; extra: target rows not in the source
+  // Nothing when compared; else why it could not be.
+  std::optional<InstallationFailure> error;
 };
 
 struct KeyVerification {
@@ -43,6 +46,8 @@ struct InstallationVerification {
 // missing, a value that does not fit its field) has its error and the others
 // are still compared. Throws dbengine::Error when a database cannot be opened.
 InstallationVerification VerifyInstallation(const std::string& dictionaryFolder, const std::string& dataFolder,
-                                            const std::string& sourcePath, TransferProgress* progress = nullptr);
+                                            const std::string& sourcePath, dbengine::Progress* progress = nullptr);
+
+}  // namespace installation
 
 #endif  // INSTALLATION_VERIFICATION_H_

@@ -29,7 +29,9 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
-#include "transfer/progress.h"
+#include "dbengine/progress.h"
+
+namespace transfer {
 
 // How many rows of each kind a comparison keeps to show.
 inline constexpr std::size_t kShownRows = 5;
@@ -69,7 +71,9 @@ struct RowDifferences {
 // temporary files cannot be written. `progress`, when given, is told the
 // rows read of each table.
 RowDifferences CompareTables(dbengine::Database& first, const std::string& firstTable, dbengine::Database& second,
-                             const std::string& secondTable, TransferProgress* progress = nullptr,
+                             const std::string& secondTable, dbengine::Progress* progress = nullptr,
                              CompareMode mode = CompareMode::kValues);
+
+}  // namespace transfer
 
 #endif  // TRANSFER_TABLE_COMPARE_H_

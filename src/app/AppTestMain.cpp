@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QTest>
 
-#include "app/QtFrench.h"
-#include "app/app_test_support.h"
+#include "QtFrench.h"
+#include "AppTestSupport.h"
 
-std::vector<TestFactory>& RegisteredTests() {
+using namespace app;
+
+std::vector<TestFactory>& app::RegisteredTests() {
   static std::vector<TestFactory> tests;
   return tests;
 }
