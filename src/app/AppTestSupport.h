@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Test support for the installer window's tests: a registry of Qt Test classes run by
-// app_test_main.cpp in one binary, scripted stand-ins for the message boxes and the file-open
+// AppTestMain.cpp in one binary, scripted stand-ins for the message boxes and the file-open
 // dialog, and a helper that answers a modal dialog from inside its own event loop.
 #ifndef APP_APPTESTSUPPORT_H_
 #define APP_APPTESTSUPPORT_H_
