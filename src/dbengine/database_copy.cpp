@@ -853,8 +853,10 @@ bool CopyWholeFile(Storage& source, const std::vector<TableDef>& defs, const std
   const std::string made = std::filesystem::absolute(temporaryPath).string();
   {
     Connection copier(OpenReader(source));
-    // The file is flushed once, when published.
-    if (!copier || sqlite3_exec(copier.get(), "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    // A source of another shape is told at once (the file made is what counts:
+    // it is compared again). The file is flushed once, when published.
+    if (!copier || ShapeOf(copier.get()) != expected ||
+        sqlite3_exec(copier.get(), "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr) != SQLITE_OK) {
       return false;
     }
     sqlite3_stmt* vacuum = nullptr;
