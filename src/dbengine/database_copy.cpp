@@ -585,7 +585,7 @@ void Empty(const std::string& path, const std::string& targetPath) {
 // A database file the copy has just made and nobody else knows, mapped for
 // reading, so that its values are looked at in the bytes of its pages
 // (SQLite's file format: b-tree pages, records of serial types) rather than
-// through SQLite's API, about ten times fewer instructions per value. Only
+// through SQLite's API, in a quarter of the instructions per value. Only
 // what is plainly sound is taken as proven; anything else (a value that
 // needs more than its bytes at hand to be judged, a page or record not as
 // expected) leaves the table to the check through SQLite, which names the
@@ -616,13 +616,46 @@ class MappedFile {
     if (base_ != nullptr) ::munmap(const_cast<unsigned char*>(base_), size_);
   }
 
-  // What a value of a field must be: the field's type and size, and whether
-  // it refuses a Null (a field of the primary index, or a required one).
+  // What a value of a field must be: the field's type and size, whether it
+  // refuses a Null (a field of the primary index, or a required one), and
+  // the serial types below 12 that fit it whatever their bytes (bit N for
+  // serial type N).
   struct FieldRule {
     FieldType type;
     std::uint64_t size;
     bool refusesNull;
+    std::uint16_t plain = 0;
   };
+
+  static FieldRule RuleFor(const FieldDef& field, bool refusesNull) {
+    FieldRule rule{field.type, static_cast<std::uint64_t>(std::max(field.size, 0)), refusesNull};
+    const std::uint16_t constants = (1 << 8) | (1 << 9);  // 0 and 1
+    switch (field.type) {
+      case kBoolean:
+      case kByte:
+        rule.plain = constants;  // a Byte's other integers are looked at
+        break;
+      case kInteger:
+        rule.plain = constants | 0x06;  // one or two bytes
+        break;
+      case kLong:
+        rule.plain = constants | 0x1E;  // one to four bytes
+        break;
+      case kCurrency:
+      case kBigInt:
+        rule.plain = constants | 0x7E;
+        break;
+      case kSingle:
+      case kDouble:
+      case kDate:
+        rule.plain = constants | 0x3E;  // integers of at most 48 bits, exact as doubles
+        break;
+      default:
+        break;
+    }
+    if (!refusesNull) rule.plain |= 1;
+    return rule;
+  }
 
   // Whether every row of the table stored from page `root` is proven to fit
   // the fields `rules` of table `name` (each value as StoredValueFits judges
@@ -738,11 +771,21 @@ class MappedFile {
       } else if (!Varint(at, types, type)) {
         return false;
       }
-      if (position >= rules.size() || type == 10 || type == 11) return false;
+      if (position >= rules.size()) return false;
+      const FieldRule& rule = rules[position];
       const std::uint64_t length = type >= 12 ? (type - 12) / 2 : kSerialLength[type];
       const std::uint64_t next = body + length;
-      // The value's bytes when on this page (nullptr otherwise).
-      if (next > payload || !ValueFits(type, next <= local ? record + body : nullptr, length, rules[position])) {
+      if (next > payload) return false;
+      bool fits;
+      if (type < 12) {
+        fits = (rule.plain >> type) & 1;
+      } else if (type & 1) {
+        fits = rule.type == kMemo || (rule.type == kText && length <= rule.size);
+      } else {
+        fits = rule.type == kLongBinary || (rule.type == kBinary && length <= rule.size);
+      }
+      // Otherwise judged on the value's bytes when on this page (nullptr otherwise).
+      if (!fits && (type == 10 || type == 11 || !ValueFits(type, next <= local ? record + body : nullptr, length, rule))) {
         return false;
       }
       body = next;
@@ -900,17 +943,18 @@ bool CopyWholeFile(Storage& source, const std::vector<TableDef>& defs, const std
   for (std::size_t position = 0; position < defs.size(); ++position) {
     const TableDef& def = defs[position];
     if (progress.table) progress.table(def.Name(), position + 1, defs.size());
-    std::vector<MappedFile::FieldRule> rules;
-    for (std::int16_t field = 0; field < def.FieldCount(); ++field) {
-      const FieldDef& stored = def.Fields(field);
-      rules.push_back({stored.type, static_cast<std::uint64_t>(std::max(stored.size, 0)), stored.required});
-    }
+    std::vector<bool> refusesNull(static_cast<std::size_t>(def.FieldCount()), false);
     for (std::int16_t index = 0; index < def.IndexCount(); ++index) {
       if (!def.Indexes(index).primary) continue;
       for (const std::string& name : def.Indexes(index).fields) {
         const int field = def.FieldPosition(name);
-        if (field >= 0) rules[static_cast<std::size_t>(field)].refusesNull = true;
+        if (field >= 0) refusesNull[static_cast<std::size_t>(field)] = true;
       }
+    }
+    std::vector<MappedFile::FieldRule> rules;
+    for (std::int16_t field = 0; field < def.FieldCount(); ++field) {
+      const FieldDef& stored = def.Fields(field);
+      rules.push_back(MappedFile::RuleFor(stored, stored.required || refusesNull[static_cast<std::size_t>(field)]));
     }
     std::uint64_t told = 0;
     if (pages.ProvenFit(roots[position], def.Name(), rules, progress, told)) continue;
