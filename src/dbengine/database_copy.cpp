@@ -867,8 +867,9 @@ class MappedFile {
 // table by table makes: the same schema, in the same order, the same index
 // catalog and the same settings. Then every value of the file made is
 // checked as the copy table by table checks it. Returns false, the file
-// empty again, when the source is not such a file or the copy could not be
-// made (the copy table by table then makes it, or fails as it does).
+// empty again and nothing told, when the source is not such a file or the
+// copy could not be made (the copy table by table then makes it, or fails
+// as it does).
 bool CopyWholeFile(Storage& source, const std::vector<TableDef>& defs, const std::string& temporaryPath,
                    const std::string& targetPath, const CopyProgress& progress, std::string* failedTable) {
   // What the copy table by table makes, made empty in the temporary file.
@@ -909,13 +910,11 @@ bool CopyWholeFile(Storage& source, const std::vector<TableDef>& defs, const std
       sqlite3_bind_text(vacuum, 1, made.c_str(), -1, SQLITE_TRANSIENT);
       rc = sqlite3_step(vacuum);
     }
-    const int error = sqlite3_system_errno(copier.get());
     sqlite3_finalize(vacuum);
     source.CheckUnchanged();
     if (rc != SQLITE_DONE) {
-      if ((rc & 0xFF) == SQLITE_FULL || error == ENOSPC || error == EDQUOT || error == EFBIG) {
-        throw DiskWriteError(ENOSPC, targetPath);
-      }
+      // Nothing was told yet: the copy table by table fails as it does (3026
+      // for a full disk), or succeeds.
       Empty(temporaryPath, targetPath);
       return false;
     }
