@@ -10,15 +10,18 @@
 # then `mdb-export -I sqlite -b hex` of each table into sqlite3). Each command
 # runs R rounds (default 5), alternating, into a new target each time; the
 # median wall-clock and CPU (user + system) seconds of each are shown with the
-# ratios, and the targets' row counts are checked equal.
+# ratios, and the targets' row counts are checked equal. BEFORE=PROGRAM runs
+# another build of vidange (an earlier commit) in the same rounds, and checks
+# that both builds' targets hold the same (`sqlite3 TARGET .dump`).
 #
-# usage: [COPY_BENCH_SOURCE=FILE] [VIDANGE=PROGRAM] bench/copy_bench.sh [N] [R]
+# usage: [COPY_BENCH_SOURCE=FILE] [VIDANGE=PROGRAM] [BEFORE=PROGRAM] bench/copy_bench.sh [N] [R]
 # needs: a built build/ (vidange), sqlite3, python3, mdbtools (mdb-schema,
 #        mdb-export, mdb-tables), GNU time (/usr/bin/time)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 vidange=${VIDANGE:-build/vidange}
+before=${BEFORE:-}
 rows=${1:-100000}
 rounds=${2:-5}
 for tool in sqlite3 mdb-schema mdb-export mdb-tables /usr/bin/time; do
@@ -60,19 +63,32 @@ jet=tests/data/jet/corpus/V1997_testIndexCodesV1997.mdb
 for ((round = 0; round < rounds; ++round)); do
   rm -f "$work"/target.*
   measure "engine: vidange copy" "$vidange" copy "$engine" "$work/target.vidange"
+  [ -z "$before" ] || measure "engine: vidange copy, before" "$before" copy "$engine" "$work/target.before"
   measure "engine: sqlite3 VACUUM INTO" sqlite3 "$engine" "VACUUM INTO '$work/target.vacuum'"
   measure "engine: sqlite3 .backup" sqlite3 "$engine" ".backup '$work/target.backup'"
   measure "engine: sqlite3 .dump | sqlite3" sh -c "sqlite3 '$engine' .dump | sqlite3 '$work/target.dump'"
   measure "Access: vidange copy" "$vidange" copy "$jet" "$work/target.jet"
+  [ -z "$before" ] || measure "Access: vidange copy, before" "$before" copy "$jet" "$work/target.jet-before"
   measure "Access: mdb-schema, mdb-export | sqlite3" bash -c 'mdbtools_copy "$@"' copy "$jet" "$work/target.mdbtools"
 done
 for other in vacuum backup dump; do
   [ "$(count "$work/target.vidange" Conventions)" = "$(count "$work/target.$other" Conventions)" ]
 done
 [ "$(count "$work/target.jet" Table1)" = "$(count "$work/target.mdbtools" Table1)" ]
+if [ -n "$before" ]; then
+  cmp -s <(sqlite3 "$work/target.vidange" .dump) <(sqlite3 "$work/target.before" .dump) || {
+    echo "copy_bench: the engine targets of $vidange and $before differ" >&2
+    exit 1
+  }
+  cmp -s <(sqlite3 "$work/target.jet" .dump) <(sqlite3 "$work/target.jet-before" .dump) || {
+    echo "copy_bench: the Access targets of $vidange and $before differ" >&2
+    exit 1
+  }
+fi
 
 labels=("engine: vidange copy" "engine: sqlite3 VACUUM INTO" "engine: sqlite3 .backup"
   "engine: sqlite3 .dump | sqlite3" "Access: vidange copy" "Access: mdb-schema, mdb-export | sqlite3")
+[ -z "$before" ] || labels+=("engine: vidange copy, before" "Access: vidange copy, before")
 declare -A wall cpu
 printf "%-42s %10s %10s\n" "command ($rows rows, $rounds rounds)" "median s" "CPU s"
 for label in "${labels[@]}"; do
@@ -86,6 +102,8 @@ ratio() {  # ratio OURS THEIRS TEXT
 }
 ratio "engine: vidange copy" "engine: sqlite3 VACUUM INTO" "engine: vidange copy / VACUUM INTO (goal at most 1.5)"
 ratio "engine: vidange copy" "engine: sqlite3 .backup" "engine: vidange copy / .backup"
+[ -z "$before" ] ||
+  ratio "engine: vidange copy, before" "engine: sqlite3 VACUUM INTO" "engine: vidange copy before / VACUUM INTO"
 ratio "engine: vidange copy" "engine: sqlite3 .dump | sqlite3" "engine: vidange copy / the .dump pipeline (goal at most 1.0)"
 ratio "Access: vidange copy" "Access: mdb-schema, mdb-export | sqlite3" \
   "Access: vidange copy / the mdbtools pipeline (goal at most 0.67)"

@@ -12,12 +12,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -498,6 +500,469 @@ void CreateIndex(Storage& target, const TableDef& def, const IndexDef& index, bo
                  Bracketed(def.Name()) + " (" + fields + ")" + (primary ? " WITH PRIMARY" : ""));
 }
 
+// A connection reading the source's file as the source's own connection
+// reads it (never writing it); nullptr when it cannot be had. Its pages are
+// read once each: not mapped, whose faults cost more than the reads at a
+// million rows.
+sqlite3* OpenReader(const Storage& source) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(source.ReadUri().c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI,
+                      nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  return db;
+}
+
+struct CloseConnection {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Connection = std::unique_ptr<sqlite3, CloseConnection>;
+
+// What a copy's target holds besides its rows, as read from the database
+// open on `db`: every entry of its schema but where it is stored (tables
+// first, then indexes, each in the file's order), the engine's index
+// catalog row by row, and the settings a file keeps (page size, reserved
+// bytes, text encoding, auto-vacuum, user version, application id). Empty
+// when it cannot be read (no index catalog, for one).
+std::vector<std::string> ShapeOf(sqlite3* db) {
+  std::vector<std::string> shape;
+  const char* queries[] = {
+      "SELECT quote(type)||','||quote(name)||','||quote(tbl_name)||','||quote(sql) FROM sqlite_schema "
+      "ORDER BY type<>'table', rowid",
+      "SELECT quote(TableName)||','||quote(IndexName)||','||quote(SqliteName)||','||quote(IsPrimary)||','||"
+      "quote(IsUnique) FROM MSysIndexes ORDER BY rowid",
+      "SELECT 'page_size='||page_size FROM pragma_page_size", "SELECT 'encoding='||encoding FROM pragma_encoding",
+      "SELECT 'auto_vacuum='||auto_vacuum FROM pragma_auto_vacuum",
+      "SELECT 'user_version='||user_version FROM pragma_user_version",
+      "SELECT 'application_id='||application_id FROM pragma_application_id"};
+  for (const char* query : queries) {
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db, query, -1, &statement, nullptr);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+      if ((rc = sqlite3_step(statement)) != SQLITE_ROW) break;
+      const unsigned char* text = sqlite3_column_text(statement, 0);
+      shape.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+    }
+    sqlite3_finalize(statement);
+    if (rc != SQLITE_DONE) return {};
+  }
+  int reserved = -1;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserved) != SQLITE_OK) return {};
+  shape.push_back("reserved=" + std::to_string(reserved));
+  return shape;
+}
+
+// The settings of a database file's header a copy must keep as a new file
+// has them: page size, file format versions, reserved bytes and payload
+// fractions (bytes 16 to 23), schema format, default cache size, auto-vacuum,
+// text encoding, user version, incremental vacuum, application id (44 to 71).
+std::string HeaderSettingsOf(const std::string& path) {
+  std::string header(100, '\0');
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const ssize_t read = fd >= 0 ? ::pread(fd, header.data(), header.size(), 0) : -1;
+  if (fd >= 0) ::close(fd);
+  if (read != static_cast<ssize_t>(header.size())) return {};
+  return header.substr(16, 8) + header.substr(44, 28);
+}
+
+// Empties the file at `path` (a copy's temporary target), to be built again.
+void Empty(const std::string& path, const std::string& targetPath) {
+  if (::truncate(path.c_str(), 0) != 0) throw DiskWriteError(errno, targetPath);
+}
+
+// A database file the copy has just made and nobody else knows, mapped for
+// reading, so that its values are looked at in the bytes of its pages
+// (SQLite's file format: b-tree pages, records of serial types) rather than
+// through SQLite's API, in a quarter of the instructions per value. Only
+// what is plainly sound is taken as proven; anything else (a value that
+// needs more than its bytes at hand to be judged, a page or record not as
+// expected) leaves the table to the check through SQLite, which names the
+// refused value.
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && status.st_size >= 100) {
+      void* mapped = ::mmap(nullptr, static_cast<std::size_t>(status.st_size), PROT_READ, MAP_SHARED, fd, 0);
+      if (mapped != MAP_FAILED) {
+        base_ = static_cast<const unsigned char*>(mapped);
+        size_ = static_cast<std::size_t>(status.st_size);
+      }
+    }
+    ::close(fd);
+    if (base_ == nullptr) return;
+    pageSize_ = (std::size_t{base_[16]} << 8) | base_[17];
+    if (pageSize_ == 1) pageSize_ = 65536;
+    if (pageSize_ < 512 || (pageSize_ & (pageSize_ - 1)) != 0 || base_[20] >= pageSize_ - 480) pageSize_ = 0;
+    usable_ = pageSize_ - base_[20];
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  ~MappedFile() {
+    if (base_ != nullptr) ::munmap(const_cast<unsigned char*>(base_), size_);
+  }
+
+  // What a value of a field must be: the field's type and size, whether it
+  // refuses a Null (a field of the primary index, or a required one), and
+  // the serial types below 12 that fit it whatever their bytes (bit N for
+  // serial type N).
+  struct FieldRule {
+    FieldType type;
+    std::uint64_t size;
+    bool refusesNull;
+    std::uint16_t plain = 0;
+  };
+
+  static FieldRule RuleFor(const FieldDef& field, bool refusesNull) {
+    FieldRule rule{field.type, static_cast<std::uint64_t>(std::max(field.size, 0)), refusesNull};
+    const std::uint16_t constants = (1 << 8) | (1 << 9);  // 0 and 1
+    switch (field.type) {
+      case kBoolean:
+      case kByte:
+        rule.plain = constants;  // a Byte's other integers are looked at
+        break;
+      case kInteger:
+        rule.plain = constants | 0x06;  // one or two bytes
+        break;
+      case kLong:
+        rule.plain = constants | 0x1E;  // one to four bytes
+        break;
+      case kCurrency:
+      case kBigInt:
+        rule.plain = constants | 0x7E;
+        break;
+      case kSingle:
+      case kDouble:
+      case kDate:
+        rule.plain = constants | 0x3E;  // integers of at most 48 bits, exact as doubles
+        break;
+      default:
+        break;
+    }
+    if (!refusesNull) rule.plain |= 1;
+    return rule;
+  }
+
+  // Whether every row of the table stored from page `root` is proven to fit
+  // the fields `rules` of table `name` (each value as StoredValueFits judges
+  // it, no Null where refused). Tells `progress` of every 1,000 rows beyond
+  // `told`, which it sets to the rows told.
+  bool ProvenFit(std::uint32_t root, const std::string& name, const std::vector<FieldRule>& rules,
+                 const CopyProgress& progress, std::uint64_t& told) const {
+    if (pageSize_ == 0 || root == 0) return false;
+    std::vector<Step> path;
+    std::size_t visited = 0;
+    std::uint64_t rows = 0;
+    auto enter = [&](std::uint64_t number) {
+      if (number == 0 || number > size_ / pageSize_ || ++visited > size_ / pageSize_ || path.size() > 64) return false;
+      const unsigned char* page = base_ + (number - 1) * pageSize_;
+      const std::size_t header = number == 1 ? 100 : 0;
+      if (page[header] != 5 && page[header] != 13) return false;
+      const std::size_t cells = (std::size_t{page[header + 3]} << 8) | page[header + 4];
+      const std::size_t pointers = header + (page[header] == 5 ? 12 : 8);
+      if (pointers + 2 * cells > usable_) return false;
+      path.push_back({page, header, cells, 0});
+      return true;
+    };
+    if (!enter(root)) return false;
+    while (!path.empty()) {
+      Step& step = path.back();
+      const unsigned char* page = step.page;
+      const bool interior = page[step.header] == 5;
+      if (step.next > step.cells || (!interior && step.next == step.cells)) {
+        path.pop_back();
+        continue;
+      }
+      const std::size_t index = step.next++;
+      if (interior) {
+        // Each cell's left child, then the right-most child.
+        const unsigned char* child =
+            index < step.cells ? page + CellOffset(step, index) : page + step.header + 8;
+        if (index < step.cells && CellOffset(step, index) + 4 > usable_) return false;
+        const std::uint64_t number = (std::uint64_t{child[0]} << 24) | (std::uint64_t{child[1]} << 16) |
+                                     (std::uint64_t{child[2]} << 8) | child[3];
+        if (!enter(number)) return false;
+        continue;
+      }
+      const std::size_t offset = CellOffset(step, index);
+      const unsigned char* end = page + usable_;
+      const unsigned char* at = page + offset;
+      std::uint64_t payload = 0;
+      std::uint64_t rowid = 0;
+      if (offset >= usable_ || !Varint(at, end, payload) || !Varint(at, end, rowid)) return false;
+      // The part of the payload on this page (the rest on overflow pages).
+      const std::uint64_t most = usable_ - 35;
+      std::uint64_t local = payload;
+      if (payload > most) {
+        const std::uint64_t least = (usable_ - 12) * 32 / 255 - 23;
+        local = least + (payload - least) % (usable_ - 4);
+        if (local > most) local = least;
+      }
+      if (local > static_cast<std::uint64_t>(end - at)) return false;
+      if (!RecordFits(at, static_cast<std::size_t>(local), payload, rules)) return false;
+      if (++rows % 1000 == 0 && rows > told) {
+        told = rows;
+        if (progress.rows) progress.rows(name, static_cast<std::size_t>(rows));
+      }
+    }
+    return true;
+  }
+
+ private:
+  // A page on the way down a b-tree, with its next cell: rows in rowid order.
+  struct Step {
+    const unsigned char* page;
+    std::size_t header;  // where its header begins (100 on the first page)
+    std::size_t cells;
+    std::size_t next;
+  };
+
+  static std::size_t CellOffset(const Step& step, std::size_t index) {
+    const unsigned char* pointer =
+        step.page + step.header + (step.page[step.header] == 5 ? 12 : 8) + 2 * index;
+    return (std::size_t{pointer[0]} << 8) | pointer[1];
+  }
+
+  // Reads a varint at `at` (moved past it), never past `end`.
+  static bool Varint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value) {
+    value = 0;
+    for (int byte = 0; byte < 9; ++byte) {
+      if (at >= end) return false;
+      const unsigned char c = *at++;
+      if (byte == 8) {
+        value = (value << 8) | c;
+        return true;
+      }
+      value = (value << 7) | (c & 0x7F);
+      if ((c & 0x80) == 0) return true;
+    }
+    return true;
+  }
+
+  // The record of `payload` bytes whose first `local` are at `record`: one
+  // value per field, each plainly fitting it.
+  static bool RecordFits(const unsigned char* record, std::size_t local, std::uint64_t payload,
+                         const std::vector<FieldRule>& rules) {
+    const unsigned char* at = record;
+    const unsigned char* end = record + local;
+    std::uint64_t headerSize = 0;
+    if (!Varint(at, end, headerSize) || headerSize > local) return false;
+    const unsigned char* types = record + headerSize;
+    std::uint64_t body = headerSize;
+    std::size_t position = 0;
+    while (at < types) {
+      std::uint64_t type = *at;
+      if (type < 0x80) {
+        ++at;  // most serial types take one byte
+      } else if (!Varint(at, types, type)) {
+        return false;
+      }
+      if (position >= rules.size()) return false;
+      const FieldRule& rule = rules[position];
+      const std::uint64_t length = type >= 12 ? (type - 12) / 2 : kSerialLength[type];
+      const std::uint64_t next = body + length;
+      if (next > payload) return false;
+      bool fits;
+      if (type < 12) {
+        fits = (rule.plain >> type) & 1;
+      } else if (type & 1) {
+        fits = rule.type == kMemo || (rule.type == kText && length <= rule.size);
+      } else {
+        fits = rule.type == kLongBinary || (rule.type == kBinary && length <= rule.size);
+      }
+      // Otherwise judged on the value's bytes when on this page (nullptr otherwise).
+      if (!fits && (type == 10 || type == 11 || !ValueFits(type, next <= local ? record + body : nullptr, length, rule))) {
+        return false;
+      }
+      body = next;
+      ++position;
+    }
+    return position == rules.size() && body == payload;
+  }
+
+  static constexpr std::uint64_t kSerialLength[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+
+  // The integer of serial type 1 to 6, 8 or 9 in `bytes`.
+  static std::int64_t Integer(std::uint64_t type, const unsigned char* bytes, std::uint64_t length) {
+    if (type == 8 || type == 9) return static_cast<std::int64_t>(type - 8);
+    std::uint64_t value = bytes[0] & 0x80 ? ~std::uint64_t{0} : 0;
+    for (std::uint64_t at = 0; at < length; ++at) value = (value << 8) | bytes[at];
+    return static_cast<std::int64_t>(value);
+  }
+
+  // Whether the value of serial type `type` (its `length` bytes at `bytes`,
+  // or elsewhere when nullptr) plainly fits `field`: the rules of
+  // StoredValueFits, a Null refused where the field refuses it.
+  static bool ValueFits(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldRule& field) {
+    if (type == 0) return !field.refusesNull;
+    const bool integer = (type >= 1 && type <= 6) || type == 8 || type == 9;
+    if (integer && bytes == nullptr && length > 0) return false;
+    switch (field.type) {
+      case kBoolean:
+        return type == 8 || type == 9;
+      case kByte:
+      case kInteger:
+      case kLong:
+        return integer && IntegerFits(field.type, Integer(type, bytes, length));
+      case kCurrency:
+      case kBigInt:
+        return integer;
+      case kSingle:
+      case kDouble:
+      case kDate: {
+        if (integer) {
+          const std::int64_t whole = Integer(type, bytes, length);
+          return whole >= -(std::int64_t{1} << 53) && whole <= (std::int64_t{1} << 53);
+        }
+        if (type != 7 || bytes == nullptr) return false;
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes, sizeof word);
+        word = __builtin_bswap64(word);
+        double real = 0;
+        std::memcpy(&real, &word, sizeof real);
+        return std::isfinite(real) && (field.type != kSingle || static_cast<double>(static_cast<float>(real)) == real);
+      }
+      case kBinary:
+        return type >= 12 && type % 2 == 0 && length <= field.size;
+      case kLongBinary:
+        return type >= 12 && type % 2 == 0;
+      case kText:
+        if (type < 13 || type % 2 == 0) return false;
+        if (length <= field.size) return true;
+        return bytes != nullptr &&
+               Utf8Length(std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length))) <=
+                   static_cast<std::size_t>(field.size);
+      case kMemo:
+        return type >= 13 && type % 2 == 1;
+      default:  // GUID, Decimal: judged through SQLite
+        return false;
+    }
+  }
+
+  const unsigned char* base_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t pageSize_ = 0;
+  std::size_t usable_ = 0;
+};
+
+// Builds in the empty file `temporaryPath` the copy of the engine database
+// `source` holding the tables `defs`, by SQLite's own copy of the whole file
+// (VACUUM INTO: each page's records appended as they are, no index sorted,
+// one state of the source read), when that file is exactly what the copy
+// table by table makes: the same schema, in the same order, the same index
+// catalog and the same settings. Then every value of the file made is
+// checked as the copy table by table checks it. Returns false, the file
+// empty again and nothing told, when the source is not such a file or the
+// copy could not be made (the copy table by table then makes it, or fails
+// as it does).
+bool CopyWholeFile(Storage& source, const std::vector<TableDef>& defs, const std::string& temporaryPath,
+                   const std::string& targetPath, const CopyProgress& progress, std::string* failedTable) {
+  // What the copy table by table makes, made empty in the temporary file.
+  std::vector<std::string> expected;
+  std::string header;
+  try {
+    std::shared_ptr<Storage> scratch = Storage::CreatePrivate(temporaryPath, targetPath);
+    header = HeaderSettingsOf(temporaryPath);
+    scratch->BeginTrans();
+    for (const TableDef& def : defs) {
+      CreateTable(*scratch, def);
+      for (std::int16_t position = 0; position < def.IndexCount(); ++position) {
+        const IndexDef& index = def.Indexes(position);
+        CreateIndex(*scratch, def, index, index.unique, index.primary);
+      }
+    }
+    expected = ShapeOf(scratch->Handle());
+    scratch->Close();
+  } catch (const Error&) {
+    expected.clear();
+  }
+  Empty(temporaryPath, targetPath);
+  if (expected.empty() || header.empty()) return false;
+
+  // An absolute path: never read as a URI.
+  const std::string made = std::filesystem::absolute(temporaryPath).string();
+  {
+    Connection copier(OpenReader(source));
+    // A source of another shape is told at once (the file made is what counts:
+    // it is compared again). The file is flushed once, when published.
+    if (!copier || ShapeOf(copier.get()) != expected ||
+        sqlite3_exec(copier.get(), "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      return false;
+    }
+    sqlite3_stmt* vacuum = nullptr;
+    int rc = sqlite3_prepare_v2(copier.get(), "VACUUM INTO ?1", -1, &vacuum, nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_text(vacuum, 1, made.c_str(), -1, SQLITE_TRANSIENT);
+      rc = sqlite3_step(vacuum);
+    }
+    sqlite3_finalize(vacuum);
+    source.CheckUnchanged();
+    if (rc != SQLITE_DONE) {
+      // Nothing was told yet: the copy table by table fails as it does (3026
+      // for a full disk), or succeeds.
+      Empty(temporaryPath, targetPath);
+      return false;
+    }
+  }
+  sqlite3* opened = nullptr;
+  const int rc = sqlite3_open_v2(made.c_str(), &opened, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  Connection target(opened);
+  std::vector<std::uint32_t> roots;
+  if (rc == SQLITE_OK && ShapeOf(target.get()) == expected && HeaderSettingsOf(temporaryPath) == header) {
+    for (const TableDef& def : defs) {
+      sqlite3_stmt* root = nullptr;
+      if (sqlite3_prepare_v2(target.get(), "SELECT rootpage FROM sqlite_schema WHERE type='table' AND name=?1", -1,
+                             &root, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(root, 1, def.Name().c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(root) == SQLITE_ROW) roots.push_back(static_cast<std::uint32_t>(sqlite3_column_int64(root, 0)));
+      }
+      sqlite3_finalize(root);
+    }
+  }
+  if (roots.size() != defs.size()) {
+    target.reset();
+    Empty(temporaryPath, targetPath);
+    return false;
+  }
+  const MappedFile pages(made);
+  for (std::size_t position = 0; position < defs.size(); ++position) {
+    const TableDef& def = defs[position];
+    if (progress.table) progress.table(def.Name(), position + 1, defs.size());
+    std::vector<bool> refusesNull(static_cast<std::size_t>(def.FieldCount()), false);
+    for (std::int16_t index = 0; index < def.IndexCount(); ++index) {
+      if (!def.Indexes(index).primary) continue;
+      for (const std::string& name : def.Indexes(index).fields) {
+        const int field = def.FieldPosition(name);
+        if (field >= 0) refusesNull[static_cast<std::size_t>(field)] = true;
+      }
+    }
+    std::vector<MappedFile::FieldRule> rules;
+    for (std::int16_t field = 0; field < def.FieldCount(); ++field) {
+      const FieldDef& stored = def.Fields(field);
+      rules.push_back(MappedFile::RuleFor(stored, stored.required || refusesNull[static_cast<std::size_t>(field)]));
+    }
+    std::uint64_t told = 0;
+    if (pages.ProvenFit(roots[position], def.Name(), rules, progress, told)) continue;
+    // Checked through SQLite, which names the first refused value; the rows
+    // already told are not told again.
+    CopyProgress quieter;
+    quieter.rows = [&](const std::string& table, std::size_t rows) {
+      if (rows > told && progress.rows) progress.rows(table, rows);
+    };
+    try {
+      CheckRows(RowSource{source, target.get(), "main", false}, def, quieter);
+    } catch (const Error&) {
+      if (failedTable != nullptr) *failedTable = def.Name();
+      throw;
+    }
+  }
+  return true;
+}
+
 // Makes `stored`'s table in `target` through the statement dialect (so that
 // a name it cannot write is refused as a statement would be), copies every
 // row of the source's table as typed values, then makes its indexes.
@@ -763,6 +1228,14 @@ void CopyDatabase(const std::string& sourcePath, const std::string& targetPath, 
   TemporaryTarget temporary(targetPath);
   {
     RemovalOnSignal removal(temporary.Path());
+    if (!source->IsJet() && CopyWholeFile(*source, defs, temporary.Path(), targetPath, progress, failedTable)) {
+      std::shared_ptr<Storage> target = Storage::CreatePrivate(temporary.Path(), targetPath);
+      target->FinishPrivate();
+      target->Close();
+      source->Close();
+      removal.Publish(temporary);
+      return;
+    }
     std::shared_ptr<Storage> target = Storage::CreatePrivate(temporary.Path(), targetPath);
     // An engine database is read through the target's connection, in its
     // transaction (an Access file's rows through its working copy's).

@@ -248,4 +248,99 @@ TEST_F(DatabaseCopyTest, NullKeyAndMisfitOfAWideTableAreRefused) {
   }
 }
 
+// What a database holds, as the sqlite3 shell's .dump tells it: each table's
+// definition and rows (every value with its type), then each index's.
+std::string Dump(const std::string& path) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  std::string dump;
+  sqlite3_stmt* schema = nullptr;
+  sqlite3_prepare_v2(db, "SELECT type, name, sql FROM sqlite_schema ORDER BY type<>'table', rowid", -1, &schema, nullptr);
+  while (sqlite3_step(schema) == SQLITE_ROW) {
+    dump += reinterpret_cast<const char*>(sqlite3_column_text(schema, 2)) + std::string("\n");
+    if (std::string(reinterpret_cast<const char*>(sqlite3_column_text(schema, 0))) != "table") continue;
+    sqlite3_stmt* rows = nullptr;
+    const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(schema, 1));
+    sqlite3_prepare_v2(db, ("SELECT * FROM \"" + name + "\" ORDER BY rowid").c_str(), -1, &rows, nullptr);
+    while (sqlite3_step(rows) == SQLITE_ROW) {
+      for (int column = 0; column < sqlite3_column_count(rows); ++column) {
+        const unsigned char* text = sqlite3_column_text(rows, column);
+        dump += std::to_string(sqlite3_column_type(rows, column)) + ":" +
+                (text ? std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(rows, column)) : "") + "|";
+      }
+      dump += "\n";
+    }
+    sqlite3_finalize(rows);
+  }
+  sqlite3_finalize(schema);
+  sqlite3_close(db);
+  return dump;
+}
+
+// A database laid out as the copy makes it is copied whole, then its values
+// checked in the file's pages: its target holds what the copy table by table
+// makes (a view, which no copy carries, sends the source that way), values at
+// the edge of their fields, texts longer in bytes than in characters, a text
+// past a long one (on an overflow page) included; and a value past its field is
+// still refused, nothing left.
+TEST_F(DatabaseCopyTest, WholeFileCopyHoldsWhatTheTableByTableCopyMakes) {
+  const std::string source = (root_ / "bords.mdb").string();
+  Database::Create(source);
+  {
+    Database database;
+    database.Open(source);
+    database.Execute("CREATE TABLE E (k LONG NOT NULL, y BYTE, s SHORT, t TEXT(5), m MEMO, d DOUBLE, r SINGLE, "
+                     "c CURRENCY, b BIT, u TEXT(3), CONSTRAINT PrimaryKey PRIMARY KEY (k))");
+    database.Execute("CREATE INDEX ParTexte ON E (t, s)");
+    database.Execute("CREATE TABLE F (n TEXT(10) NOT NULL, CONSTRAINT Unique1 UNIQUE (n))");
+    database.Execute("INSERT INTO F VALUES ('un')");
+    database.Execute("CREATE TABLE G (m MEMO, u TEXT(3))");
+    database.Execute("INSERT INTO G VALUES ('" + std::string(6000, 'x') + "', 'çàé')");
+    database.Close();
+  }
+  const std::string rows[] = {
+      "1, 255, -32768, 'ééééé', NULL, 9007199254740992, 0.5, 922337203685477, True, 'abc'",
+      "2, 0, 32767, 'cinq!', '" + std::string(6000, 'x') + "', -2, -3, -922337203685477, False, 'abc'",
+      "-2147483648, NULL, NULL, NULL, NULL, NULL, NULL, NULL, False, NULL",
+      "2147483647, 1, 0, '', '', 0, 0, 0, True, ''"};
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(source.c_str(), &other), SQLITE_OK);
+  for (const std::string& row : rows) {
+    ASSERT_EQ(sqlite3_exec(other, ("INSERT INTO E VALUES (" + row + ")").c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  dbengine::CopyDatabase(source, target_, {});
+  const std::string whole = Dump(target_);
+  fs::remove(target_);
+  ASSERT_EQ(sqlite3_exec(other, "CREATE VIEW V AS SELECT k FROM E", nullptr, nullptr, nullptr), SQLITE_OK);
+  dbengine::CopyDatabase(source, target_, {});
+  EXPECT_EQ(Dump(target_), whole);
+  EXPECT_NE(whole.find("çàé"), std::string::npos);
+  fs::remove(target_);
+  ASSERT_EQ(sqlite3_exec(other, "DROP VIEW V", nullptr, nullptr, nullptr), SQLITE_OK);
+
+  // Judged in the page (E), or past a long text (G).
+  const std::pair<const char*, const char*> refused[] = {{"E", "y = -1"},   {"E", "t = 'éééééé'"}, {"E", "s = 32768"},
+                                                         {"E", "c = 0.5"},  {"E", "r = 0.1"},      {"E", "d = 1e999"},
+                                                         {"G", "u = 'éèêë'"}};
+  for (const auto& [table, change] : refused) {
+    SCOPED_TRACE(change);
+    const std::string update = std::string("UPDATE ") + table + " SET " + change + " WHERE rowid = 1";
+    ASSERT_EQ(sqlite3_exec(other, update.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    std::string failedTable;
+    try {
+      dbengine::CopyDatabase(source, target_, {}, {}, &failedTable);
+      ADD_FAILURE() << "copied";
+    } catch (const dbengine::EngineError& error) {
+      EXPECT_EQ(error.Number(), 3421);
+      EXPECT_NE(error.Description().find("de la ligne 1 contient"), std::string::npos) << error.Description();
+    }
+    EXPECT_EQ(failedTable, table);
+    EXPECT_TRUE(FolderNames().empty());
+    const char* restore = "UPDATE E SET y = 255, t = 'ééééé', s = -32768, c = 922337203685477, r = 0.5, "
+                          "d = 9007199254740992 WHERE k = 1; UPDATE G SET u = 'çàé'";
+    ASSERT_EQ(sqlite3_exec(other, restore, nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  sqlite3_close(other);
+}
+
 }  // namespace

@@ -42,12 +42,18 @@ namespace dbengine {
 // copy at a time in a process.
 //
 // An Access table's rows are copied as typed values, its indexes made after
-// them. An engine database is attached to the target for reading in that
-// transaction: each table's values are checked in one scan as every read
-// checks them (on a second reader of the same state, on another core, when
-// there is one), then SQLite moves its records, and its indexes' entries in
-// key order, without decoding them (a table holding a long binary value over
-// 1 MiB is copied as typed values, that value streamed).
+// them. An engine database whose file holds exactly what the copy would make
+// (every table copied, in the file's order, its schema, index catalog and
+// settings as the engine writes them) is copied whole by SQLite (VACUUM INTO
+// the temporary file: one state of the source, records and index entries
+// moved as they are), then every value of that file is checked as every
+// read checks it before it is published. Any other engine database is
+// attached to the target for reading in that transaction: each table's
+// values are checked in one scan as every read checks them (on a second
+// reader of the same state, on another core, when there is one), then SQLite
+// moves its records, and its indexes' entries in key order, without decoding
+// them (a table holding a long binary value over 1 MiB is copied as typed
+// values, that value streamed). Both make the same target.
 //
 // Throws the EngineError of the failure: 3204 when something (a file, a
 // link, even a dangling one) is at `targetPath`, 3044 when its folder is
