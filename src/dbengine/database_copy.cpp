@@ -569,7 +569,7 @@ std::string HeaderSettingsOf(const std::string& path) {
 
 // Empties the file at `path` (a copy's temporary target), to be built again.
 void Empty(const std::string& path, const std::string& targetPath) {
-  if (::truncate(path.c_str(), 0) != 0) throw DiskWriteError(errno, targetPath);
+  if (::truncate(path.c_str(), 0) != 0) throw errors::DiskWrite(errno, targetPath);
 }
 
 // A database file the copy has just made and nobody else knows, mapped for
@@ -652,7 +652,7 @@ class MappedFile {
   // it, no Null where refused). Tells `progress` of every 1,000 rows beyond
   // `told`, which it sets to the rows told.
   bool ProvenFit(std::uint32_t root, const std::string& name, const std::vector<FieldRule>& rules,
-                 const CopyProgress& progress, std::uint64_t& told) const {
+                 Progress& progress, std::uint64_t& told) const {
     if (pageSize_ == 0 || root == 0) return false;
     std::vector<Step> path;
     std::size_t visited = 0;
@@ -706,7 +706,7 @@ class MappedFile {
       if (!RecordFits(at, static_cast<std::size_t>(local), payload, rules)) return false;
       if (++rows % 1000 == 0 && rows > told) {
         told = rows;
-        if (progress.rows) progress.rows(name, static_cast<std::size_t>(rows));
+        progress.Rows(name, rows);
       }
     }
     return true;
@@ -860,7 +860,7 @@ class MappedFile {
 // copy could not be made (the copy table by table then makes it, or fails
 // as it does).
 bool CopyWholeFile(Storage& source, const std::vector<TableDef>& defs, const std::string& temporaryPath,
-                   const std::string& targetPath, const CopyProgress& progress, std::string* failedTable) {
+                   const std::string& targetPath, Progress& progress, std::string* failedTable) {
   // What the copy table by table makes, made empty in the temporary file.
   std::vector<std::string> expected;
   std::string header;
@@ -931,7 +931,7 @@ bool CopyWholeFile(Storage& source, const std::vector<TableDef>& defs, const std
   const MappedFile pages(made);
   for (std::size_t position = 0; position < defs.size(); ++position) {
     const TableDef& def = defs[position];
-    if (progress.table) progress.table(def.Name(), position + 1, defs.size());
+    progress.Table(def.Name(), position + 1, defs.size());
     std::vector<bool> refusesNull(static_cast<std::size_t>(def.FieldCount()), false);
     for (std::int16_t index = 0; index < def.IndexCount(); ++index) {
       if (!def.Indexes(index).primary) continue;
@@ -949,9 +949,9 @@ bool CopyWholeFile(Storage& source, const std::vector<TableDef>& defs, const std
     if (pages.ProvenFit(roots[position], def.Name(), rules, progress, told)) continue;
     // Checked through SQLite, which names the first refused value; the rows
     // already told are not told again.
-    CopyProgress quieter;
+    Progress quieter;
     quieter.rows = [&](const std::string& table, std::size_t rows) {
-      if (rows > told && progress.rows) progress.rows(table, rows);
+      if (rows > told) progress.Rows(table, rows);
     };
     try {
       CheckRows(RowSource{source, target.get(), "main", false}, def, quieter);
