@@ -153,6 +153,81 @@ void Storage::LoadTable(const std::string& realName, TableInfo& info) {
   if (const IndexDef* primary = info.def.PrimaryIndex()) {
     for (const std::string& name : primary->fields) info.primaryPositions.push_back(info.def.FieldPosition(name));
   }
+  if (aside_ && aside_->table == realName) {
+    // Its indexes are set aside, not gone.
+    info.def = aside_->def;
+    info.sqliteIndexNames = aside_->sqliteIndexNames;
+    info.primaryPositions = aside_->primaryPositions;
+  }
+}
+
+bool Storage::SetIndexesAside(std::string_view name) {
+  if (depth_ == 0) throw errors::NoTransaction();
+  BeginWrite();
+  if (aside_ || access_ != nullptr) return false;
+  {
+    // A trigger, or a foreign key the connection enforces, could act on a
+    // line's refusal: such a file's tables keep their indexes.
+    PreparedStatement foreignKeys(*this, db_, "PRAGMA foreign_keys");
+    if (sqlite3_step(foreignKeys.get()) == SQLITE_ROW && sqlite3_column_int(foreignKeys.get(), 0) != 0) return false;
+    PreparedStatement triggers(*this, db_, "SELECT 1 FROM sqlite_schema WHERE type='trigger' LIMIT 1");
+    if (sqlite3_step(triggers.get()) != SQLITE_DONE) return false;
+  }
+  TableInfo& table = Table(name, 3265);
+  IndexesAside aside{table.def.Name(), table.def, table.sqliteIndexNames, table.primaryPositions, {}, depth_};
+  std::vector<std::string> dropped;
+  {
+    // The indexes SQLite keeps a statement of, in the order they were made
+    // (those of the table's own definition cannot be dropped).
+    PreparedStatement list(*this, db_,
+                           "SELECT name, sql FROM sqlite_schema WHERE type='index' AND tbl_name=?1 COLLATE NOCASE "
+                           "AND sql IS NOT NULL ORDER BY rowid");
+    sqlite3_bind_text(list.get(), 1, aside.table.c_str(), -1, SQLITE_TRANSIENT);
+    int rc;
+    while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
+      dropped.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
+      aside.statements.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 1)));
+    }
+    if (rc != SQLITE_DONE) Fail(rc);
+  }
+  if (dropped.empty()) return false;
+  ClearCaches();
+  ExecSql("SAVEPOINT indexes_aside");
+  try {
+    for (const std::string& index : dropped) ExecSql("DROP INDEX " + Quote(index));
+  } catch (const EngineError& error) {
+    if (!sqlite3_get_autocommit(db_)) {
+      sqlite3_exec(db_, "ROLLBACK TO indexes_aside", nullptr, nullptr, nullptr);
+      sqlite3_exec(db_, "RELEASE indexes_aside", nullptr, nullptr, nullptr);
+    }
+    ClearCaches();
+    NoteFailure(error);
+    throw;
+  }
+  aside_ = std::move(aside);
+  ClearCaches();
+  return true;
+}
+
+void Storage::MakeIndexesAgain() {
+  if (!aside_) return;
+  const std::vector<std::string> statements = std::move(aside_->statements);
+  aside_.reset();
+  ClearCaches();
+  try {
+    BeginWrite();
+    for (const std::string& statement : statements) ExecSql(statement);
+    ExecSql("RELEASE indexes_aside");
+  } catch (const EngineError& error) {
+    if (!sqlite3_get_autocommit(db_)) {
+      sqlite3_exec(db_, "ROLLBACK TO indexes_aside", nullptr, nullptr, nullptr);
+      sqlite3_exec(db_, "RELEASE indexes_aside", nullptr, nullptr, nullptr);
+    }
+    ClearCaches();
+    NoteFailure(error);
+    throw;
+  }
+  ClearCaches();
 }
 
 std::vector<std::string> Storage::TableNames() {
@@ -238,6 +313,8 @@ void Storage::DropIndex(TableInfo& table, const std::string& name) {
 }
 
 void Storage::RunDefinition(const Statement& statement) {
+  // A definition sees the table's indexes as they are.
+  MakeIndexesAgain();
   // Definitions change the schema: cached statements and definitions go.
   ClearCaches();
   WriteScope scope(*this);

@@ -399,6 +399,7 @@ void Storage::Close() {
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   depth_ = 0;
   lost_.reset();
+  aside_.reset();
   // The last connection to close checkpoints the WAL and removes -wal and -shm.
   sqlite3_close_v2(db_);
   db_ = nullptr;
@@ -568,6 +569,15 @@ void Storage::CommitTrans() {
     Rollback();
     throw error;
   }
+  if (aside_ && aside_->depth == depth_) {
+    // Nothing is committed without its indexes.
+    try {
+      MakeIndexesAgain();
+    } catch (...) {
+      Rollback();
+      throw;
+    }
+  }
   if (depth_ > 1) {
     --depth_;
     StepCached("RELEASE trans" + std::to_string(depth_));
@@ -593,6 +603,8 @@ void Storage::CommitTrans() {
 
 void Storage::Rollback() {
   if (depth_ == 0) throw errors::NoTransaction();
+  // SQLite brings back the indexes set aside within the level undone.
+  if (aside_ && (lost_ || depth_ == 1 || aside_->depth >= depth_)) aside_.reset();
   // Definitions undone with the transaction must not stay in the caches.
   ClearCaches();
   if (lost_ || depth_ == 1) {

@@ -161,6 +161,16 @@ void Database::Execute(std::string_view statement) {
   storage_->Execute(statement);
 }
 
+bool Database::SetIndexesAside(std::string_view name) {
+  CheckOpen();
+  return storage_->SetIndexesAside(name);
+}
+
+void Database::MakeIndexesAgain() {
+  CheckOpen();
+  storage_->MakeIndexesAgain();
+}
+
 void Database::BeginTrans() {
   CheckOpen();
   storage_->BeginTrans();

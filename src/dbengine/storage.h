@@ -140,6 +140,9 @@ class Storage : public std::enable_shared_from_this<Storage> {
   int TransactionDepth() const { return depth_; }
 
   void Execute(std::string_view text);
+  // Database::SetIndexesAside and MakeIndexesAgain.
+  bool SetIndexesAside(std::string_view name);
+  void MakeIndexesAgain();
   std::unique_ptr<Cursor> OpenCursor(std::string_view source, RecordsetType type);
   // The table's information, as the SQLite database holds it; throws
   // `missingError` when there is no such table (an Access table not yet
@@ -269,6 +272,18 @@ class Storage : public std::enable_shared_from_this<Storage> {
   std::chrono::steady_clock::time_point waitStart_;
   int depth_ = 0;                       // explicit transaction levels open
   std::optional<EngineError> lost_;     // why the explicit transaction ended early
+  // The indexes of one table set aside within the explicit transaction
+  // (SetIndexesAside): the table's information as it stood, which LoadTable
+  // gives meanwhile, and the statements that make its SQLite indexes again.
+  struct IndexesAside {
+    std::string table;  // its SQLite name
+    TableDef def;
+    std::vector<std::string> sqliteIndexNames;
+    std::vector<int> primaryPositions;
+    std::vector<std::string> statements;
+    int depth = 0;  // the transaction level they were set aside in
+  };
+  std::optional<IndexesAside> aside_;
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> tables_;  // by upper-cased name
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
   sqlite3_stmt* schemaProbe_ = nullptr;  // PRAGMA schema_version, finalized with the caches

@@ -314,3 +314,65 @@ TEST_F(TransactionTest, ReaderCreatesNothingBesideADatabaseLeftWithAWalAlone) {
 }
 
 }  // namespace
+
+std::string IndexesOf(Database& database, const std::string& table) {
+  std::string text;
+  const dbengine::TableDef def = database.TableDefs(table);
+  for (std::int16_t index = 0; index < def.IndexCount(); ++index) {
+    const dbengine::IndexDef& indexDef = def.Indexes(index);
+    text += indexDef.name + (indexDef.primary ? " P" : "") + (indexDef.unique ? " U:" : ":");
+    for (const std::string& field : indexDef.fields) text += field + ",";
+  }
+  return text;
+}
+
+TEST_F(TransactionTest, IndexesSetAsideKeepTheDefinitionAndComeBackWhole) {
+  CreateWithTable();
+  Database database;
+  database.Open(path_);
+  database.Execute("CREATE INDEX Second ON T (a)");
+  database.Execute("INSERT INTO T values(1)");
+  const std::string indexes = IndexesOf(database, "T");
+  EXPECT_EQ(Outcome([&] { database.SetIndexesAside("T"); }), "3034");  // no transaction
+
+  // How the level that set them aside ends, and what stays.
+  struct Case {
+    const char* end;
+    std::string outcome;
+  } const cases[] = {
+      {"commit", "ok"},              // made again
+      {"rollback", "ok"},            // brought back by SQLite
+      {"again, duplicate", "3022"},  // what was done since undone
+      {"commit, duplicate", "3022"},
+  };
+  for (const Case& test : cases) {
+    const std::string end = test.end;
+    database.BeginTrans();
+    database.Execute("INSERT INTO T values(2)");
+    EXPECT_TRUE(database.SetIndexesAside("T")) << end;
+    EXPECT_FALSE(database.SetIndexesAside("T")) << end;  // already aside
+    EXPECT_EQ(IndexesOf(database, "T"), indexes) << end;
+    EXPECT_EQ(Outcome([&] { database.Execute("INSERT INTO T values(3)"); }), "ok") << end;
+    if (end.find("duplicate") != std::string::npos) database.Execute("INSERT INTO T values(1)");
+    EXPECT_EQ(Outcome([&] {
+                if (end == "commit" || end == "commit, duplicate") {
+                  database.CommitTrans();
+                } else if (end == "rollback") {
+                  database.Rollback();
+                } else {
+                  database.MakeIndexesAgain();
+                }
+              }),
+              test.outcome)
+        << end;
+    if (end == "again, duplicate") {
+      EXPECT_EQ(Keys(database), (std::vector<std::string>{"1", "2"})) << end;  // the level goes on
+      database.Rollback();
+    }
+    EXPECT_EQ(Outcome([&] { database.Execute("DELETE * FROM T WHERE a=3"); }), "ok") << end;
+    if (end == "commit") database.Execute("DELETE * FROM T WHERE a=2");
+    EXPECT_EQ(Keys(database), std::vector<std::string>{"1"}) << end;
+    EXPECT_EQ(Outcome([&] { database.Execute("INSERT INTO T values(1)"); }), "3022") << end;
+    EXPECT_EQ(IndexesOf(database, "T"), indexes) << end;
+  }
+}

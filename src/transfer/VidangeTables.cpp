@@ -23,6 +23,7 @@ using dbengine::FieldType;
 constexpr std::size_t kMaxPieces = 32767;  // the value count is 16-bit
 constexpr std::int32_t kErrExpressionSyntax = 3075;
 constexpr std::int32_t kErrNoSuchItem = 3265;
+constexpr std::int32_t kErrDuplicateKey = 3022;
 
 bool IsNumericCode(FieldType type) {
   return type >= dbengine::kInteger && type <= dbengine::kDouble;
@@ -249,13 +250,27 @@ class Importer {
       // The definition the transaction sees: another program may have made
       // the table again, its fields in another order, since it was read.
       tableDef_ = database_.TableDefs(tableName_);
-      std::string_view line;
-      std::uint64_t read = 0;
-      while (reader.ReadLine(line)) {
-        if (!line.empty()) ImportLine(line);
-        if (progress_ != nullptr && ++read % dbengine::kProgressStep == 0) progress_->Rows(tableName_, read);
+      // Clearing first, the rows go in without the table's indexes, which
+      // are then made once over all of them: much less work than keeping
+      // them up to date row by row. A file it could not read twice keeps
+      // them in place.
+      const bool indexesAside = mode_ == ImportMode::kClearFirst && reader.Rewind() &&
+                                database_.SetIndexesAside(tableName_);
+      ImportLines(reader);
+      if (indexesAside) {
+        try {
+          database_.MakeIndexesAgain();
+        } catch (const dbengine::Error& error) {
+          if (error.Number() != kErrDuplicateKey) throw;
+          // Lines the indexes refuse (a key already given) went in: the
+          // engine has undone the load. The file is imported again with
+          // the indexes in place, each such line passed over as it is refused.
+          if (!reader.Rewind()) throw;
+          accepted_ = true;
+          tableDef_ = database_.TableDefs(tableName_);
+          ImportLines(reader);
+        }
       }
-      fallback_.reset();
       database_.CommitTrans();
     } catch (...) {
       Abandon();
@@ -266,6 +281,21 @@ class Importer {
   }
 
  private:
+  // Imports every line from the reader's place to the end. Read a second
+  // time, the file's progress is reported only past the lines already told.
+  void ImportLines(transfer::TransferFileReader& reader) {
+    std::string_view line;
+    std::uint64_t read = 0;
+    while (reader.ReadLine(line)) {
+      if (!line.empty()) ImportLine(line);
+      if (progress_ != nullptr && ++read % dbengine::kProgressStep == 0 && read > reported_) {
+        progress_->Rows(tableName_, read);
+        reported_ = read;
+      }
+    }
+    fallback_.reset();
+  }
+
   std::optional<dbengine::TableDef> FindTableDef() {
     try {
       return database_.TableDefs(tableName_);
@@ -407,6 +437,7 @@ class Importer {
   dbengine::Progress* const progress_;
   dbengine::TableDef tableDef_;
   bool accepted_ = true;
+  std::uint64_t reported_ = 0;  // the last line count given to the progress
   std::vector<std::string_view> pieces_;  // the raw values, Booleans as "-1" / "0"
   std::vector<std::string> keyValues_;
   std::string statement_;

@@ -594,6 +594,14 @@ void TransferFileReader::Open(const std::string& path) {
   skipLf_ = false;
 }
 
+bool TransferFileReader::Rewind() {
+  if (fd_ < 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
+  begin_ = end_ = 0;
+  atEnd_ = false;
+  skipLf_ = false;
+  return true;
+}
+
 bool TransferFileReader::Fill() {
   if (atEnd_) return false;
   for (;;) {

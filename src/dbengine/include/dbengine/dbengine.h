@@ -154,6 +154,25 @@ class Database {
   void BeginTrans();
   void CommitTrans();
   void Rollback();
+  // For a load of many rows into table `name` within the current explicit
+  // transaction (3034 without one): its SQLite indexes are dropped, to be
+  // made again at once from their saved statements by MakeIndexesAgain.
+  // Meanwhile nothing else changes: TableDefs gives the same definition, the
+  // engine's index catalog is kept, every check of a row but the
+  // uniqueness of its keys is made, and other programs see the file as it
+  // was before the transaction. Returns false, having done nothing, when the
+  // table has no index to set aside, indexes are already set aside, or the
+  // file has triggers or enforced foreign keys (which could act on a
+  // refusal). Rolling back the transaction level they were set aside in
+  // brings them back; committing it, or running a definition statement,
+  // makes them again first.
+  bool SetIndexesAside(std::string_view name);
+  // Makes the indexes set aside again, in their order, from their exact
+  // statements; nothing when none are. When one cannot be made (3022: the
+  // rows added meanwhile hold a duplicate key), everything done since they
+  // were set aside is undone, rows included, the indexes are back, and the
+  // error is thrown.
+  void MakeIndexesAgain();
   // kDynaset: `source` is a SELECT statement. kTable: `source` is a table name.
   Recordset OpenRecordset(std::string_view source, RecordsetType type = RecordsetType::kDynaset);
   // The definition of table `name` (any letter case); 3265 when missing.

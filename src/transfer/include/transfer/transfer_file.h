@@ -178,6 +178,10 @@ class TransferFileReader {
   // ("Mémoire insuffisante") for a line longer than the maximum or one that
   // memory cannot hold.
   bool ReadLine(std::string_view& utf8Line);
+  // Goes back to the file's start, so that the next ReadLine gives its
+  // first line again. False, nothing changed, for a file that cannot be
+  // read again (a pipe).
+  bool Rewind();
 
  private:
   // Memory for the line: pages mapped for it alone, grown in place or moved
