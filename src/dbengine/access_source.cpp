@@ -35,44 +35,18 @@ namespace {
 // zero).
 void AsCopied(FieldType type, Value& value) {
   value.type = type;
-  if (value.isNull) {
-    value.integer = 0;
-    value.real = 0.0;
-    value.text.clear();
-    return;
-  }
-  switch (type) {
-    case kBoolean:
-      value.integer = value.integer != 0;
-      value.real = 0.0;
-      value.text.clear();
-      break;
-    case kByte:
-    case kInteger:
-    case kLong:
-    case kCurrency:
-    case kBigInt:
-      value.real = 0.0;
-      value.text.clear();
-      break;
-    case kSingle:
-    case kDouble:
-    case kDate:
-      value.integer = 0;
-      value.text.clear();
-      if (std::isnan(value.real)) {
-        value.isNull = true;
-        value.real = 0.0;
-        break;
-      }
-      if (type == kSingle) value.real = static_cast<float>(value.real);
-      if (value.real == 0.0) value.real = 0.0;
-      break;
-    default:
-      value.integer = 0;
-      value.real = 0.0;
-      break;
-  }
+  const bool integer = type == kBoolean || type == kByte || type == kInteger || type == kLong ||
+                       type == kCurrency || type == kBigInt;
+  const bool real = type == kSingle || type == kDouble || type == kDate;
+  if (real && !value.isNull && std::isnan(value.real)) value.isNull = true;
+  // Only the member of the value's kind is kept; a Null keeps none.
+  if (value.isNull || !integer) value.integer = 0;
+  if (value.isNull || !real) value.real = 0.0;
+  if (value.isNull || integer || real) value.text.clear();
+  if (value.isNull) return;
+  if (type == kBoolean) value.integer = value.integer != 0;
+  if (type == kSingle) value.real = static_cast<float>(value.real);
+  if (real && value.real == 0.0) value.real = 0.0;
 }
 
 bool WritableFolder(const char* folder) {

@@ -196,17 +196,23 @@ bool Storage::SetIndexesAside(std::string_view name) {
   try {
     for (const std::string& index : dropped) ExecSql("DROP INDEX " + Quote(index));
   } catch (const EngineError& error) {
-    if (!sqlite3_get_autocommit(db_)) {
-      sqlite3_exec(db_, "ROLLBACK TO indexes_aside", nullptr, nullptr, nullptr);
-      sqlite3_exec(db_, "RELEASE indexes_aside", nullptr, nullptr, nullptr);
-    }
-    ClearCaches();
-    NoteFailure(error);
+    UndoIndexesAside(error);
     throw;
   }
   aside_ = std::move(aside);
   ClearCaches();
   return true;
+}
+
+void Storage::UndoIndexesAside(const EngineError& error) {
+  // Back to the savepoint taken as the indexes were set aside: the indexes
+  // are there again, and whatever was done since is undone.
+  if (!sqlite3_get_autocommit(db_)) {
+    sqlite3_exec(db_, "ROLLBACK TO indexes_aside", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "RELEASE indexes_aside", nullptr, nullptr, nullptr);
+  }
+  ClearCaches();
+  NoteFailure(error);
 }
 
 void Storage::MakeIndexesAgain() {
@@ -219,12 +225,7 @@ void Storage::MakeIndexesAgain() {
     for (const std::string& statement : statements) ExecSql(statement);
     ExecSql("RELEASE indexes_aside");
   } catch (const EngineError& error) {
-    if (!sqlite3_get_autocommit(db_)) {
-      sqlite3_exec(db_, "ROLLBACK TO indexes_aside", nullptr, nullptr, nullptr);
-      sqlite3_exec(db_, "RELEASE indexes_aside", nullptr, nullptr, nullptr);
-    }
-    ClearCaches();
-    NoteFailure(error);
+    UndoIndexesAside(error);
     throw;
   }
   ClearCaches();

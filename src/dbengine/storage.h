@@ -284,6 +284,9 @@ class Storage : public std::enable_shared_from_this<Storage> {
     int depth = 0;  // the transaction level they were set aside in
   };
   std::optional<IndexesAside> aside_;
+  // After a failure while the indexes are set aside or made again: back to
+  // the state before they were set aside, the failure noted.
+  void UndoIndexesAside(const EngineError& error);
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> tables_;  // by upper-cased name
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
   sqlite3_stmt* schemaProbe_ = nullptr;  // PRAGMA schema_version, finalized with the caches
