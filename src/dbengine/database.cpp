@@ -191,6 +191,19 @@ Recordset Database::OpenRecordset(std::string_view source, RecordsetType type) {
   return Recordset(storage_->OpenCursor(source, type));
 }
 
+void Database::ReadRows(std::string_view name, const RowVisit& visit) {
+  CheckOpen();
+  CheckName(name);
+  if (storage_->ReadRowsInPages(name, visit)) return;
+  Recordset rows = OpenRecordset("SELECT * FROM [" + std::string(name) + "]");
+  std::uint64_t wanted = 0;
+  for (std::uint64_t ordinal = 0; !rows.IsEOF(); rows.MoveNext(), ++ordinal) {
+    if (ordinal < wanted) continue;
+    wanted = visit(ordinal, rows.Row());
+    if (wanted == kNoMoreRows) return;
+  }
+}
+
 TableDef Database::TableDefs(std::string_view name) {
   CheckOpen();
   return storage_->Definition(name);

@@ -30,6 +30,7 @@
 
 #include "errors.h"
 #include "storage.h"
+#include "table_pages.h"
 #include "support/durable.h"
 #include "support/ending_signals.h"
 #include "support/leftovers.h"
@@ -594,11 +595,7 @@ class MappedFile {
       }
     }
     ::close(fd);
-    if (base_ == nullptr) return;
-    pageSize_ = (std::size_t{base_[16]} << 8) | base_[17];
-    if (pageSize_ == 1) pageSize_ = 65536;
-    if (pageSize_ < 512 || (pageSize_ & (pageSize_ - 1)) != 0 || base_[20] >= pageSize_ - 480) pageSize_ = 0;
-    usable_ = pageSize_ - base_[20];
+    if (base_ != nullptr) layout_ = pages::Layout::Of(base_, size_);
   }
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
@@ -606,19 +603,17 @@ class MappedFile {
     if (base_ != nullptr) ::munmap(const_cast<unsigned char*>(base_), size_);
   }
 
-  // What a value of a field must be: the field's type and size, whether it
-  // refuses a Null (a field of the primary index, or a required one), and
-  // the serial types below 12 that fit it whatever their bytes (bit N for
-  // serial type N).
+  // What a value of a field must be: the field, whether it refuses a Null
+  // (a field of the primary index, or a required one), and the serial types
+  // below 12 that fit it whatever their bytes (bit N for serial type N).
   struct FieldRule {
-    FieldType type;
-    std::uint64_t size;
+    const FieldDef* field;
     bool refusesNull;
     std::uint16_t plain = 0;
   };
 
   static FieldRule RuleFor(const FieldDef& field, bool refusesNull) {
-    FieldRule rule{field.type, static_cast<std::uint64_t>(std::max(field.size, 0)), refusesNull};
+    FieldRule rule{&field, refusesNull};
     const std::uint16_t constants = (1 << 8) | (1 << 9);  // 0 and 1
     switch (field.type) {
       case kBoolean:
@@ -648,205 +643,68 @@ class MappedFile {
   }
 
   // Whether every row of the table stored from page `root` is proven to fit
-  // the fields `rules` of table `name` (each value as StoredValueFits judges
-  // it, no Null where refused). Tells `progress` of every 1,000 rows beyond
-  // `told`, which it sets to the rows told.
+  // the fields `rules` of table `name` (each value as a read of the engine
+  // judges it, no Null where refused). Tells `progress` of every 1,000 rows
+  // beyond `told`, which it sets to the rows told.
   bool ProvenFit(std::uint32_t root, const std::string& name, const std::vector<FieldRule>& rules,
                  Progress& progress, std::uint64_t& told) const {
-    if (pageSize_ == 0 || root == 0) return false;
-    std::vector<Step> path;
-    std::size_t visited = 0;
+    if (base_ == nullptr) return false;
     std::uint64_t rows = 0;
-    auto enter = [&](std::uint64_t number) {
-      if (number == 0 || number > size_ / pageSize_ || ++visited > size_ / pageSize_ || path.size() > 64) return false;
-      const unsigned char* page = base_ + (number - 1) * pageSize_;
-      const std::size_t header = number == 1 ? 100 : 0;
-      if (page[header] != 5 && page[header] != 13) return false;
-      const std::size_t cells = (std::size_t{page[header + 3]} << 8) | page[header + 4];
-      const std::size_t pointers = header + (page[header] == 5 ? 12 : 8);
-      if (pointers + 2 * cells > usable_) return false;
-      path.push_back({page, header, cells, 0});
-      return true;
-    };
-    if (!enter(root)) return false;
-    while (!path.empty()) {
-      Step& step = path.back();
-      const unsigned char* page = step.page;
-      const bool interior = page[step.header] == 5;
-      if (step.next > step.cells || (!interior && step.next == step.cells)) {
-        path.pop_back();
-        continue;
-      }
-      const std::size_t index = step.next++;
-      if (interior) {
-        // Each cell's left child, then the right-most child.
-        const unsigned char* child =
-            index < step.cells ? page + CellOffset(step, index) : page + step.header + 8;
-        if (index < step.cells && CellOffset(step, index) + 4 > usable_) return false;
-        const std::uint64_t number = (std::uint64_t{child[0]} << 24) | (std::uint64_t{child[1]} << 16) |
-                                     (std::uint64_t{child[2]} << 8) | child[3];
-        if (!enter(number)) return false;
-        continue;
-      }
-      const std::size_t offset = CellOffset(step, index);
-      const unsigned char* end = page + usable_;
-      const unsigned char* at = page + offset;
-      std::uint64_t payload = 0;
-      std::uint64_t rowid = 0;
-      if (offset >= usable_ || !Varint(at, end, payload) || !Varint(at, end, rowid)) return false;
-      // The part of the payload on this page (the rest on overflow pages).
-      const std::uint64_t most = usable_ - 35;
-      std::uint64_t local = payload;
-      if (payload > most) {
-        const std::uint64_t least = (usable_ - 12) * 32 / 255 - 23;
-        local = least + (payload - least) % (usable_ - 4);
-        if (local > most) local = least;
-      }
-      if (local > static_cast<std::uint64_t>(end - at)) return false;
-      if (!RecordFits(at, static_cast<std::size_t>(local), payload, rules)) return false;
-      if (++rows % 1000 == 0 && rows > told) {
-        told = rows;
-        progress.Rows(name, rows);
-      }
-    }
-    return true;
+    Value scratch;
+    const auto walked = pages::WalkTable(
+        layout_, root,
+        [&](std::uint64_t number, std::size_t) { return base_ + (number - 1) * layout_.pageSize; },
+        [&](const pages::Leaf& leaf) {
+          for (std::size_t cell = 0; cell < leaf.Cells(); ++cell) {
+            std::uint64_t rowid = 0;
+            std::uint64_t payload = 0;
+            const unsigned char* record = nullptr;
+            std::size_t local = 0;
+            if (!leaf.Cell(cell, rowid, record, local, payload) || !RecordFits(record, local, payload, rules, scratch)) {
+              return pages::Walk::kUnexpected;
+            }
+            if (++rows % 1000 == 0 && rows > told) {
+              told = rows;
+              progress.Rows(name, rows);
+            }
+          }
+          return pages::Walk::kDone;
+        });
+    return walked == pages::Walk::kDone;
   }
 
  private:
-  // A page on the way down a b-tree, with its next cell: rows in rowid order.
-  struct Step {
-    const unsigned char* page;
-    std::size_t header;  // where its header begins (100 on the first page)
-    std::size_t cells;
-    std::size_t next;
-  };
-
-  static std::size_t CellOffset(const Step& step, std::size_t index) {
-    const unsigned char* pointer =
-        step.page + step.header + (step.page[step.header] == 5 ? 12 : 8) + 2 * index;
-    return (std::size_t{pointer[0]} << 8) | pointer[1];
-  }
-
-  // Reads a varint at `at` (moved past it), never past `end`.
-  static bool Varint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value) {
-    value = 0;
-    for (int byte = 0; byte < 9; ++byte) {
-      if (at >= end) return false;
-      const unsigned char c = *at++;
-      if (byte == 8) {
-        value = (value << 8) | c;
-        return true;
-      }
-      value = (value << 7) | (c & 0x7F);
-      if ((c & 0x80) == 0) return true;
-    }
-    return true;
-  }
-
   // The record of `payload` bytes whose first `local` are at `record`: one
   // value per field, each plainly fitting it.
   static bool RecordFits(const unsigned char* record, std::size_t local, std::uint64_t payload,
-                         const std::vector<FieldRule>& rules) {
-    const unsigned char* at = record;
-    const unsigned char* end = record + local;
-    std::uint64_t headerSize = 0;
-    if (!Varint(at, end, headerSize) || headerSize > local) return false;
-    const unsigned char* types = record + headerSize;
-    std::uint64_t body = headerSize;
+                         const std::vector<FieldRule>& rules, Value& scratch) {
+    pages::Record values(record, local, payload);
+    std::uint64_t type = 0;
+    std::uint64_t length = 0;
+    const unsigned char* bytes = nullptr;
     std::size_t position = 0;
-    while (at < types) {
-      std::uint64_t type = *at;
-      if (type < 0x80) {
-        ++at;  // most serial types take one byte
-      } else if (!Varint(at, types, type)) {
-        return false;
-      }
+    for (; values.Next(type, bytes, length); ++position) {
       if (position >= rules.size()) return false;
       const FieldRule& rule = rules[position];
-      const std::uint64_t length = type >= 12 ? (type - 12) / 2 : kSerialLength[type];
-      const std::uint64_t next = body + length;
-      if (next > payload) return false;
+      const FieldDef& field = *rule.field;
+      const auto size = static_cast<std::uint64_t>(std::max(field.size, 0));
       bool fits;
       if (type < 12) {
         fits = (rule.plain >> type) & 1;
       } else if (type & 1) {
-        fits = rule.type == kMemo || (rule.type == kText && length <= rule.size);
+        fits = field.type == kMemo || (field.type == kText && length <= size);
       } else {
-        fits = rule.type == kLongBinary || (rule.type == kBinary && length <= rule.size);
+        fits = field.type == kLongBinary || (field.type == kBinary && length <= size);
       }
-      // Otherwise judged on the value's bytes when on this page (nullptr otherwise).
-      if (!fits && (type == 10 || type == 11 || !ValueFits(type, next <= local ? record + body : nullptr, length, rule))) {
-        return false;
-      }
-      body = next;
-      ++position;
+      // Otherwise judged on the value's bytes when on this page.
+      if (!fits && (type == 0 ? rule.refusesNull : !pages::ValueOf(type, bytes, length, field, scratch))) return false;
     }
-    return position == rules.size() && body == payload;
-  }
-
-  static constexpr std::uint64_t kSerialLength[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
-
-  // The integer of serial type 1 to 6, 8 or 9 in `bytes`.
-  static std::int64_t Integer(std::uint64_t type, const unsigned char* bytes, std::uint64_t length) {
-    if (type == 8 || type == 9) return static_cast<std::int64_t>(type - 8);
-    std::uint64_t value = bytes[0] & 0x80 ? ~std::uint64_t{0} : 0;
-    for (std::uint64_t at = 0; at < length; ++at) value = (value << 8) | bytes[at];
-    return static_cast<std::int64_t>(value);
-  }
-
-  // Whether the value of serial type `type` (its `length` bytes at `bytes`,
-  // or elsewhere when nullptr) plainly fits `field`: the rules of
-  // StoredValueFits, a Null refused where the field refuses it.
-  static bool ValueFits(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldRule& field) {
-    if (type == 0) return !field.refusesNull;
-    const bool integer = (type >= 1 && type <= 6) || type == 8 || type == 9;
-    if (integer && bytes == nullptr && length > 0) return false;
-    switch (field.type) {
-      case kBoolean:
-        return type == 8 || type == 9;
-      case kByte:
-      case kInteger:
-      case kLong:
-        return integer && IntegerFits(field.type, Integer(type, bytes, length));
-      case kCurrency:
-      case kBigInt:
-        return integer;
-      case kSingle:
-      case kDouble:
-      case kDate: {
-        if (integer) {
-          const std::int64_t whole = Integer(type, bytes, length);
-          return whole >= -(std::int64_t{1} << 53) && whole <= (std::int64_t{1} << 53);
-        }
-        if (type != 7 || bytes == nullptr) return false;
-        std::uint64_t word = 0;
-        std::memcpy(&word, bytes, sizeof word);
-        word = __builtin_bswap64(word);
-        double real = 0;
-        std::memcpy(&real, &word, sizeof real);
-        return std::isfinite(real) && (field.type != kSingle || static_cast<double>(static_cast<float>(real)) == real);
-      }
-      case kBinary:
-        return type >= 12 && type % 2 == 0 && length <= field.size;
-      case kLongBinary:
-        return type >= 12 && type % 2 == 0;
-      case kText:
-        if (type < 13 || type % 2 == 0) return false;
-        if (length <= field.size) return true;
-        return bytes != nullptr &&
-               Utf8Length(std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length))) <=
-                   static_cast<std::size_t>(field.size);
-      case kMemo:
-        return type >= 13 && type % 2 == 1;
-      default:  // GUID, Decimal: judged through SQLite
-        return false;
-    }
+    return position == rules.size() && values.Complete();
   }
 
   const unsigned char* base_ = nullptr;
   std::size_t size_ = 0;
-  std::size_t pageSize_ = 0;
-  std::size_t usable_ = 0;
+  pages::Layout layout_;
 };
 
 // Builds in the empty file `temporaryPath` the copy of the engine database

@@ -189,6 +189,10 @@ class Storage : public std::enable_shared_from_this<Storage> {
   // SetFailAtOnceAfterLockTimeout).
   void SetLockWait(std::function<void()> waiting, bool failAtOnceAfterTimeout);
 
+  // Database::ReadRows in the pages of the file (stored_rows.cpp); false,
+  // having given no row, where that cannot be done.
+  bool ReadRowsInPages(std::string_view name, const RowVisit& visit);
+
   // Access table `name` read straight from the file rather than through
   // the working copy, for a SELECT * of it: its definition and its rows as
   // the working copy would give them, in the same order. With `readFirst`,

@@ -5,7 +5,7 @@
 // show are ever put into text. These numbers go into a temporary file for
 // each table (one 33-byte entry per row: key digest, row digest, side and
 // ordinal, in that byte order), and, added for the first table and
-// subtracted for the second, into one of 65,536 running sums chosen by the
+// subtracted for the second, into one of 16,384 running sums chosen by the
 // key digest (by the row digest without a key). A bucket whose sums come back
 // to zero holds the same rows on both sides; only the entries of the other
 // buckets are read back and sorted (in memory up to kEntriesInMemory per
@@ -99,7 +99,9 @@ Digest DigestOf(std::string_view line) {
 }
 
 constexpr int kEntrySize = 33;
-constexpr int kBucketBits = 16;
+// 16,384 sums of 24 bytes: touched in no order, once a row, they stay in a
+// core's second-level cache.
+constexpr int kBucketBits = 14;
 
 // The running sums of one bucket: both digest halves and the row count,
 // added for the first table, subtracted for the second (modulo 2^64).
@@ -131,6 +133,17 @@ std::uint64_t GetBigEndian(const unsigned char* in) {
 // ordinal in its table, as 33 bytes whose byte order is the order of the four.
 using Entry = std::array<unsigned char, kEntrySize>;
 static_assert(sizeof(Entry) == kEntrySize);
+
+// Entries in byte order: the key digest, then the line's, compared eight
+// bytes at a time as numbers, tell nearly every pair apart.
+bool EntryBefore(const Entry& a, const Entry& b) {
+  for (int at = 0; at < 24; at += 8) {
+    const std::uint64_t first = GetBigEndian(a.data() + at);
+    const std::uint64_t second = GetBigEndian(b.data() + at);
+    if (first != second) return first < second;
+  }
+  return std::memcmp(a.data() + 24, b.data() + 24, kEntrySize - 24) < 0;
+}
 Entry MakeEntry(std::uint64_t key, const Digest& line, int side, std::uint64_t ordinal) {
   Entry entry;
   PutBigEndian(key, entry.data());
@@ -197,8 +210,6 @@ class EntryFile {
  private:
   std::FILE* file_ = nullptr;
 };
-
-std::string Bracketed(const std::string& name) { return "[" + name + "]"; }
 
 // For each field of `reference` in order, its position in `other`; 3265 when
 // the two field lists differ.
@@ -376,30 +387,28 @@ struct Side {
   CompareMode mode;
 };
 
-// The row of `rows` as the listing shows it, fields joined by "|".
-std::string ShownRow(const Side& side, const dbengine::Recordset& rows) {
+// `row` as the listing shows it, fields joined by "|".
+std::string ShownRow(const Side& side, const std::vector<dbengine::Value>& row) {
   std::string line;
   for (std::size_t field = 0; field < side.fields.size(); ++field) {
     if (field > 0) line.push_back('|');
-    AppendShown(rows.FieldValue(side.fields[field]), side.mode, line);
+    AppendShown(row[static_cast<std::size_t>(side.fields[field])], side.mode, line);
   }
   return line;
 }
 
-// Calls `visit(serial, key, rows)` for every row of `side`: the bytes of its
-// values, those of its key fields, and the recordset on the row.
+// Calls `visit(serial, key, row)` for every row of `side` until it returns
+// false: the bytes of its values, those of its key fields, and its values.
 template <typename Visit>
 void ForEachRow(const Side& side, dbengine::Progress* progress, Visit&& visit) {
-  dbengine::Recordset rows = side.database.OpenRecordset("SELECT * FROM " + Bracketed(side.table));
   std::string serial;
   std::string key;
   std::vector<std::size_t> starts(side.fields.size() + 1);
-  std::uint64_t count = 0;
-  for (; !rows.IsEOF(); rows.MoveNext()) {
+  side.database.ReadRows(side.table, [&](std::uint64_t ordinal, const std::vector<dbengine::Value>& row) {
     serial.clear();
     for (std::size_t field = 0; field < side.fields.size(); ++field) {
       starts[field] = serial.size();
-      AppendSerial(rows.FieldValue(side.fields[field]), side.mode, serial);
+      AppendSerial(row[static_cast<std::size_t>(side.fields[field])], side.mode, serial);
     }
     starts[side.fields.size()] = serial.size();
     key.clear();
@@ -407,9 +416,10 @@ void ForEachRow(const Side& side, dbengine::Progress* progress, Visit&& visit) {
       const auto at = static_cast<std::size_t>(place);
       key.append(serial, starts[at], starts[at + 1] - starts[at]);
     }
-    if (!visit(serial, key, rows)) break;
-    if (progress != nullptr && ++count % dbengine::kProgressStep == 0) progress->Rows(side.table, count);
-  }
+    if (!visit(serial, key, row)) return dbengine::kNoMoreRows;
+    if (progress != nullptr && (ordinal + 1) % dbengine::kProgressStep == 0) progress->Rows(side.table, ordinal + 1);
+    return ordinal + 1;
+  });
   if (progress != nullptr) progress->Done(side.table);
 }
 
@@ -530,31 +540,30 @@ std::map<Digest, std::string> LinesOf(const Side& side, std::vector<Surplus> wan
   std::sort(wanted.begin(), wanted.end(),
             [](const Surplus& a, const Surplus& b) { return a.ordinal < b.ordinal; });
   {
-    dbengine::Recordset rows = side.database.OpenRecordset("SELECT * FROM " + Bracketed(side.table));
-    std::string serial;
-    std::uint64_t ordinal = 0;
+    // Only the rows wanted are read; the others are passed over.
     auto next = wanted.begin();
-    while (!rows.IsEOF()) {
-      if (ordinal == next->ordinal) {
-        serial.clear();
-        for (const std::int16_t field : side.fields) AppendSerial(rows.FieldValue(field), side.mode, serial);
-        if (DigestOf(serial) != next->line) break;
-        found.emplace(next->line, ShownRow(side, rows));
-        while (next != wanted.end() && next->ordinal == ordinal) ++next;
-        if (next == wanted.end()) return found;
-      }
-      rows.MoveNext();
-      ++ordinal;
-    }
+    bool alike = true;
+    std::string serial;
+    side.database.ReadRows(side.table, [&](std::uint64_t ordinal, const std::vector<dbengine::Value>& row) {
+      if (ordinal < next->ordinal) return next->ordinal;
+      serial.clear();
+      for (const std::int16_t field : side.fields) AppendSerial(row[static_cast<std::size_t>(field)], side.mode, serial);
+      alike = DigestOf(serial) == next->line;
+      if (!alike) return dbengine::kNoMoreRows;
+      found.emplace(next->line, ShownRow(side, row));
+      while (next != wanted.end() && next->ordinal <= ordinal) ++next;
+      return next == wanted.end() ? dbengine::kNoMoreRows : next->ordinal;
+    });
+    if (alike && next == wanted.end()) return found;
   }
   found.clear();
   std::vector<Digest> digests;
   for (const Surplus& row : wanted) digests.push_back(row.line);
   std::sort(digests.begin(), digests.end());
   digests.erase(std::unique(digests.begin(), digests.end()), digests.end());
-  ForEachRow(side, nullptr, [&](const std::string& serial, const std::string&, const dbengine::Recordset& rows) {
+  ForEachRow(side, nullptr, [&](const std::string& serial, const std::string&, const std::vector<dbengine::Value>& row) {
     const Digest digest = DigestOf(serial);
-    if (std::binary_search(digests.begin(), digests.end(), digest)) found.emplace(digest, ShownRow(side, rows));
+    if (std::binary_search(digests.begin(), digests.end(), digest)) found.emplace(digest, ShownRow(side, row));
     return found.size() < digests.size();
   });
   return found;
@@ -589,7 +598,8 @@ struct SideScan {
 void Scan(const Side& side, int index, SideScan& scan, dbengine::Progress* progress) {
   try {
     std::uint64_t ordinal = 0;
-    ForEachRow(side, progress, [&](const std::string& serial, const std::string& keyBytes, const dbengine::Recordset&) {
+    ForEachRow(side, progress, [&](const std::string& serial, const std::string& keyBytes,
+                                   const std::vector<dbengine::Value>&) {
       // A key whose digest is 0 stands for no key; moving it to 1 keeps its rows apart.
       const std::uint64_t keyDigest = keyBytes.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyBytes, 0), 1);
       const Digest digest = DigestOf(serial);
@@ -632,7 +642,7 @@ class SortedEntries {
       held_.push_back(entry);
     }
     if (runFile_ == nullptr) {
-      std::sort(held_.begin(), held_.end());
+      std::sort(held_.begin(), held_.end(), EntryBefore);
       return;
     }
     WriteRun();
@@ -647,7 +657,7 @@ class SortedEntries {
     if (runFile_ == nullptr) return next_ < held_.size() ? held_[next_++].data() : nullptr;
     Run* least = nullptr;
     for (Run& run : runs_) {
-      if (run.at < run.buffer.size() && (least == nullptr || run.buffer[run.at] < least->buffer[least->at])) {
+      if (run.at < run.buffer.size() && (least == nullptr || EntryBefore(run.buffer[run.at], least->buffer[least->at]))) {
         least = &run;
       }
     }
@@ -668,7 +678,7 @@ class SortedEntries {
 
   void WriteRun() {
     if (runFile_ == nullptr) runFile_ = std::make_unique<EntryFile>();
-    std::sort(held_.begin(), held_.end());
+    std::sort(held_.begin(), held_.end(), EntryBefore);
     runs_.push_back({written_, held_.size(), {}, 0});
     for (const Entry& kept : held_) runFile_->Add(kept);
     written_ += held_.size();

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: Apache-2.0
+// SQLite's file format, as far as a table's rows go: the header's page
+// layout, a leaf's cells, a record's serial types, and a value read from its
+// bytes as the engine reads it through SQLite.
+#include "table_pages.h"
+
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+#include "storage.h"
+
+namespace dbengine::pages {
+
+namespace {
+
+constexpr std::uint64_t kSerialLength[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+
+}  // namespace
+
+bool Varint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value) {
+  value = 0;
+  for (int byte = 0; byte < 9; ++byte) {
+    if (at >= end) return false;
+    const unsigned char c = *at++;
+    if (byte == 8) {
+      value = (value << 8) | c;
+      return true;
+    }
+    value = (value << 7) | (c & 0x7F);
+    if ((c & 0x80) == 0) return true;
+  }
+  return true;
+}
+
+Layout Layout::Of(const unsigned char* header, std::uint64_t fileSize) {
+  Layout layout;
+  if (std::memcmp(header, "SQLite format 3", 16) != 0) return layout;
+  std::size_t pageSize = (std::size_t{header[16]} << 8) | header[17];
+  if (pageSize == 1) pageSize = 65536;
+  if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0 || pageSize - header[20] < 480) return layout;
+  layout.pageSize = pageSize;
+  layout.usable = pageSize - header[20];
+  layout.pageCount = fileSize / pageSize;
+  layout.utf8 = header[56] == 0 && header[57] == 0 && header[58] == 0 && header[59] == 1;
+  return layout;
+}
+
+bool Leaf::Cell(std::size_t index, std::uint64_t& rowid, const unsigned char*& record, std::size_t& local,
+                std::uint64_t& payload) const {
+  if (index >= cells_) return false;
+  const unsigned char* pointer = page_ + header_ + 8 + 2 * index;
+  const std::size_t offset = (std::size_t{pointer[0]} << 8) | pointer[1];
+  const std::size_t usable = layout_->usable;
+  if (offset >= usable) return false;
+  const unsigned char* at = page_ + offset;
+  const unsigned char* end = page_ + usable;
+  if (!Varint(at, end, payload) || !Varint(at, end, rowid)) return false;
+  // The part of the payload on this page (the rest on overflow pages).
+  const std::uint64_t most = usable - 35;
+  std::uint64_t kept = payload;
+  if (payload > most) {
+    const std::uint64_t least = (usable - 12) * 32 / 255 - 23;
+    kept = least + (payload - least) % (usable - 4);
+    if (kept > most) kept = least;
+  }
+  if (kept > static_cast<std::uint64_t>(end - at)) return false;
+  record = at;
+  local = static_cast<std::size_t>(kept);
+  return true;
+}
+
+Record::Record(const unsigned char* record, std::size_t local, std::uint64_t payload)
+    : record_(record), at_(record), types_(record), local_(local), payload_(payload) {
+  std::uint64_t headerSize = 0;
+  if (!Varint(at_, record + local, headerSize) || headerSize > local ||
+      headerSize < static_cast<std::uint64_t>(at_ - record)) {
+    sound_ = false;
+    return;
+  }
+  types_ = record + headerSize;
+  body_ = headerSize;
+}
+
+std::int64_t Integer(std::uint64_t type, const unsigned char* bytes) {
+  if (type == 8 || type == 9) return static_cast<std::int64_t>(type - 8);
+  const std::uint64_t length = kSerialLength[type];
+  std::uint64_t value = bytes[0] & 0x80 ? ~std::uint64_t{0} : 0;
+  for (std::uint64_t at = 0; at < length; ++at) value = (value << 8) | bytes[at];
+  return static_cast<std::int64_t>(value);
+}
+
+bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldDef& field, Value& out) {
+  out.type = field.type;
+  out.text.clear();
+  out.integer = 0;
+  out.real = 0.0;
+  out.isNull = type == 0;
+  if (out.isNull) return true;
+  if (bytes == nullptr && length > 0) return false;
+  const bool integer = IsInteger(type);
+  switch (field.type) {
+    case kBoolean:
+      if (!integer) return false;
+      out.integer = Integer(type, bytes);
+      return out.integer == 0 || out.integer == 1;
+    case kByte:
+    case kInteger:
+    case kLong:
+    case kCurrency:
+    case kBigInt:
+      if (!integer) return false;
+      out.integer = Integer(type, bytes);
+      return IntegerFits(field.type, out.integer);
+    case kSingle:
+    case kDouble:
+    case kDate: {
+      if (integer) {
+        // Exact as a double only within 2^53; beyond, SQLite's reading of
+        // the column's affinity decides.
+        const std::int64_t whole = Integer(type, bytes);
+        if (whole < -(std::int64_t{1} << 53) || whole > (std::int64_t{1} << 53)) return false;
+        out.real = static_cast<double>(whole);
+      } else if (type == 7) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes, sizeof word);
+        word = __builtin_bswap64(word);
+        std::memcpy(&out.real, &word, sizeof word);
+      } else {
+        return false;
+      }
+      // SQLite reads a stored NaN as Null: left to it.
+      if (!std::isfinite(out.real)) return false;
+      return field.type != kSingle || static_cast<double>(static_cast<float>(out.real)) == out.real;
+    }
+    case kBinary:
+    case kLongBinary:
+      if (type < 12 || type % 2 != 0) return false;
+      out.text.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+      return field.type != kBinary || length <= static_cast<std::uint64_t>(field.size);
+    default: {  // Text, Memo, GUID, Decimal
+      if (type < 13 || type % 2 == 0) return false;
+      out.text.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+      switch (field.type) {
+        case kText:
+          return length <= static_cast<std::uint64_t>(field.size) ||
+                 Utf8Length(out.text) <= static_cast<std::size_t>(field.size);
+        case kGuid:
+        case kDecimal: {
+          Value parsed;
+          return !out.text.empty() && TextToValue(out.text, field.type, parsed) == Conversion::kOk;
+        }
+        default:
+          return true;
+      }
+    }
+  }
+}
+
+}  // namespace dbengine::pages
