@@ -43,7 +43,8 @@ class StoredRowsTest : public ::testing::Test {
     database.BeginTrans();
     for (int row = 0; row < kRows; ++row) {
       const std::string n = std::to_string(row);
-      database.Execute("INSERT INTO T (n, b, y, s, c, f, d, t, x, m) VALUES (" + n + ", " + (row % 2 ? "1" : "0") +
+      database.Execute("INSERT INTO T (n, k, b, y, s, c, f, d, t, x, m) VALUES (" + n + ", " +
+                       std::to_string((row % 2 ? -row : row) * 46912496118LL) + ", " + (row % 2 ? "1" : "0") +
                        ", " + std::to_string(row % 256) + ", " + std::to_string(row % 2 ? -32768 : 32767) +
                        ", " + n + ".1234, 0.5, " + (row % 3 ? "-0.1" : "3") + ", " + n + ".25, '" +
                        (row % 2 ? "éèàü" : "") + "', '" + std::string(row % 500 == 7 ? 9000 : 3, 'm') + "')");

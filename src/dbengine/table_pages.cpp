@@ -12,12 +12,6 @@
 
 namespace dbengine::pages {
 
-namespace {
-
-constexpr std::uint64_t kSerialLength[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
-
-}  // namespace
-
 bool Varint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value) {
   value = 0;
   for (int byte = 0; byte < 9; ++byte) {
@@ -80,14 +74,6 @@ Record::Record(const unsigned char* record, std::size_t local, std::uint64_t pay
   }
   types_ = record + headerSize;
   body_ = headerSize;
-}
-
-std::int64_t Integer(std::uint64_t type, const unsigned char* bytes) {
-  if (type == 8 || type == 9) return static_cast<std::int64_t>(type - 8);
-  const std::uint64_t length = kSerialLength[type];
-  std::uint64_t value = bytes[0] & 0x80 ? ~std::uint64_t{0} : 0;
-  for (std::uint64_t at = 0; at < length; ++at) value = (value << 8) | bytes[at];
-  return static_cast<std::int64_t>(value);
 }
 
 bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldDef& field, Value& out) {

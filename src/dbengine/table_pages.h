@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "dbengine/dbengine.h"
@@ -145,8 +146,35 @@ class Record {
   bool sound_ = true;
 };
 
-// The integer of serial type 1 to 6, 8 or 9, its bytes at `bytes`.
-std::int64_t Integer(std::uint64_t type, const unsigned char* bytes);
+// The integer of serial type 1 to 6, 8 or 9, its bytes at `bytes`
+// (big-endian, two's complement).
+inline std::int64_t Integer(std::uint64_t type, const unsigned char* bytes) {
+  switch (type) {
+    case 1:
+      return static_cast<std::int8_t>(bytes[0]);
+    case 2:
+      return static_cast<std::int16_t>((bytes[0] << 8) | bytes[1]);
+    case 3:
+      return (static_cast<std::int8_t>(bytes[0]) * 65536) | (bytes[1] << 8) | bytes[2];
+    case 4: {
+      std::uint32_t word;
+      std::memcpy(&word, bytes, sizeof word);
+      return static_cast<std::int32_t>(__builtin_bswap32(word));
+    }
+    case 5: {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes, 6);
+      return static_cast<std::int64_t>(__builtin_bswap64(word)) >> 16;
+    }
+    case 6: {
+      std::uint64_t word;
+      std::memcpy(&word, bytes, sizeof word);
+      return static_cast<std::int64_t>(__builtin_bswap64(word));
+    }
+    default:
+      return static_cast<std::int64_t>(type) - 8;  // 8 and 9: the constants 0 and 1
+  }
+}
 inline bool IsInteger(std::uint64_t type) { return (type >= 1 && type <= 6) || type == 8 || type == 9; }
 
 // Reads the value of serial type `type` (its `length` bytes at `bytes`,
