@@ -130,39 +130,34 @@ bool IntegerFits(FieldType type, std::int64_t number) {
   }
 }
 
-bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Value& out) {
+bool TakeStored(const StoredValue& stored, const FieldDef& field, Value& out) {
   out.type = field.type;
   out.text.clear();
   out.integer = 0;
   out.real = 0.0;
-  // One call for the column; the value's own accessors then neither lock nor
-  // check the statement again (the connection is used by one thread at a time).
-  sqlite3_value* const stored = sqlite3_column_value(statement, column);
-  const int kind = sqlite3_value_type(stored);
-  out.isNull = kind == SQLITE_NULL;
+  out.isNull = stored.kind == SQLITE_NULL;
   if (out.isNull) return true;
   switch (field.type) {
     case kBoolean:
-      out.integer = sqlite3_value_int64(stored);
-      return kind == SQLITE_INTEGER && (out.integer == 0 || out.integer == 1);
+      out.integer = stored.integer;
+      return stored.kind == SQLITE_INTEGER && (out.integer == 0 || out.integer == 1);
     case kByte:
     case kInteger:
     case kLong:
     case kCurrency:
     case kBigInt:
-      out.integer = sqlite3_value_int64(stored);
-      return kind == SQLITE_INTEGER && IntegerFits(field.type, out.integer);
+      out.integer = stored.integer;
+      return stored.kind == SQLITE_INTEGER && IntegerFits(field.type, out.integer);
     case kSingle:
     case kDouble:
     case kDate: {
-      if (kind == SQLITE_INTEGER) {
+      if (stored.kind == SQLITE_INTEGER) {
         // A whole number SQLite keeps as an integer (numeric affinity): exact
         // as a double only within 2^53.
-        const std::int64_t whole = sqlite3_value_int64(stored);
-        out.real = static_cast<double>(whole);
-        if (whole < -(std::int64_t{1} << 53) || whole > (std::int64_t{1} << 53)) return false;
-      } else if (kind == SQLITE_FLOAT) {
-        out.real = sqlite3_value_double(stored);
+        out.real = static_cast<double>(stored.integer);
+        if (stored.integer < -(std::int64_t{1} << 53) || stored.integer > (std::int64_t{1} << 53)) return false;
+      } else if (stored.kind == SQLITE_FLOAT) {
+        out.real = stored.real;
       } else {
         return false;
       }
@@ -170,16 +165,13 @@ bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Valu
       return field.type != kSingle || static_cast<double>(static_cast<float>(out.real)) == out.real;
     }
     case kBinary:
-    case kLongBinary: {
-      if (kind != SQLITE_BLOB) return false;
-      const void* bytes = sqlite3_value_blob(stored);
-      out.text.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(sqlite3_value_bytes(stored)));
+    case kLongBinary:
+      if (stored.kind != SQLITE_BLOB) return false;
+      out.text.assign(stored.bytes, stored.length);
       return field.type != kBinary || out.text.size() <= static_cast<std::size_t>(field.size);
-    }
     default: {  // Text, Memo, GUID, Decimal
-      if (kind != SQLITE_TEXT) return false;
-      const unsigned char* text = sqlite3_value_text(stored);
-      out.text.assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_value_bytes(stored)));
+      if (stored.kind != SQLITE_TEXT) return false;
+      out.text.assign(stored.bytes, stored.length);
       switch (field.type) {
         case kText:
           return out.text.size() <= static_cast<std::size_t>(field.size) ||
@@ -195,6 +187,32 @@ bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Valu
       }
     }
   }
+}
+
+bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Value& out) {
+  // One call for the column; the value's own accessors then neither lock nor
+  // check the statement again (the connection is used by one thread at a time).
+  sqlite3_value* const value = sqlite3_column_value(statement, column);
+  StoredValue stored{sqlite3_value_type(value)};
+  switch (stored.kind) {
+    case SQLITE_INTEGER:
+      stored.integer = sqlite3_value_int64(value);
+      break;
+    case SQLITE_FLOAT:
+      stored.real = sqlite3_value_double(value);
+      break;
+    case SQLITE_TEXT:
+      stored.bytes = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      stored.length = static_cast<std::size_t>(sqlite3_value_bytes(value));
+      break;
+    case SQLITE_BLOB:
+      stored.bytes = static_cast<const char*>(sqlite3_value_blob(value));
+      stored.length = static_cast<std::size_t>(sqlite3_value_bytes(value));
+      break;
+    default:
+      break;
+  }
+  return TakeStored(stored, field, out);
 }
 
 bool StoredValueFits(sqlite3_value* value, const FieldDef& field) {

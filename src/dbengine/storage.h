@@ -376,6 +376,17 @@ void ConvertString(std::string_view text, const FieldDef& field, Value& out);
 // (Byte, Integer, Long; any other type: true).
 bool IntegerFits(FieldType type, std::int64_t number);
 
+// A value as SQLite stores it: its storage class (SQLITE_NULL, _INTEGER,
+// _FLOAT, _TEXT, _BLOB) and its content.
+struct StoredValue {
+  int kind = SQLITE_NULL;
+  std::int64_t integer = 0;
+  double real = 0.0;
+  const char* bytes = nullptr;  // a text's or a blob's
+  std::size_t length = 0;
+};
+// Takes `stored` as a value of `field` into `out`: ReadColumn's rules.
+bool TakeStored(const StoredValue& stored, const FieldDef& field, Value& out);
 // Reads column `column` of the current row of `statement` as a value of
 // `field`'s type. Returns false, `out` then unspecified, when what SQLite
 // holds there is not a value of the field as the engine stores it

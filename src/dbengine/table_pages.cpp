@@ -4,7 +4,6 @@
 // bytes as the engine reads it through SQLite.
 #include "table_pages.h"
 
-#include <cmath>
 #include <cstring>
 #include <string_view>
 
@@ -77,70 +76,29 @@ Record::Record(const unsigned char* record, std::size_t local, std::uint64_t pay
 }
 
 bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldDef& field, Value& out) {
-  out.type = field.type;
-  out.text.clear();
-  out.integer = 0;
-  out.real = 0.0;
-  out.isNull = type == 0;
-  if (out.isNull) return true;
-  if (bytes == nullptr && length > 0) return false;
-  const bool integer = IsInteger(type);
-  switch (field.type) {
-    case kBoolean:
-      if (!integer) return false;
-      out.integer = Integer(type, bytes);
-      return out.integer == 0 || out.integer == 1;
-    case kByte:
-    case kInteger:
-    case kLong:
-    case kCurrency:
-    case kBigInt:
-      if (!integer) return false;
-      out.integer = Integer(type, bytes);
-      return IntegerFits(field.type, out.integer);
-    case kSingle:
-    case kDouble:
-    case kDate: {
-      if (integer) {
-        // Exact as a double only within 2^53; beyond, SQLite's reading of
-        // the column's affinity decides.
-        const std::int64_t whole = Integer(type, bytes);
-        if (whole < -(std::int64_t{1} << 53) || whole > (std::int64_t{1} << 53)) return false;
-        out.real = static_cast<double>(whole);
-      } else if (type == 7) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, bytes, sizeof word);
-        word = __builtin_bswap64(word);
-        std::memcpy(&out.real, &word, sizeof word);
-      } else {
-        return false;
-      }
-      // SQLite reads a stored NaN as Null: left to it.
-      if (!std::isfinite(out.real)) return false;
-      return field.type != kSingle || static_cast<double>(static_cast<float>(out.real)) == out.real;
-    }
-    case kBinary:
-    case kLongBinary:
-      if (type < 12 || type % 2 != 0) return false;
-      out.text.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
-      return field.type != kBinary || length <= static_cast<std::uint64_t>(field.size);
-    default: {  // Text, Memo, GUID, Decimal
-      if (type < 13 || type % 2 == 0) return false;
-      out.text.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
-      switch (field.type) {
-        case kText:
-          return length <= static_cast<std::uint64_t>(field.size) ||
-                 Utf8Length(out.text) <= static_cast<std::size_t>(field.size);
-        case kGuid:
-        case kDecimal: {
-          Value parsed;
-          return !out.text.empty() && TextToValue(out.text, field.type, parsed) == Conversion::kOk;
-        }
-        default:
-          return true;
-      }
-    }
+  StoredValue stored;
+  if (type != 0 && bytes == nullptr && length > 0) return false;
+  if (IsInteger(type)) {
+    stored.kind = SQLITE_INTEGER;
+    stored.integer = Integer(type, bytes);
+  } else if (type == 7) {
+    // Big-endian IEEE 754. A NaN, which SQLite reads as Null, is refused
+    // here and so left to SQLite.
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes, sizeof word);
+    word = __builtin_bswap64(word);
+    stored.kind = SQLITE_FLOAT;
+    std::memcpy(&stored.real, &word, sizeof word);
+  } else if (type >= 12) {
+    stored.kind = type % 2 == 1 ? SQLITE_TEXT : SQLITE_BLOB;
+    stored.bytes = reinterpret_cast<const char*>(bytes);
+    stored.length = static_cast<std::size_t>(length);
+  } else if (type != 0) {
+    return false;
   }
+  // A whole number beyond 2^53 in a field of reals is refused here too,
+  // where SQLite may read it as a real (a column of REAL affinity): left to it.
+  return TakeStored(stored, field, out);
 }
 
 }  // namespace dbengine::pages

@@ -587,38 +587,60 @@ class SharedProgress : public dbengine::Progress {
   std::mutex mutex_;
 };
 
-// One table's entries and bucket sums, or the error that stopped its reading.
+// Runs `first` here and `second` on a thread of its own when `apart` (the two
+// tables are two handles: one handle's connection serves one thread at a
+// time), else one after the other; then throws the first one's error, else
+// the second one's.
+template <typename First, typename Second>
+void AtOnce(bool apart, First&& first, Second&& second) {
+  std::exception_ptr errors[2];
+  auto run = [](auto& work, std::exception_ptr& error) {
+    try {
+      work();
+    } catch (...) {
+      error = std::current_exception();
+    }
+  };
+  if (apart) {
+    std::thread other([&] { run(second, errors[1]); });
+    run(first, errors[0]);
+    other.join();
+  } else {
+    run(first, errors[0]);
+    if (!errors[0]) run(second, errors[1]);
+  }
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
+}
+
+// One table's entries and bucket sums.
 struct SideScan {
   EntryFile entries;
   std::vector<BucketSum> sums = std::vector<BucketSum>(std::size_t{1} << kBucketBits);
-  std::exception_ptr error;
 };
 
 // Reads `side` (number `index`: 0 adds to the sums, 1 subtracts) into `scan`.
 void Scan(const Side& side, int index, SideScan& scan, dbengine::Progress* progress) {
-  try {
-    std::uint64_t ordinal = 0;
-    ForEachRow(side, progress, [&](const std::string& serial, const std::string& keyBytes,
-                                   const std::vector<dbengine::Value>&) {
-      // A key whose digest is 0 stands for no key; moving it to 1 keeps its rows apart.
-      const std::uint64_t keyDigest = keyBytes.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyBytes, 0), 1);
-      const Digest digest = DigestOf(serial);
-      scan.entries.Add(MakeEntry(keyDigest, digest, index, ordinal++));
-      BucketSum& sum = scan.sums[BucketOf(keyDigest, digest)];
-      if (index == 0) {
-        sum.high += digest.high;
-        sum.low += digest.low;
-        ++sum.rows;
-      } else {
-        sum.high -= digest.high;
-        sum.low -= digest.low;
-        --sum.rows;
-      }
-      return true;
-    });
-  } catch (...) {
-    scan.error = std::current_exception();
-  }
+  std::uint64_t ordinal = 0;
+  ForEachRow(side, progress, [&](const std::string& serial, const std::string& keyBytes,
+                                 const std::vector<dbengine::Value>&) {
+    // A key whose digest is 0 stands for no key; moving it to 1 keeps its rows apart.
+    const std::uint64_t keyDigest = keyBytes.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyBytes, 0), 1);
+    const Digest digest = DigestOf(serial);
+    scan.entries.Add(MakeEntry(keyDigest, digest, index, ordinal++));
+    BucketSum& sum = scan.sums[BucketOf(keyDigest, digest)];
+    if (index == 0) {
+      sum.high += digest.high;
+      sum.low += digest.low;
+      ++sum.rows;
+    } else {
+      sum.high -= digest.high;
+      sum.low -= digest.low;
+      --sum.rows;
+    }
+    return true;
+  });
 }
 
 // Dirty entries held in memory at most, per table; beyond, they are sorted
@@ -741,17 +763,8 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
   SideScan scans[2];
   SharedProgress shared(progress);
   dbengine::Progress* const told = progress != nullptr ? &shared : nullptr;
-  if (&first != &second) {
-    std::thread other([&] { Scan(sides[1], 1, scans[1], told); });
-    Scan(sides[0], 0, scans[0], told);
-    other.join();
-  } else {
-    Scan(sides[0], 0, scans[0], told);
-    Scan(sides[1], 1, scans[1], told);
-  }
-  for (SideScan& scan : scans) {
-    if (scan.error) std::rethrow_exception(scan.error);
-  }
+  const bool apart = &first != &second;
+  AtOnce(apart, [&] { Scan(sides[0], 0, scans[0], told); }, [&] { Scan(sides[1], 1, scans[1], told); });
   for (std::size_t bucket = 0; bucket < scans[0].sums.size(); ++bucket) {
     BucketSum& sum = scans[0].sums[bucket];
     const BucketSum& other = scans[1].sums[bucket];
@@ -767,16 +780,18 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
   // merged; with every bucket alike, the entry files are not read back.
   Tally tally(!key.empty(), differences);
   if (anyDirty) {
-    SortedEntries streams[2] = {SortedEntries(scans[0].entries, scans[0].sums),
-                                SortedEntries(scans[1].entries, scans[0].sums)};
-    const unsigned char* heads[2] = {streams[0].Next(), streams[1].Next()};
+    // Each table's entries sorted at once too.
+    std::optional<SortedEntries> streams[2];
+    AtOnce(true, [&] { streams[0].emplace(scans[0].entries, scans[0].sums); },
+           [&] { streams[1].emplace(scans[1].entries, scans[0].sums); });
+    const unsigned char* heads[2] = {streams[0]->Next(), streams[1]->Next()};
     while (heads[0] != nullptr || heads[1] != nullptr) {
       const int from =
           heads[1] == nullptr || (heads[0] != nullptr && std::memcmp(heads[0], heads[1], kEntrySize) < 0) ? 0 : 1;
       const unsigned char* entry = heads[from];
       tally.Line(GetBigEndian(entry), {GetBigEndian(entry + 8), GetBigEndian(entry + 16)}, entry[24],
                  GetBigEndian(entry + 25));
-      heads[from] = streams[from].Next();
+      heads[from] = streams[from]->Next();
     }
   }
   tally.End();
@@ -790,28 +805,8 @@ RowDifferences CompareTables(dbengine::Database& first, const std::string& first
   }
   // The two tables read again at once too, when they are two handles.
   std::map<Digest, std::string> lines[2];
-  if (&first != &second && !wanted[0].empty() && !wanted[1].empty()) {
-    std::exception_ptr otherError;
-    std::thread other([&] {
-      try {
-        lines[1] = LinesOf(sides[1], wanted[1]);
-      } catch (...) {
-        otherError = std::current_exception();
-      }
-    });
-    std::exception_ptr error;
-    try {
-      lines[0] = LinesOf(sides[0], wanted[0]);
-    } catch (...) {
-      error = std::current_exception();
-    }
-    other.join();
-    if (error) std::rethrow_exception(error);
-    if (otherError) std::rethrow_exception(otherError);
-  } else {
-    lines[0] = LinesOf(sides[0], wanted[0]);
-    lines[1] = LinesOf(sides[1], wanted[1]);
-  }
+  AtOnce(apart && !wanted[0].empty() && !wanted[1].empty(), [&] { lines[0] = LinesOf(sides[0], wanted[0]); },
+         [&] { lines[1] = LinesOf(sides[1], wanted[1]); });
   auto text = [&](int side, const Digest& digest) {
     const auto found = lines[side].find(digest);
     return found != lines[side].end() ? found->second : std::string();

@@ -187,7 +187,7 @@ class Database {
   // it (3421 naming the row). A table of an engine database is read in the
   // pages of its file when they hold the very state a read through SQLite
   // would see, several times faster; otherwise, and for an Access file,
-  // through SQLite as any read.
+  // through SQLite as any read. `visit` must not use the database.
   void ReadRows(std::string_view name, const RowVisit& visit);
   // The definition of table `name` (any letter case); 3265 when missing.
   TableDef TableDefs(std::string_view name);

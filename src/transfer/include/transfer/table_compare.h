@@ -17,9 +17,9 @@
 // together in memory; only those that differ are sorted (in memory, or on
 // disk by sorted runs merged when there are many), so two tables
 // of millions of rows are compared in bounded memory. Nothing is written to
-// either database; the tables are read again up to the last row to show when
-// there are some (only those are put into text), so the caller keeps each
-// database in one reading transaction for the two readings to agree.
+// either database; the rows to show are read again (only they: the others
+// are passed over), so the caller keeps each database in one reading
+// transaction for the two readings to agree.
 #ifndef TRANSFER_TABLE_COMPARE_H_
 #define TRANSFER_TABLE_COMPARE_H_
 
