@@ -130,7 +130,10 @@ bool IntegerFits(FieldType type, std::int64_t number) {
   }
 }
 
-bool TakeStored(const StoredValue& stored, const FieldDef& field, Value& out) {
+namespace {
+
+// TakeStored, inlined in ReadColumn, which every read of a value goes through.
+inline bool Take(const StoredValue& stored, const FieldDef& field, Value& out) {
   out.type = field.type;
   out.text.clear();
   out.integer = 0;
@@ -189,6 +192,10 @@ bool TakeStored(const StoredValue& stored, const FieldDef& field, Value& out) {
   }
 }
 
+}  // namespace
+
+bool TakeStored(const StoredValue& stored, const FieldDef& field, Value& out) { return Take(stored, field, out); }
+
 bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Value& out) {
   // One call for the column; the value's own accessors then neither lock nor
   // check the statement again (the connection is used by one thread at a time).
@@ -212,7 +219,7 @@ bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Valu
     default:
       break;
   }
-  return TakeStored(stored, field, out);
+  return Take(stored, field, out);
 }
 
 bool StoredValueFits(sqlite3_value* value, const FieldDef& field) {
