@@ -12,6 +12,7 @@
 
 #include "errors.h"
 #include "storage.h"
+#include "stored_value.h"
 
 namespace dbengine {
 namespace {
@@ -117,84 +118,6 @@ void ConvertString(std::string_view text, const FieldDef& field, Value& out) {
   CheckTextLength(out, field);
 }
 
-bool IntegerFits(FieldType type, std::int64_t number) {
-  switch (type) {
-    case kByte:
-      return number >= 0 && number <= 255;
-    case kInteger:
-      return number >= INT16_MIN && number <= INT16_MAX;
-    case kLong:
-      return number >= INT32_MIN && number <= INT32_MAX;
-    default:
-      return true;
-  }
-}
-
-namespace {
-
-// TakeStored, inlined in ReadColumn, which every read of a value goes through.
-inline bool Take(const StoredValue& stored, const FieldDef& field, Value& out) {
-  out.type = field.type;
-  out.text.clear();
-  out.integer = 0;
-  out.real = 0.0;
-  out.isNull = stored.kind == SQLITE_NULL;
-  if (out.isNull) return true;
-  switch (field.type) {
-    case kBoolean:
-      out.integer = stored.integer;
-      return stored.kind == SQLITE_INTEGER && (out.integer == 0 || out.integer == 1);
-    case kByte:
-    case kInteger:
-    case kLong:
-    case kCurrency:
-    case kBigInt:
-      out.integer = stored.integer;
-      return stored.kind == SQLITE_INTEGER && IntegerFits(field.type, out.integer);
-    case kSingle:
-    case kDouble:
-    case kDate: {
-      if (stored.kind == SQLITE_INTEGER) {
-        // A whole number SQLite keeps as an integer (numeric affinity): exact
-        // as a double only within 2^53.
-        out.real = static_cast<double>(stored.integer);
-        if (stored.integer < -(std::int64_t{1} << 53) || stored.integer > (std::int64_t{1} << 53)) return false;
-      } else if (stored.kind == SQLITE_FLOAT) {
-        out.real = stored.real;
-      } else {
-        return false;
-      }
-      if (!std::isfinite(out.real)) return false;
-      return field.type != kSingle || static_cast<double>(static_cast<float>(out.real)) == out.real;
-    }
-    case kBinary:
-    case kLongBinary:
-      if (stored.kind != SQLITE_BLOB) return false;
-      out.text.assign(stored.bytes, stored.length);
-      return field.type != kBinary || out.text.size() <= static_cast<std::size_t>(field.size);
-    default: {  // Text, Memo, GUID, Decimal
-      if (stored.kind != SQLITE_TEXT) return false;
-      out.text.assign(stored.bytes, stored.length);
-      switch (field.type) {
-        case kText:
-          return out.text.size() <= static_cast<std::size_t>(field.size) ||
-                 Utf8Length(out.text) <= static_cast<std::size_t>(field.size);
-        case kGuid:
-        case kDecimal: {
-          // Kept as stored once it reads as one of the field's values.
-          Value parsed;
-          return !out.text.empty() && TextToValue(out.text, field.type, parsed) == Conversion::kOk;
-        }
-        default:
-          return true;
-      }
-    }
-  }
-}
-
-}  // namespace
-
-bool TakeStored(const StoredValue& stored, const FieldDef& field, Value& out) { return Take(stored, field, out); }
 
 bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Value& out) {
   // One call for the column; the value's own accessors then neither lock nor
@@ -219,7 +142,7 @@ bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Valu
     default:
       break;
   }
-  return Take(stored, field, out);
+  return TakeStored(stored, field, out);
 }
 
 bool StoredValueFits(sqlite3_value* value, const FieldDef& field) {

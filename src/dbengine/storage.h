@@ -24,6 +24,7 @@
 #include "access_source.h"
 #include "dbengine/dbengine.h"
 #include "sql_parser.h"
+#include "stored_value.h"
 
 
 namespace dbengine {
@@ -51,7 +52,6 @@ constexpr int kMaxTransactionDepth = 5;
 std::string Upper(std::string_view text);
 bool SameName(std::string_view a, std::string_view b);
 std::string Quote(std::string_view name);  // "name" for SQLite statements
-std::size_t Utf8Length(std::string_view text);
 
 class Storage;
 
@@ -372,21 +372,7 @@ void BindValue(sqlite3_stmt* statement, int slot, const Value& value,
 void ConvertLiteral(const Literal& literal, const FieldDef& field, Value& out);
 // Converts a string written to a recordset field (3421, 3349, 3163).
 void ConvertString(std::string_view text, const FieldDef& field, Value& out);
-// Whether `number` is within the range of an integer field of type `type`
-// (Byte, Integer, Long; any other type: true).
-bool IntegerFits(FieldType type, std::int64_t number);
 
-// A value as SQLite stores it: its storage class (SQLITE_NULL, _INTEGER,
-// _FLOAT, _TEXT, _BLOB) and its content.
-struct StoredValue {
-  int kind = SQLITE_NULL;
-  std::int64_t integer = 0;
-  double real = 0.0;
-  const char* bytes = nullptr;  // a text's or a blob's
-  std::size_t length = 0;
-};
-// Takes `stored` as a value of `field` into `out`: ReadColumn's rules.
-bool TakeStored(const StoredValue& stored, const FieldDef& field, Value& out);
 // Reads column `column` of the current row of `statement` as a value of
 // `field`'s type. Returns false, `out` then unspecified, when what SQLite
 // holds there is not a value of the field as the engine stores it

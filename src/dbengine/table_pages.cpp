@@ -5,9 +5,8 @@
 #include "table_pages.h"
 
 #include <cstring>
-#include <string_view>
 
-#include "storage.h"
+#include "stored_value.h"
 
 namespace dbengine::pages {
 
