@@ -627,6 +627,8 @@ void Scan(const Side& side, int index, SideScan& scan, dbengine::Progress* progr
                                  const std::vector<dbengine::Value>&) {
     // A key whose digest is 0 stands for no key; moving it to 1 keeps its rows apart.
     const std::uint64_t keyDigest = keyBytes.empty() ? 0 : std::max<std::uint64_t>(Murmur64(keyBytes, 0), 1);
+    // Its sums fetched while the row's digest is worked out.
+    if (keyDigest != 0) __builtin_prefetch(&scan.sums[BucketOf(keyDigest, {})], 1);
     const Digest digest = DigestOf(serial);
     scan.entries.Add(MakeEntry(keyDigest, digest, index, ordinal++));
     BucketSum& sum = scan.sums[BucketOf(keyDigest, digest)];
