@@ -650,7 +650,6 @@ class MappedFile {
                  Progress& progress, std::uint64_t& told) const {
     if (base_ == nullptr) return false;
     std::uint64_t rows = 0;
-    Value scratch;
     const auto walked = pages::WalkTable(
         layout_, root,
         [&](std::uint64_t number, std::size_t) { return base_ + (number - 1) * layout_.pageSize; },
@@ -660,7 +659,7 @@ class MappedFile {
             std::uint64_t payload = 0;
             const unsigned char* record = nullptr;
             std::size_t local = 0;
-            if (!leaf.Cell(cell, rowid, record, local, payload) || !RecordFits(record, local, payload, rules, scratch)) {
+            if (!leaf.Cell(cell, rowid, record, local, payload) || !RecordFits(record, local, payload, rules)) {
               return pages::Walk::kUnexpected;
             }
             if (++rows % 1000 == 0 && rows > told) {
@@ -677,7 +676,7 @@ class MappedFile {
   // The record of `payload` bytes whose first `local` are at `record`: one
   // value per field, each plainly fitting it.
   static bool RecordFits(const unsigned char* record, std::size_t local, std::uint64_t payload,
-                         const std::vector<FieldRule>& rules, Value& scratch) {
+                         const std::vector<FieldRule>& rules) {
     pages::Record values(record, local, payload);
     std::uint64_t type = 0;
     std::uint64_t length = 0;
@@ -697,7 +696,7 @@ class MappedFile {
         fits = field.type == kLongBinary || (field.type == kBinary && length <= size);
       }
       // Otherwise judged on the value's bytes when on this page.
-      if (!fits && (type == 0 ? rule.refusesNull : !pages::ValueOf(type, bytes, length, field, scratch))) return false;
+      if (!fits && (type == 0 ? rule.refusesNull : !pages::ValueOf(type, bytes, length, field, nullptr))) return false;
     }
     return position == rules.size() && values.Complete();
   }

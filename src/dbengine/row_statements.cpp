@@ -122,79 +122,10 @@ void ConvertString(std::string_view text, const FieldDef& field, Value& out) {
 bool ReadColumn(sqlite3_stmt* statement, int column, const FieldDef& field, Value& out) {
   // One call for the column; the value's own accessors then neither lock nor
   // check the statement again (the connection is used by one thread at a time).
-  sqlite3_value* const value = sqlite3_column_value(statement, column);
-  StoredValue stored{sqlite3_value_type(value)};
-  switch (stored.kind) {
-    case SQLITE_INTEGER:
-      stored.integer = sqlite3_value_int64(value);
-      break;
-    case SQLITE_FLOAT:
-      stored.real = sqlite3_value_double(value);
-      break;
-    case SQLITE_TEXT:
-      stored.bytes = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      stored.length = static_cast<std::size_t>(sqlite3_value_bytes(value));
-      break;
-    case SQLITE_BLOB:
-      stored.bytes = static_cast<const char*>(sqlite3_value_blob(value));
-      stored.length = static_cast<std::size_t>(sqlite3_value_bytes(value));
-      break;
-    default:
-      break;
-  }
-  return TakeStored(stored, field, out);
+  return TakeStored(StoredOf(sqlite3_column_value(statement, column)), field, &out);
 }
 
-bool StoredValueFits(sqlite3_value* value, const FieldDef& field) {
-  // ReadColumn's rules, without taking the value out.
-  const int stored = sqlite3_value_type(value);
-  if (stored == SQLITE_NULL) return true;
-  switch (field.type) {
-    case kBoolean: {
-      if (stored != SQLITE_INTEGER) return false;
-      const std::int64_t number = sqlite3_value_int64(value);
-      return number == 0 || number == 1;
-    }
-    case kByte:
-    case kInteger:
-    case kLong:
-      return stored == SQLITE_INTEGER && IntegerFits(field.type, sqlite3_value_int64(value));
-    case kCurrency:
-    case kBigInt:
-      return stored == SQLITE_INTEGER;
-    case kSingle:
-    case kDouble:
-    case kDate: {
-      if (stored == SQLITE_INTEGER) {
-        const std::int64_t whole = sqlite3_value_int64(value);
-        return whole >= -(std::int64_t{1} << 53) && whole <= (std::int64_t{1} << 53);
-      }
-      if (stored != SQLITE_FLOAT) return false;
-      const double real = sqlite3_value_double(value);
-      return std::isfinite(real) && (field.type != kSingle || static_cast<double>(static_cast<float>(real)) == real);
-    }
-    case kBinary:
-      return stored == SQLITE_BLOB && sqlite3_value_bytes(value) <= field.size;
-    case kLongBinary:
-      return stored == SQLITE_BLOB;
-    case kText: {
-      if (stored != SQLITE_TEXT) return false;
-      const int bytes = sqlite3_value_bytes(value);
-      if (bytes <= field.size) return true;
-      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      return Utf8Length(std::string_view(text, static_cast<std::size_t>(bytes))) <= static_cast<std::size_t>(field.size);
-    }
-    case kMemo:
-      return stored == SQLITE_TEXT;
-    default: {  // GUID, Decimal
-      if (stored != SQLITE_TEXT) return false;
-      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      const std::string_view whole(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
-      Value parsed;
-      return !whole.empty() && TextToValue(whole, field.type, parsed) == Conversion::kOk;
-    }
-  }
-}
+bool StoredValueFits(sqlite3_value* value, const FieldDef& field) { return TakeStored(StoredOf(value), field, nullptr); }
 
 void RefuseStoredValue(sqlite3_stmt* statement, int column, const std::string& table, const FieldDef& field,
                        std::uint64_t row) {

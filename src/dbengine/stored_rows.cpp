@@ -189,7 +189,7 @@ bool Storage::ReadRowsInPages(std::string_view name, const RowVisit& visit) {
       std::size_t position = 0;
       bool plain = true;
       while (plain && values.Next(type, bytes, length)) {
-        plain = position < row.size() && pages::ValueOf(type, bytes, length, *fields[position], row[position]);
+        plain = position < row.size() && pages::ValueOf(type, bytes, length, *fields[position], &row[position]);
         ++position;
       }
       if (!plain || position != row.size() || !values.Complete()) {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "dbengine/dbengine.h"
 
@@ -43,67 +44,97 @@ struct StoredValue {
   std::size_t length = 0;
 };
 
-// Takes `stored` as a value of `field` into `out`. Returns false, `out` then
-// unspecified, when it is not a value of the field as the engine stores it
-// (docs/database-format.md): another storage class, a number out of the
-// field's range or not exact in its type, a text longer than the field.
-[[gnu::always_inline]] inline bool TakeStored(const StoredValue& stored, const FieldDef& field, Value& out) {
-  out.type = field.type;
-  out.text.clear();
-  out.integer = 0;
-  out.real = 0.0;
-  out.isNull = stored.kind == SQLITE_NULL;
-  if (out.isNull) return true;
+// Takes `stored` as a value of `field` into `*out`, or with `out` null only
+// tells whether it would. Returns false, `*out` then unspecified, when it is
+// not a value of the field as the engine stores it (docs/database-format.md):
+// another storage class, a number out of the field's range or not exact in
+// its type, a text longer than the field.
+[[gnu::always_inline]] inline bool TakeStored(const StoredValue& stored, const FieldDef& field, Value* out) {
+  if (out != nullptr) {
+    out->type = field.type;
+    out->text.clear();
+    out->integer = 0;
+    out->real = 0.0;
+    out->isNull = stored.kind == SQLITE_NULL;
+  }
+  if (stored.kind == SQLITE_NULL) return true;
+  const std::string_view bytes(stored.bytes != nullptr ? stored.bytes : "", stored.length);
   switch (field.type) {
     case kBoolean:
-      out.integer = stored.integer;
-      return stored.kind == SQLITE_INTEGER && (out.integer == 0 || out.integer == 1);
+      if (out != nullptr) out->integer = stored.integer;
+      return stored.kind == SQLITE_INTEGER && (stored.integer == 0 || stored.integer == 1);
     case kByte:
     case kInteger:
     case kLong:
     case kCurrency:
     case kBigInt:
-      out.integer = stored.integer;
-      return stored.kind == SQLITE_INTEGER && IntegerFits(field.type, out.integer);
+      if (out != nullptr) out->integer = stored.integer;
+      return stored.kind == SQLITE_INTEGER && IntegerFits(field.type, stored.integer);
     case kSingle:
     case kDouble:
     case kDate: {
+      double real;
       if (stored.kind == SQLITE_INTEGER) {
         // A whole number SQLite keeps as an integer (numeric affinity): exact
         // as a double only within 2^53.
-        out.real = static_cast<double>(stored.integer);
         if (stored.integer < -(std::int64_t{1} << 53) || stored.integer > (std::int64_t{1} << 53)) return false;
+        real = static_cast<double>(stored.integer);
       } else if (stored.kind == SQLITE_FLOAT) {
-        out.real = stored.real;
+        real = stored.real;
       } else {
         return false;
       }
-      if (!std::isfinite(out.real)) return false;
-      return field.type != kSingle || static_cast<double>(static_cast<float>(out.real)) == out.real;
+      if (out != nullptr) out->real = real;
+      if (!std::isfinite(real)) return false;
+      return field.type != kSingle || static_cast<double>(static_cast<float>(real)) == real;
     }
     case kBinary:
     case kLongBinary:
       if (stored.kind != SQLITE_BLOB) return false;
-      out.text.assign(stored.bytes, stored.length);
-      return field.type != kBinary || out.text.size() <= static_cast<std::size_t>(field.size);
+      if (out != nullptr) out->text.assign(bytes);
+      return field.type != kBinary || bytes.size() <= static_cast<std::size_t>(field.size);
     default: {  // Text, Memo, GUID, Decimal
       if (stored.kind != SQLITE_TEXT) return false;
-      out.text.assign(stored.bytes, stored.length);
+      if (out != nullptr) out->text.assign(bytes);
       switch (field.type) {
         case kText:
-          return out.text.size() <= static_cast<std::size_t>(field.size) ||
-                 Utf8Length(out.text) <= static_cast<std::size_t>(field.size);
+          return bytes.size() <= static_cast<std::size_t>(field.size) ||
+                 Utf8Length(bytes) <= static_cast<std::size_t>(field.size);
         case kGuid:
         case kDecimal: {
           // Kept as stored once it reads as one of the field's values.
           Value parsed;
-          return !out.text.empty() && TextToValue(out.text, field.type, parsed) == Conversion::kOk;
+          return !bytes.empty() && TextToValue(bytes, field.type, parsed) == Conversion::kOk;
         }
         default:
           return true;
       }
     }
   }
+}
+
+// What SQLite stores in `value`.
+inline StoredValue StoredOf(sqlite3_value* value) {
+  StoredValue stored{sqlite3_value_type(value)};
+  switch (stored.kind) {
+    case SQLITE_INTEGER:
+      stored.integer = sqlite3_value_int64(value);
+      break;
+    case SQLITE_FLOAT:
+      stored.real = sqlite3_value_double(value);
+      break;
+    case SQLITE_TEXT:
+      stored.bytes = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      stored.length = static_cast<std::size_t>(sqlite3_value_bytes(value));
+      break;
+    case SQLITE_BLOB:
+      stored.bytes = static_cast<const char*>(sqlite3_value_blob(value));
+      stored.length = static_cast<std::size_t>(sqlite3_value_bytes(value));
+      break;
+    default:
+      break;
+  }
+  return stored;
 }
 
 }  // namespace dbengine

@@ -74,15 +74,15 @@ Record::Record(const unsigned char* record, std::size_t local, std::uint64_t pay
   body_ = headerSize;
 }
 
-bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldDef& field, Value& out) {
-  StoredValue stored;
+bool StoredOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, StoredValue& stored) {
+  stored = StoredValue();
   if (type != 0 && bytes == nullptr && length > 0) return false;
   if (IsInteger(type)) {
     stored.kind = SQLITE_INTEGER;
     stored.integer = Integer(type, bytes);
   } else if (type == 7) {
     // Big-endian IEEE 754. A NaN, which SQLite reads as Null, is refused
-    // here and so left to SQLite.
+    // by every field and so left to SQLite.
     std::uint64_t word = 0;
     std::memcpy(&word, bytes, sizeof word);
     word = __builtin_bswap64(word);
@@ -95,9 +95,14 @@ bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t lengt
   } else if (type != 0) {
     return false;
   }
-  // A whole number beyond 2^53 in a field of reals is refused here too,
-  // where SQLite may read it as a real (a column of REAL affinity): left to it.
-  return TakeStored(stored, field, out);
+  return true;
+}
+
+bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldDef& field, Value* out) {
+  // A whole number beyond 2^53 in a field of reals is refused here, where
+  // SQLite may read it as a real (a column of REAL affinity): left to it.
+  StoredValue stored;
+  return StoredOf(type, bytes, length, stored) && TakeStored(stored, field, out);
 }
 
 }  // namespace dbengine::pages

@@ -178,12 +178,12 @@ inline std::int64_t Integer(std::uint64_t type, const unsigned char* bytes) {
 inline bool IsInteger(std::uint64_t type) { return (type >= 1 && type <= 6) || type == 8 || type == 9; }
 
 // Reads the value of serial type `type` (its `length` bytes at `bytes`,
-// nullptr when not at hand) as a value of `field`, as a read of the engine
-// reads it through SQLite (ReadColumn). False when that cannot be said from
-// these bytes alone: a value the field refuses, bytes not at hand, a whole
-// number in a field of reals too large to be exact; a read through SQLite
-// then judges it.
-bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldDef& field, Value& out);
+// nullptr when not at hand) as a value of `field` into `*out`, as a read of
+// the engine reads it through SQLite (ReadColumn); with `out` null, only
+// tells whether it would. False when that cannot be said from these bytes
+// alone: a value the field refuses, bytes not at hand, a whole number in a
+// field of reals too large to be exact; a read through SQLite then judges it.
+bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldDef& field, Value* out);
 
 }  // namespace dbengine::pages
 
