@@ -608,12 +608,14 @@ class MappedFile {
   // below 12 that fit it whatever their bytes (bit N for serial type N).
   struct FieldRule {
     const FieldDef* field;
+    FieldType type;
+    std::uint64_t size;
     bool refusesNull;
     std::uint16_t plain = 0;
   };
 
   static FieldRule RuleFor(const FieldDef& field, bool refusesNull) {
-    FieldRule rule{&field, refusesNull};
+    FieldRule rule{&field, field.type, static_cast<std::uint64_t>(std::max(field.size, 0)), refusesNull};
     const std::uint16_t constants = (1 << 8) | (1 << 9);  // 0 and 1
     switch (field.type) {
       case kBoolean:
@@ -685,18 +687,18 @@ class MappedFile {
     for (; values.Next(type, bytes, length); ++position) {
       if (position >= rules.size()) return false;
       const FieldRule& rule = rules[position];
-      const FieldDef& field = *rule.field;
-      const auto size = static_cast<std::uint64_t>(std::max(field.size, 0));
       bool fits;
       if (type < 12) {
         fits = (rule.plain >> type) & 1;
       } else if (type & 1) {
-        fits = field.type == kMemo || (field.type == kText && length <= size);
+        fits = rule.type == kMemo || (rule.type == kText && length <= rule.size);
       } else {
-        fits = field.type == kLongBinary || (field.type == kBinary && length <= size);
+        fits = rule.type == kLongBinary || (rule.type == kBinary && length <= rule.size);
       }
       // Otherwise judged on the value's bytes when on this page.
-      if (!fits && (type == 0 ? rule.refusesNull : !pages::ValueOf(type, bytes, length, field, nullptr))) return false;
+      if (!fits && (type == 0 ? rule.refusesNull : !pages::ValueOf(type, bytes, length, *rule.field, nullptr))) {
+        return false;
+      }
     }
     return position == rules.size() && values.Complete();
   }

@@ -6,24 +6,8 @@
 
 #include <cstring>
 
-#include "stored_value.h"
 
 namespace dbengine::pages {
-
-bool Varint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value) {
-  value = 0;
-  for (int byte = 0; byte < 9; ++byte) {
-    if (at >= end) return false;
-    const unsigned char c = *at++;
-    if (byte == 8) {
-      value = (value << 8) | c;
-      return true;
-    }
-    value = (value << 7) | (c & 0x7F);
-    if ((c & 0x80) == 0) return true;
-  }
-  return true;
-}
 
 Layout Layout::Of(const unsigned char* header, std::uint64_t fileSize) {
   Layout layout;
@@ -72,37 +56,6 @@ Record::Record(const unsigned char* record, std::size_t local, std::uint64_t pay
   }
   types_ = record + headerSize;
   body_ = headerSize;
-}
-
-bool StoredOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, StoredValue& stored) {
-  stored = StoredValue();
-  if (type != 0 && bytes == nullptr && length > 0) return false;
-  if (IsInteger(type)) {
-    stored.kind = SQLITE_INTEGER;
-    stored.integer = Integer(type, bytes);
-  } else if (type == 7) {
-    // Big-endian IEEE 754. A NaN, which SQLite reads as Null, is refused
-    // by every field and so left to SQLite.
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes, sizeof word);
-    word = __builtin_bswap64(word);
-    stored.kind = SQLITE_FLOAT;
-    std::memcpy(&stored.real, &word, sizeof word);
-  } else if (type >= 12) {
-    stored.kind = type % 2 == 1 ? SQLITE_TEXT : SQLITE_BLOB;
-    stored.bytes = reinterpret_cast<const char*>(bytes);
-    stored.length = static_cast<std::size_t>(length);
-  } else if (type != 0) {
-    return false;
-  }
-  return true;
-}
-
-bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldDef& field, Value* out) {
-  // A whole number beyond 2^53 in a field of reals is refused here, where
-  // SQLite may read it as a real (a column of REAL affinity): left to it.
-  StoredValue stored;
-  return StoredOf(type, bytes, length, stored) && TakeStored(stored, field, out);
 }
 
 }  // namespace dbengine::pages

@@ -15,11 +15,25 @@
 #include <vector>
 
 #include "dbengine/dbengine.h"
+#include "stored_value.h"
 
 namespace dbengine::pages {
 
 // Reads a varint at `at` (moved past it), never past `end`.
-bool Varint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value);
+inline bool Varint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value) {
+  value = 0;
+  for (int byte = 0; byte < 9; ++byte) {
+    if (at >= end) return false;
+    const unsigned char c = *at++;
+    if (byte == 8) {
+      value = (value << 8) | c;
+      return true;
+    }
+    value = (value << 7) | (c & 0x7F);
+    if ((c & 0x80) == 0) return true;
+  }
+  return true;
+}
 
 // The layout of a file's pages, from the first 100 bytes of the file (its
 // header) and its size. pageSize is 0 when the header is not one the walk reads.
@@ -177,13 +191,46 @@ inline std::int64_t Integer(std::uint64_t type, const unsigned char* bytes) {
 }
 inline bool IsInteger(std::uint64_t type) { return (type >= 1 && type <= 6) || type == 8 || type == 9; }
 
-// Reads the value of serial type `type` (its `length` bytes at `bytes`,
-// nullptr when not at hand) as a value of `field` into `*out`, as a read of
-// the engine reads it through SQLite (ReadColumn); with `out` null, only
-// tells whether it would. False when that cannot be said from these bytes
+// The value of serial type `type` (its `length` bytes at `bytes`, nullptr
+// when not at hand) as SQLite stores it; false for a serial type no value
+// has, or bytes not at hand.
+[[gnu::always_inline]] inline bool StoredOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length,
+                                              StoredValue& stored) {
+  stored = StoredValue();
+  if (type != 0 && bytes == nullptr && length > 0) return false;
+  if (IsInteger(type)) {
+    stored.kind = SQLITE_INTEGER;
+    stored.integer = Integer(type, bytes);
+  } else if (type == 7) {
+    // Big-endian IEEE 754. A NaN, which SQLite reads as Null, is refused
+    // by every field and so left to SQLite.
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes, sizeof word);
+    word = __builtin_bswap64(word);
+    stored.kind = SQLITE_FLOAT;
+    std::memcpy(&stored.real, &word, sizeof word);
+  } else if (type >= 12) {
+    stored.kind = type % 2 == 1 ? SQLITE_TEXT : SQLITE_BLOB;
+    stored.bytes = reinterpret_cast<const char*>(bytes);
+    stored.length = static_cast<std::size_t>(length);
+  } else if (type != 0) {
+    return false;
+  }
+  return true;
+}
+
+// Reads that value as a value of `field` into `*out`, as a read of the
+// engine reads it through SQLite (ReadColumn); with `out` null, only tells
+// whether it would. False when that cannot be said from these bytes
 // alone: a value the field refuses, bytes not at hand, a whole number in a
 // field of reals too large to be exact; a read through SQLite then judges it.
-bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length, const FieldDef& field, Value* out);
+[[gnu::always_inline]] inline bool ValueOf(std::uint64_t type, const unsigned char* bytes, std::uint64_t length,
+                                             const FieldDef& field, Value* out) {
+  // A whole number beyond 2^53 in a field of reals is refused here, where
+  // SQLite may read it as a real (a column of REAL affinity): left to it.
+  StoredValue stored;
+  return StoredOf(type, bytes, length, stored) && TakeStored(stored, field, out);
+}
 
 }  // namespace dbengine::pages
 
