@@ -82,8 +82,12 @@ std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
   // at most two bytes of UTF-8 (a compressed character below 0x100), two
   // stored bytes at most three (a character, or U+FFFD for a lone
   // surrogate), a surrogate pair's four bytes four.
-  std::string text(2 * size, '\0');
-  char* const first = text.data();
+  // A short text is written on the stack, so that a text the string holds
+  // in itself costs no allocation.
+  char shortText[64];
+  std::string text;
+  if (2 * size > sizeof shortText) text.resize(2 * size);
+  char* const first = text.empty() ? shortText : text.data();
   char* out = first;
   char16_t unit = 0;
   bool have = next(unit);
@@ -110,6 +114,7 @@ std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
     }
     have = next(unit);
   }
+  if (first == shortText) return std::string(first, out);
   text.resize(static_cast<std::size_t>(out - first));
   return text;
 }
