@@ -222,7 +222,13 @@ std::string Reader::State::LongValue(const Slice& slice) {
 
 // Starts reading the rows of the open table from its first data page.
 void Reader::State::Rewind() {
-  pages = UsedPages(table.usedPages);
+  // A table read again (the rows' first reading, then theirs) keeps the
+  // pages its usage map gave.
+  if (pagesFrom != table.usedPages) {
+    pagesFrom.reset();
+    pages = UsedPages(table.usedPages);
+    pagesFrom = table.usedPages;
+  }
   pageIndex = 0;
   rowIndex = 0;
   rowsOnPage = 0;
