@@ -56,6 +56,12 @@ char* PutUtf8(char32_t code, char* out) {
 // bytes per character and back.
 std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
   const bool marked = size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+  if (marked) {
+    // Compressed ASCII, the common case, is its own UTF-8.
+    std::size_t ascii = 2;
+    while (ascii < size && bytes[ascii] != 0 && bytes[ascii] < 0x80) ++ascii;
+    if (ascii == size) return std::string(reinterpret_cast<const char*>(bytes) + 2, size - 2);
+  }
   bool compressed = marked;
   std::size_t at = marked ? 2 : 0;
   // The UTF-16 units one at a time, straight from the bytes.
