@@ -106,7 +106,9 @@ void WriteStreamed(const Storage& storage, const std::string& path, sqlite3* db,
 
 // Whether table `name` (as the Access catalog spells it) is in the working
 // copy already.
-bool InWorkingCopy(const Storage& storage, const std::string& name) {
+bool InWorkingCopy(const Storage& storage, const AccessSource& access, const std::string& name) {
+  // Nothing to read before a first copy (SQLite would read its schema).
+  if (!access.AnyCopyBegun()) return false;
   PreparedStatement exists(storage, storage.Handle(), "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1");
   sqlite3_bind_text(exists.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(exists.get()) == SQLITE_ROW;
@@ -222,6 +224,7 @@ bool AccessSource::NextRow(JetRows& rows, std::vector<Value>& row) {
 }
 
 void AccessSource::CopyTableInto(std::size_t position, Storage& copy) {
+  copyBegun_ = true;
   std::vector<Value> row;
   // Long values are streamed for this copy only: other readers of the file get them whole.
   struct Streaming {
@@ -327,9 +330,9 @@ std::shared_ptr<Storage> Storage::OpenAccess(const std::string& path, std::strin
   storage->ExecSql("PRAGMA journal_mode=MEMORY");
   storage->ExecSql("PRAGMA synchronous=OFF");
   // A small page cache: the copy's pages beyond it go to its file, so that
-  // memory stays bounded whatever the size of the Access file.
+  // memory stays bounded whatever the size of the Access file. Its index
+  // catalog is made with the first index (AddIndex).
   storage->ExecSql("PRAGMA cache_size=-" + std::to_string(kWorkingCopyCacheKiB));
-  storage->EnsureIndexCatalog();
   storage->ExecSql("PRAGMA query_only=1");
   storage->readOnly_ = true;
   return storage;
@@ -339,7 +342,7 @@ void Storage::CopyAccessTable(std::string_view name) {
   if (FindTable(name) != nullptr) return;
   const std::optional<std::size_t> position = access_->Find(name);
   // Already in the copy (the lookup that called here may have been told otherwise by a cache).
-  if (!position || InWorkingCopy(*this, access_->TableName(*position))) return;
+  if (!position || InWorkingCopy(*this, *access_, access_->TableName(*position))) return;
   ExecSql("PRAGMA query_only=0");
   // A savepoint, inside an explicit transaction as outside one: a load that
   // fails leaves no part of the table behind.
@@ -361,7 +364,7 @@ void Storage::CopyAccessTable(std::string_view name) {
 std::optional<JetRows> Storage::OpenJetRows(std::string_view name, bool readFirst) {
   if (access_ == nullptr) return std::nullopt;
   const std::optional<std::size_t> position = access_->Find(name);
-  if (!position || InWorkingCopy(*this, access_->TableName(*position))) return std::nullopt;
+  if (!position || InWorkingCopy(*this, *access_, access_->TableName(*position))) return std::nullopt;
   return access_->OpenRows(*position, readFirst);
 }
 

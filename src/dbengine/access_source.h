@@ -87,6 +87,9 @@ class AccessSource {
   // The rules noted when table `name` (as the catalog spells it) was
   // copied; none before.
   std::vector<BrokenRule> BrokenRules(const std::string& name) const;
+  // Whether a copy of a table into the working copy was ever begun: until
+  // then the working copy holds no table to look up.
+  bool AnyCopyBegun() const { return copyBegun_; }
 
  private:
   // The reader's OpenTable, counted: rows read straight from the file start
@@ -98,6 +101,7 @@ class AccessSource {
   std::string workingFolder_;
   std::unordered_map<std::string, std::vector<BrokenRule>> brokenRules_;  // by Access table name
   std::uint64_t generation_ = 0;  // tables opened in the reader so far
+  bool copyBegun_ = false;
 };
 
 }  // namespace dbengine

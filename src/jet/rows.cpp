@@ -104,8 +104,8 @@ void Reader::State::Crack(const unsigned char* row, std::size_t size, const Stor
   if (size < countSize + maskSize || columnCount > t.maxColumns) damaged();
   const unsigned char* mask = row + size - maskSize;
   // Offsets of the variable columns from the row's start; the last is the end of their data.
-  std::vector<std::size_t>& varOffsets = crackOffsets;  // kept from row to row: no allocation per row
-  varOffsets.clear();
+  // Kept from row to row, resized only: no allocation nor clearing per row.
+  std::vector<std::size_t>& varOffsets = crackOffsets;
   std::size_t tableStart = size - maskSize;  // where the row's trailing tables begin
   if (t.varColumns > 0) {
     if (l.jet4) {
@@ -135,6 +135,8 @@ void Reader::State::Crack(const unsigned char* row, std::size_t size, const Stor
     for (std::size_t index = 0; index < varOffsets.size(); ++index) {
       if (varOffsets[index] > tableStart || (index > 0 && varOffsets[index] < varOffsets[index - 1])) damaged();
     }
+  } else {
+    varOffsets.clear();
   }
   out.assign(t.columns.size(), Slice{});
   for (std::size_t position = 0; position < t.columns.size(); ++position) {
@@ -222,7 +224,13 @@ std::string Reader::State::LongValue(const Slice& slice) {
 
 // Starts reading the rows of the open table from its first data page.
 void Reader::State::Rewind() {
-  pages = UsedPages(table.usedPages);
+  // A table read again (the rows' first reading, then theirs) keeps the
+  // pages its usage map gave.
+  if (pagesFrom != table.usedPages) {
+    pagesFrom.reset();
+    pages = UsedPages(table.usedPages);
+    pagesFrom = table.usedPages;
+  }
   pageIndex = 0;
   rowIndex = 0;
   rowsOnPage = 0;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -160,6 +161,7 @@ struct Reader::State {
   std::size_t openPosition = 0;
   bool open = false;
   std::vector<std::uint32_t> pages;  // its data pages, in file order
+  std::optional<std::uint32_t> pagesFrom;  // the usage map `pages` was read from
   std::size_t pageIndex = 0;
   std::vector<unsigned char> page;   // the data page being read
   std::size_t rowIndex = 0;

@@ -27,11 +27,41 @@ void AppendUtf8(char32_t code, std::string& out) {
   }
 }
 
+namespace {
+
+// Writes `code` as UTF-8 at `out`, returning the end.
+char* PutUtf8(char32_t code, char* out) {
+  if (code < 0x80) {
+    *out++ = static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  }
+  return out;
+}
+
+}  // namespace
+
 // Jet 4 text: UTF-16 little-endian, or, after the mark FF FE, "compressed":
 // one byte per character (high byte zero) with each 00 byte switching to two
 // bytes per character and back.
 std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
   const bool marked = size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+  if (marked) {
+    // Compressed ASCII, the common case, is its own UTF-8.
+    std::size_t ascii = 2;
+    while (ascii < size && bytes[ascii] != 0 && bytes[ascii] < 0x80) ++ascii;
+    if (ascii == size) return std::string(reinterpret_cast<const char*>(bytes) + 2, size - 2);
+  }
   bool compressed = marked;
   std::size_t at = marked ? 2 : 0;
   // The UTF-16 units one at a time, straight from the bytes.
@@ -54,20 +84,29 @@ std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
     at = size;
     return false;
   };
+  // Written in place, the text then cut to its length: a stored byte gives
+  // at most two bytes of UTF-8 (a compressed character below 0x100), two
+  // stored bytes at most three (a character, or U+FFFD for a lone
+  // surrogate), a surrogate pair's four bytes four.
+  // A short text is written on the stack, so that a text the string holds
+  // in itself costs no allocation.
+  char shortText[64];
   std::string text;
-  text.reserve(size);
+  if (2 * size > sizeof shortText) text.resize(2 * size);
+  char* const first = text.empty() ? shortText : text.data();
+  char* out = first;
   char16_t unit = 0;
   bool have = next(unit);
   while (have) {
     if (unit < 0x80) {
-      text.push_back(static_cast<char>(unit));
+      *out++ = static_cast<char>(unit);
     } else if (unit >= 0xD800 && unit < 0xDC00) {
       char16_t low = 0;
       const bool haveLow = next(low);
       if (haveLow && low >= 0xDC00 && low < 0xE000) {
-        AppendUtf8(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (low - 0xDC00), text);
+        out = PutUtf8(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (low - 0xDC00), out);
       } else {
-        AppendUtf8(0xFFFD, text);  // a lone surrogate
+        out = PutUtf8(0xFFFD, out);  // a lone surrogate
         if (haveLow) {
           unit = low;
           continue;
@@ -75,12 +114,14 @@ std::string DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
         break;
       }
     } else if (unit >= 0xDC00 && unit < 0xE000) {
-      AppendUtf8(0xFFFD, text);  // a lone surrogate
+      out = PutUtf8(0xFFFD, out);  // a lone surrogate
     } else {
-      AppendUtf8(unit, text);
+      out = PutUtf8(unit, out);
     }
     have = next(unit);
   }
+  if (first == shortText) return std::string(first, out);
+  text.resize(static_cast<std::size_t>(out - first));
   return text;
 }
 

@@ -99,6 +99,27 @@ void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsig
   year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
 }
 
+// `out` made what Value::Integer, Value::Real or Value::Text would make, in
+// place, without a temporary value for each field of each row.
+void SetInteger(Value& out, FieldType type, std::int64_t number) {
+  out.type = type;
+  out.isNull = false;
+  out.streamed = false;
+  out.integer = number;
+  out.real = 0.0;
+  out.text.clear();
+}
+
+void SetReal(Value& out, FieldType type, double number) {
+  SetInteger(out, type, 0);
+  out.real = number;
+}
+
+void SetText(Value& out, FieldType type, std::string&& text) {
+  SetInteger(out, type, 0);
+  out.text = std::move(text);
+}
+
 }  // namespace
 
 bool ParseExtendedDate(const unsigned char* bytes, std::size_t size, std::int64_t& days, std::int64_t& ticks) {
@@ -254,16 +275,16 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
   switch (column.type) {
     case kJetByte:
       need(1);
-      out = Value::Integer(kByte, bytes[0]);
+      SetInteger(out, kByte, bytes[0]);
       break;
     case kJetInteger:
       need(2);
-      out = Value::Integer(kInteger, static_cast<std::int16_t>(Le16(bytes)));
+      SetInteger(out, kInteger, static_cast<std::int16_t>(Le16(bytes)));
       break;
     case kJetLong:
     case kJetComplex:  // the key of the row's values in the child table
       need(4);
-      out = Value::Integer(kLong, static_cast<std::int32_t>(Le32(bytes)));
+      SetInteger(out, kLong, static_cast<std::int32_t>(Le32(bytes)));
       break;
     case kJetBigInt:
       need(8);
@@ -278,7 +299,7 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
       const std::uint32_t bits = Le32(bytes);
       float number;
       std::memcpy(&number, &bits, sizeof number);
-      out = Value::Real(kSingle, number);
+      SetReal(out, kSingle, number);
       break;
     }
     case kJetDouble:
@@ -287,7 +308,7 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
       const std::uint64_t bits = Le64(bytes);
       double number;
       std::memcpy(&number, &bits, sizeof number);
-      out = Value::Real(type, number);
+      SetReal(out, type, number);
       break;
     }
     case kJetExtendedDate: {
@@ -319,7 +340,7 @@ void Reader::State::Decode(const Column& column, FieldType type, const Slice& st
         const std::string text = LongValue(slice);
         out = Value::Text(kMemo, Text(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
       } else {
-        out = Value::Text(type, Text(bytes, slice.size));
+        SetText(out, type, Text(bytes, slice.size));
       }
       break;
     case kJetMemo: {
