@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -253,47 +254,108 @@ TEST_F(TransactionTest, DatabaseInAFolderThatCannotBeWrittenOpensForReading) {
   EXPECT_EQ(std::distance(fs::directory_iterator(mountPoint_), {}), 1) << "nothing was created beside it";
 }
 
+// The values of the first field of `table`'s rows, read whole in its order
+// (in the pages of the file where that can be done).
+std::vector<std::string> RowsRead(Database& database, const std::string& table) {
+  std::vector<std::string> keys;
+  database.ReadRows(table, [&](std::uint64_t ordinal, const std::vector<dbengine::Value>& row) {
+    dbengine::AppendValueText(row[0], keys.emplace_back());
+    return ordinal + 1;
+  });
+  return keys;
+}
+
 TEST_F(TransactionTest, ReaderBesideAWriterThatCheckpointsSeesOneStateOrSaysItChanged) {
   // The writer keeps tables A and B equal; each holds enough rows for pages of its own.
   for (const bool writerCloses : {true, false}) {
-    SCOPED_TRACE(writerCloses ? "the writer closes" : "the writer ends without closing");
+    for (const bool wholeTables : {false, true}) {
+      SCOPED_TRACE(writerCloses ? "the writer closes" : "the writer ends without closing");
+      SCOPED_TRACE(wholeTables ? "tables read whole" : "recordsets");
+      auto read = [&](Database& database, const std::string& table) {
+        return wholeTables ? RowsRead(database, table) : Keys(database, table);
+      };
+      fs::remove(path_);
+      fs::remove(path_ + "-wal");
+      fs::remove(path_ + "-shm");
+      Database::Create(path_);
+      {
+        Database database;
+        database.Open(path_);
+        database.Execute("CREATE TABLE A (a LONG)");
+        database.Execute("CREATE TABLE B (a LONG)");
+        database.BeginTrans();
+        for (int row = 0; row < 3000; ++row) {
+          database.Execute("INSERT INTO A VALUES (0)");
+          database.Execute("INSERT INTO B VALUES (0)");
+        }
+        database.CommitTrans();
+      }
+      Database reader;
+      reader.Open(path_, {}, dbengine::OpenMode::kReadOnly);
+      reader.BeginTrans();
+      const std::vector<std::string> first = read(reader, "A");
+      ASSERT_EQ(OtherProgram(path_,
+                             "PRAGMA wal_autocheckpoint=0; BEGIN; UPDATE A SET a=1; UPDATE B SET a=1; COMMIT; "
+                             "PRAGMA wal_checkpoint(TRUNCATE)",
+                             writerCloses),
+                "0");
+      std::string outcome;
+      try {
+        outcome = read(reader, "B") == first ? "one state" : "two states";
+      } catch (const dbengine::Error& error) {
+        outcome = std::to_string(error.Number());
+      }
+      EXPECT_EQ(outcome, "3197");
+      reader.Close();
+      reader.Open(path_, {}, dbengine::OpenMode::kReadOnly);
+      reader.BeginTrans();
+      EXPECT_EQ(Keys(reader, "A"), Keys(reader, "B"));
+      EXPECT_EQ(Keys(reader, "A").back(), "1");
+    }
+  }
+}
+
+TEST_F(TransactionTest, TableReadWholeWhileAnotherProgramWritesAndCheckpointsIsOneStateOrSaysItChanged) {
+  // Read in the pages of the file, table A's rows all 0; after its first row
+  // another program sets them all to 1 and writes its log back into the file.
+  for (const bool heldOpen : {false, true}) {
+    SCOPED_TRACE(heldOpen ? "a third program holds the file open: SQLite's locks" : "no one has it open: no locks");
     fs::remove(path_);
-    fs::remove(path_ + "-wal");
-    fs::remove(path_ + "-shm");
     Database::Create(path_);
     {
       Database database;
       database.Open(path_);
       database.Execute("CREATE TABLE A (a LONG)");
-      database.Execute("CREATE TABLE B (a LONG)");
       database.BeginTrans();
-      for (int row = 0; row < 3000; ++row) {
-        database.Execute("INSERT INTO A VALUES (0)");
-        database.Execute("INSERT INTO B VALUES (0)");
-      }
+      for (int row = 0; row < 20000; ++row) database.Execute("INSERT INTO A VALUES (0)");
       database.CommitTrans();
+    }
+    sqlite3* holder = nullptr;
+    if (heldOpen) {
+      ASSERT_EQ(sqlite3_open(path_.c_str(), &holder), SQLITE_OK);
+      sqlite3_exec(holder, "SELECT count(*) FROM A", nullptr, nullptr, nullptr);
     }
     Database reader;
     reader.Open(path_, {}, dbengine::OpenMode::kReadOnly);
-    reader.BeginTrans();
-    const std::vector<std::string> first = Keys(reader, "A");
-    ASSERT_EQ(OtherProgram(path_,
-                           "PRAGMA wal_autocheckpoint=0; BEGIN; UPDATE A SET a=1; UPDATE B SET a=1; COMMIT; "
-                           "PRAGMA wal_checkpoint(TRUNCATE)",
-                           writerCloses),
-              "0");
+    std::set<std::string> seen;
     std::string outcome;
     try {
-      outcome = Keys(reader, "B") == first ? "one state" : "two states";
+      reader.ReadRows("A", [&](std::uint64_t ordinal, const std::vector<dbengine::Value>& row) {
+        if (ordinal == 0) {
+          OtherProgram(path_, "UPDATE A SET a=1; PRAGMA wal_checkpoint(TRUNCATE)", true);
+        }
+        std::string text;
+        dbengine::AppendValueText(row[0], text);
+        seen.insert(text);
+        return ordinal + 1;
+      });
+      outcome = seen == std::set<std::string>{"0"} ? "one state" : "two states";
     } catch (const dbengine::Error& error) {
       outcome = std::to_string(error.Number());
     }
-    EXPECT_EQ(outcome, "3197");
+    EXPECT_EQ(outcome, heldOpen ? "one state" : "3197");
     reader.Close();
-    reader.Open(path_, {}, dbengine::OpenMode::kReadOnly);
-    reader.BeginTrans();
-    EXPECT_EQ(Keys(reader, "A"), Keys(reader, "B"));
-    EXPECT_EQ(Keys(reader, "A").back(), "1");
+    sqlite3_close(holder);
   }
 }
 
