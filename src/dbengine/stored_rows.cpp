@@ -59,6 +59,9 @@ std::string RowidName(const TableDef& def) {
 
 bool Storage::ReadRowsInPages(std::string_view name, const RowVisit& visit) {
   if (access_ != nullptr || db_ == nullptr || sqlite3_txn_state(db_, "main") == SQLITE_TXN_WRITE) return false;
+  // A reading transaction of its own is opened only when no recordset of the
+  // connection is stepping: its end could not end the transaction then.
+  if (sqlite3_get_autocommit(db_) && !cursors_.empty()) return false;
   TableInfo* found = FindTable(name);
   if (found == nullptr) return false;
   const TableDef def = found->def;
