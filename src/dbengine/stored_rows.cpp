@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 
 #include "sql_parser.h"
@@ -123,8 +124,9 @@ bool Storage::ReadRowsInPages(std::string_view name, const RowVisit& visit) {
     // reader of it keeps it from being started again or cut while it reads,
     // so its length, seen now, tells.
     struct stat log {};
-    if (::stat(sqlite3_filename_wal(path), &log) == 0 &&
-        static_cast<std::uint64_t>(log.st_size) >= 32 + 24 + layout.pageSize) {
+    if (::stat(sqlite3_filename_wal(path), &log) == 0
+            ? static_cast<std::uint64_t>(log.st_size) >= 32 + 24 + layout.pageSize
+            : errno != ENOENT) {
       return false;
     }
   }
