@@ -656,20 +656,15 @@ class MappedFile {
         layout_, root,
         [&](std::uint64_t number, std::size_t) { return base_ + (number - 1) * layout_.pageSize; },
         [&](const pages::Leaf& leaf) {
-          for (std::size_t cell = 0; cell < leaf.Cells(); ++cell) {
-            std::uint64_t rowid = 0;
-            std::uint64_t payload = 0;
-            const unsigned char* record = nullptr;
-            std::size_t local = 0;
-            if (!leaf.Cell(cell, rowid, record, local, payload) || !RecordFits(record, local, payload, rules)) {
-              return pages::Walk::kUnexpected;
-            }
+          const bool fit = leaf.Records([&](const unsigned char* record, std::size_t local, std::uint64_t payload) {
+            if (!RecordFits(record, local, payload, rules)) return false;
             if (++rows % 1000 == 0 && rows > told) {
               told = rows;
               progress.Rows(name, rows);
             }
-          }
-          return pages::Walk::kDone;
+            return true;
+          });
+          return fit ? pages::Walk::kDone : pages::Walk::kUnexpected;
         });
     return walked == pages::Walk::kDone;
   }

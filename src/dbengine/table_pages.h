@@ -56,6 +56,20 @@ class Leaf {
   // cell is not as the format has it.
   bool Cell(std::size_t index, std::uint64_t& rowid, const unsigned char*& record, std::size_t& local,
             std::uint64_t& payload) const;
+  // Calls `onRecord(record, local, payload)` for each cell in order, as
+  // Cell gives them; false when a cell is not as the format has it or
+  // onRecord returns false.
+  template <typename OnRecord>
+  bool Records(OnRecord&& onRecord) const {
+    for (std::size_t cell = 0; cell < cells_; ++cell) {
+      std::uint64_t rowid = 0;
+      std::uint64_t payload = 0;
+      const unsigned char* record = nullptr;
+      std::size_t local = 0;
+      if (!Cell(cell, rowid, record, local, payload) || !onRecord(record, local, payload)) return false;
+    }
+    return true;
+  }
 
  private:
   const unsigned char* page_;

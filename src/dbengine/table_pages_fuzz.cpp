@@ -28,12 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pages::WalkTable(
         layout, root, [&](std::uint64_t number, std::size_t) { return data + (number - 1) * layout.pageSize; },
         [&](const pages::Leaf& leaf) {
-          for (std::size_t cell = 0; cell < leaf.Cells(); ++cell) {
-            std::uint64_t rowid = 0;
-            std::uint64_t payload = 0;
-            const unsigned char* record = nullptr;
-            std::size_t local = 0;
-            if (!leaf.Cell(cell, rowid, record, local, payload)) return pages::Walk::kUnexpected;
+          leaf.Records([&](const unsigned char* record, std::size_t local, std::uint64_t payload) {
             pages::Record values(record, local, payload);
             std::uint64_t type = 0;
             std::uint64_t length = 0;
@@ -42,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               pages::ValueOf(type, bytes, length, fields[position % fields.size()], &value);
               pages::ValueOf(type, bytes, length, fields[(position + 1) % fields.size()], nullptr);
             }
-            values.Complete();
-          }
+            return true;
+          });
           return pages::Walk::kDone;
         });
   }
