@@ -172,17 +172,17 @@ bool Storage::ReadRowsInPages(std::string_view name, const RowVisit& visit) {
     const unsigned char* record = nullptr;
     std::size_t local = 0;
     for (std::size_t cell = 0; cell < leaf.Cells(); ++cell) {
-      const bool passing = wanted > ordinal;
-      if (passing) {
-        // Rows passed over are not read: only the last one's rowid is.
-        const auto passed = static_cast<std::size_t>(std::min<std::uint64_t>(wanted - ordinal, leaf.Cells() - cell));
-        cell += passed - 1;
-        ordinal += passed;
-      }
+      // Rows passed over are not read: only the last one's rowid is, and
+      // they count as passed once it is (after a cell not as expected, the
+      // reading through SQLite passes them again from the last rowid).
+      const auto passed = static_cast<std::size_t>(
+          wanted > ordinal ? std::min<std::uint64_t>(wanted - ordinal, leaf.Cells() - cell) : 0);
+      if (passed > 0) cell += passed - 1;
       if (!leaf.Cell(cell, key, record, local, payload)) return pages::Walk::kUnexpected;
       const auto cellRowid = static_cast<std::int64_t>(key);
       if (anyPassed && cellRowid <= lastRowid) return pages::Walk::kUnexpected;
-      if (passing) {
+      if (passed > 0) {
+        ordinal += passed;
         anyPassed = true;
         lastRowid = cellRowid;
         continue;
